@@ -1,0 +1,45 @@
+# Set-up: `make run` (the demo) and `make test` (every test). See README.md.
+BUILD      ?= build
+GENERATOR  ?= Ninja
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+CTEST_ARGS ?=
+
+.PHONY: all deps configure build test run sanitize tsan bench clean
+
+all: build
+
+deps:
+	@./scripts/deps.sh
+
+$(BUILD)/build.ninja:
+	@cmake -S . -B $(BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+configure: $(BUILD)/build.ninja
+
+build: deps configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: deps build
+	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+run: deps build
+	@./scripts/run-demo.sh $(BUILD)
+
+# AddressSanitizer + UndefinedBehaviorSanitizer build of everything, then every test.
+sanitize: deps
+	@cmake -S . -B $(BUILD)/sanitize -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=address >/dev/null
+	@cmake --build $(BUILD)/sanitize -j $(JOBS)
+	@ctest --test-dir $(BUILD)/sanitize --output-on-failure -j $(JOBS) -LE web $(CTEST_ARGS)
+
+# ThreadSanitizer build; runs the tests labelled "concurrency".
+tsan: deps
+	@cmake -S . -B $(BUILD)/tsan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=thread >/dev/null
+	@cmake --build $(BUILD)/tsan -j $(JOBS)
+	@TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --test-dir $(BUILD)/tsan --output-on-failure -j $(JOBS) -L concurrency $(CTEST_ARGS)
+
+bench: deps build
+	@./scripts/run-benchmarks.sh $(BUILD)
+
+clean:
+	@rm -rf $(BUILD)

@@ -1,0 +1,502 @@
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <thread>
+#include <vector>
+
+#include "internal.h"
+
+namespace dispatch_internal {
+
+void runGuarded(const std::function<void()>& fn, const char* what) {
+  try {
+    fn();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "dispatch: exception escaped a block on %s: %s\n", what, e.what());
+  } catch (...) {
+    std::fprintf(stderr, "dispatch: unknown exception escaped a block on %s\n", what);
+  }
+}
+
+}  // namespace dispatch_internal
+
+using dispatch_internal::runGuarded;
+
+dispatch_time_t dispatch_now() {
+  auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+  return static_cast<dispatch_time_t>(ns) + 1;  // never DISPATCH_TIME_NOW
+}
+
+dispatch_time_t dispatch_time(dispatch_time_t when, std::int64_t delta) {
+  if (when == DISPATCH_TIME_FOREVER) return DISPATCH_TIME_FOREVER;
+  if (when == DISPATCH_TIME_NOW) when = dispatch_now();
+  if (delta >= 0) {
+    std::uint64_t d = static_cast<std::uint64_t>(delta);
+    return (DISPATCH_TIME_FOREVER - 1 - when < d) ? DISPATCH_TIME_FOREVER - 1 : when + d;
+  }
+  std::uint64_t d = static_cast<std::uint64_t>(-(delta + 1)) + 1;
+  return when > d ? when - d : 1;
+}
+
+bool dispatch_is_main_thread() { return static_cast<pid_t>(::syscall(SYS_gettid)) == ::getpid(); }
+
+namespace {
+
+// The worker pool behind every global queue. A submitted task never waits behind a
+// busy thread: when fewer threads are idle than tasks are waiting, a thread is
+// added, so an endless or sleeping block occupies only its own thread. Idle
+// threads leave after a while.
+class WorkerPool {
+ public:
+  static constexpr int kPriorities = 4;  // high, default, low, background
+  static constexpr int kMaxThreads = 512;
+
+  static WorkerPool& shared() {
+    static WorkerPool* pool = new WorkerPool;  // lives for the process; threads are detached
+    return *pool;
+  }
+
+  void submit(int priorityIndex, std::function<void()> task) {
+    std::unique_lock lock(mutex_);
+    tasks_[priorityIndex].push_back(std::move(task));
+    ++queued_;
+    if (queued_ > idle_ && threads_ < kMaxThreads) {
+      ++threads_;
+      std::thread([this] { workerLoop(); }).detach();
+    } else {
+      cv_.notify_one();
+    }
+  }
+
+ private:
+  void workerLoop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      if (queued_ > 0) {
+        std::function<void()> task;
+        for (auto& q : tasks_) {
+          if (!q.empty()) {
+            task = std::move(q.front());
+            q.pop_front();
+            break;
+          }
+        }
+        --queued_;
+        lock.unlock();
+        task();
+        task = nullptr;  // destroy captured state outside the lock
+        lock.lock();
+        continue;
+      }
+      ++idle_;
+      bool woke = cv_.wait_for(lock, std::chrono::seconds(10), [this] { return queued_ > 0; });
+      --idle_;
+      if (!woke) {
+        --threads_;
+        return;
+      }
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::array<std::deque<std::function<void()>>, kPriorities> tasks_;
+  int queued_ = 0;
+  int idle_ = 0;
+  int threads_ = 0;
+};
+
+enum class QueueKind { main, global, serial, concurrent };
+
+thread_local std::vector<DispatchQueue*> tlsQueueStack;
+thread_local bool tlsRunningMainBlock = false;
+
+}  // namespace
+
+class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
+ public:
+  DispatchQueue(std::string label, QueueKind kind, int priorityIndex, dispatch_queue_t target)
+      : label_(std::move(label)), kind_(kind), priorityIndex_(priorityIndex), target_(std::move(target)) {}
+
+  ~DispatchQueue() {
+    for (auto& [key, entry] : specific_) {
+      if (entry.destructor) entry.destructor(entry.context);
+    }
+  }
+
+  const std::string& label() const { return label_; }
+  QueueKind kind() const { return kind_; }
+  const dispatch_queue_t& target() const { return target_; }
+
+  void async(dispatch_block_t block) {
+    switch (kind_) {
+      case QueueKind::main: {
+        {
+          std::lock_guard lock(mutex_);
+          items_.push_back(std::move(block));
+        }
+        std::function<void()> wake;
+        {
+          std::lock_guard lock(wakeMutex());
+          wake = wakeHandler();
+        }
+        if (wake) wake();
+        return;
+      }
+      case QueueKind::global:
+        WorkerPool::shared().submit(priorityIndex_, [self = shared_from_this(), block = std::move(block)] {
+          self->runAsCurrent(block);
+        });
+        return;
+      case QueueKind::concurrent: {
+        {
+          std::lock_guard lock(mutex_);
+          if (suspendCount_ > 0) {
+            items_.push_back(std::move(block));
+            return;
+          }
+        }
+        submitConcurrent(std::move(block));
+        return;
+      }
+      case QueueKind::serial: {
+        bool schedule = false;
+        {
+          std::lock_guard lock(mutex_);
+          items_.push_back(std::move(block));
+          if (!scheduled_ && suspendCount_ == 0) {
+            scheduled_ = true;
+            schedule = true;
+          }
+        }
+        if (schedule) scheduleDrain();
+        return;
+      }
+    }
+  }
+
+  bool isOnCurrentThreadStack() const {
+    for (DispatchQueue* q : tlsQueueStack) {
+      if (q == this) return true;
+    }
+    return false;
+  }
+
+  void runAsCurrent(const dispatch_block_t& block) {
+    tlsQueueStack.push_back(this);
+    runGuarded(block, label_.c_str());
+    tlsQueueStack.pop_back();
+  }
+
+  void setSpecific(const void* key, void* context, dispatch_function_t destructor) {
+    std::lock_guard lock(mutex_);
+    auto it = specific_.find(key);
+    if (it != specific_.end()) {
+      if (it->second.destructor) it->second.destructor(it->second.context);
+      if (!context) {
+        specific_.erase(it);
+        return;
+      }
+      it->second = {context, destructor};
+      return;
+    }
+    if (context) specific_[key] = {context, destructor};
+  }
+
+  void* getSpecific(const void* key) const {
+    std::lock_guard lock(mutex_);
+    auto it = specific_.find(key);
+    return it == specific_.end() ? nullptr : it->second.context;
+  }
+
+  void suspend() {
+    std::lock_guard lock(mutex_);
+    ++suspendCount_;
+  }
+
+  void resume() {
+    std::deque<dispatch_block_t> release;
+    bool schedule = false;
+    {
+      std::lock_guard lock(mutex_);
+      if (suspendCount_ == 0) return;
+      if (--suspendCount_ > 0) return;
+      if (kind_ == QueueKind::serial && !items_.empty() && !scheduled_) {
+        scheduled_ = true;
+        schedule = true;
+      } else if (kind_ == QueueKind::concurrent) {
+        release.swap(items_);
+      }
+    }
+    if (schedule) scheduleDrain();
+    for (auto& block : release) submitConcurrent(std::move(block));
+  }
+
+  // Main queue only: runs the blocks pending at the time of the call.
+  std::size_t drainMain() {
+    if (tlsRunningMainBlock) return 0;
+    std::size_t budget;
+    {
+      std::lock_guard lock(mutex_);
+      budget = items_.size();
+    }
+    std::size_t ran = 0;
+    while (ran < budget) {
+      dispatch_block_t block;
+      {
+        std::lock_guard lock(mutex_);
+        if (items_.empty()) break;
+        block = std::move(items_.front());
+        items_.pop_front();
+      }
+      tlsRunningMainBlock = true;
+      runAsCurrent(block);
+      tlsRunningMainBlock = false;
+      ++ran;
+    }
+    return ran;
+  }
+
+  bool hasItems() const {
+    std::lock_guard lock(mutex_);
+    return !items_.empty();
+  }
+
+  static std::mutex& wakeMutex() {
+    static std::mutex m;
+    return m;
+  }
+  static std::function<void()>& wakeHandler() {
+    static std::function<void()> handler;
+    return handler;
+  }
+
+ private:
+  void submitConcurrent(dispatch_block_t block) {
+    int prio = target_ ? target_->priorityIndex_ : priorityIndex_;
+    WorkerPool::shared().submit(prio, [self = shared_from_this(), block = std::move(block)] {
+      self->runAsCurrent(block);
+    });
+  }
+
+  void scheduleDrain() {
+    int prio = target_ ? target_->priorityIndex_ : priorityIndex_;
+    WorkerPool::shared().submit(prio, [self = shared_from_this()] { self->drainSerial(); });
+  }
+
+  void drainSerial() {
+    for (;;) {
+      dispatch_block_t block;
+      {
+        std::lock_guard lock(mutex_);
+        if (items_.empty() || suspendCount_ > 0) {
+          scheduled_ = false;
+          break;
+        }
+        block = std::move(items_.front());
+        items_.pop_front();
+      }
+      runAsCurrent(block);
+    }
+  }
+
+  struct Specific {
+    void* context;
+    dispatch_function_t destructor;
+  };
+
+  const std::string label_;
+  const QueueKind kind_;
+  const int priorityIndex_;
+  const dispatch_queue_t target_;
+  mutable std::mutex mutex_;
+  std::deque<dispatch_block_t> items_;
+  bool scheduled_ = false;
+  int suspendCount_ = 0;
+  std::map<const void*, Specific> specific_;
+};
+
+namespace {
+
+dispatch_queue_t makeGlobal(const char* label, int index) {
+  return std::make_shared<DispatchQueue>(label, QueueKind::global, index, nullptr);
+}
+
+}  // namespace
+
+dispatch_queue_t dispatch_get_global_queue(long priority, unsigned long) {
+  static const std::array<dispatch_queue_t, 4> queues = {
+      makeGlobal("com.apple.root.user-interactive-qos", 0),
+      makeGlobal("com.apple.root.default-qos", 1),
+      makeGlobal("com.apple.root.utility-qos", 2),
+      makeGlobal("com.apple.root.background-qos", 3),
+  };
+  if (priority >= DISPATCH_QUEUE_PRIORITY_HIGH) return queues[0];
+  if (priority >= DISPATCH_QUEUE_PRIORITY_DEFAULT) return queues[1];
+  if (priority >= DISPATCH_QUEUE_PRIORITY_LOW) return queues[2];
+  return queues[3];
+}
+
+dispatch_queue_t dispatch_get_main_queue() {
+  static const dispatch_queue_t main =
+      std::make_shared<DispatchQueue>("com.apple.main-thread", QueueKind::main, 1, nullptr);
+  return main;
+}
+
+dispatch_queue_t dispatch_queue_create(const char* label, dispatch_queue_attr_t attr) {
+  return std::make_shared<DispatchQueue>(label ? label : "",
+                                         attr == DISPATCH_QUEUE_CONCURRENT ? QueueKind::concurrent : QueueKind::serial,
+                                         1, dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT));
+}
+
+const char* dispatch_queue_get_label(const dispatch_queue_t& queue) { return queue ? queue->label().c_str() : ""; }
+
+dispatch_queue_t dispatch_get_current_queue() {
+  if (tlsQueueStack.empty()) return nullptr;
+  return tlsQueueStack.back()->shared_from_this();
+}
+
+void dispatch_async(const dispatch_queue_t& queue, dispatch_block_t block) {
+  if (!queue || !block) return;
+  queue->async(std::move(block));
+}
+
+void dispatch_sync(const dispatch_queue_t& queue, const dispatch_block_t& block) {
+  if (!queue || !block) return;
+  bool inlineRun = false;
+  switch (queue->kind()) {
+    case QueueKind::main:
+      inlineRun = dispatch_is_main_thread();
+      break;
+    case QueueKind::global:
+    case QueueKind::concurrent:
+      inlineRun = true;
+      break;
+    case QueueKind::serial:
+      inlineRun = queue->isOnCurrentThreadStack();
+      break;
+  }
+  if (inlineRun) {
+    queue->runAsCurrent(block);
+    return;
+  }
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false;
+  queue->async([&] {
+    runGuarded(block, queue->label().c_str());
+    std::lock_guard lock(m);
+    done = true;
+    cv.notify_one();
+  });
+  std::unique_lock lock(m);
+  cv.wait(lock, [&] { return done; });
+}
+
+void dispatch_after(dispatch_time_t when, const dispatch_queue_t& queue, dispatch_block_t block) {
+  if (!queue || !block || when == DISPATCH_TIME_FOREVER) return;
+  if (when == DISPATCH_TIME_NOW) when = dispatch_now();
+  dispatch_internal::TimerThread::shared().schedule(
+      when, [queue, block = std::move(block)]() mutable { dispatch_async(queue, std::move(block)); });
+}
+
+void dispatch_queue_set_specific(const dispatch_queue_t& queue, const void* key, void* context,
+                                 dispatch_function_t destructor) {
+  if (queue && key) queue->setSpecific(key, context, destructor);
+}
+
+void* dispatch_queue_get_specific(const dispatch_queue_t& queue, const void* key) {
+  return queue && key ? queue->getSpecific(key) : nullptr;
+}
+
+void* dispatch_get_specific(const void* key) {
+  if (!key || tlsQueueStack.empty()) return nullptr;
+  for (DispatchQueue* q = tlsQueueStack.back(); q; q = q->target().get()) {
+    if (void* ctx = q->getSpecific(key)) return ctx;
+  }
+  return nullptr;
+}
+
+void dispatch_suspend(const dispatch_queue_t& queue) {
+  if (queue && (queue->kind() == QueueKind::serial || queue->kind() == QueueKind::concurrent)) queue->suspend();
+}
+
+void dispatch_resume(const dispatch_queue_t& queue) {
+  if (queue) queue->resume();
+}
+
+void dispatch_once(dispatch_once_t* predicate, const dispatch_block_t& block) {
+  std::call_once(predicate->flag, block);
+}
+
+class DispatchSemaphore {
+ public:
+  explicit DispatchSemaphore(long value) : value_(value) {}
+
+  long wait(dispatch_time_t timeout) {
+    std::unique_lock lock(mutex_);
+    auto ready = [this] { return value_ > 0; };
+    if (timeout == DISPATCH_TIME_FOREVER) {
+      cv_.wait(lock, ready);
+    } else {
+      dispatch_time_t deadline = timeout == DISPATCH_TIME_NOW ? dispatch_now() : timeout;
+      while (!ready()) {
+        dispatch_time_t now = dispatch_now();
+        if (now >= deadline) return 1;
+        cv_.wait_for(lock, std::chrono::nanoseconds(deadline - now));
+      }
+    }
+    --value_;
+    return 0;
+  }
+
+  long signal() {
+    std::lock_guard lock(mutex_);
+    ++value_;
+    cv_.notify_one();
+    return 0;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  long value_;
+};
+
+dispatch_semaphore_t dispatch_semaphore_create(long value) {
+  if (value < 0) return nullptr;
+  return std::make_shared<DispatchSemaphore>(value);
+}
+
+long dispatch_semaphore_wait(const dispatch_semaphore_t& semaphore, dispatch_time_t timeout) {
+  return semaphore ? semaphore->wait(timeout) : 1;
+}
+
+long dispatch_semaphore_signal(const dispatch_semaphore_t& semaphore) {
+  return semaphore ? semaphore->signal() : 0;
+}
+
+namespace dispatch_main_queue {
+
+std::size_t drain() {
+  if (!dispatch_is_main_thread()) return 0;
+  return dispatch_get_main_queue()->drainMain();
+}
+
+bool hasPendingWork() { return dispatch_get_main_queue()->hasItems(); }
+
+bool isRunningBlock() { return tlsRunningMainBlock; }
+
+void setWakeupHandler(std::function<void()> wakeup) {
+  std::lock_guard lock(DispatchQueue::wakeMutex());
+  DispatchQueue::wakeHandler() = std::move(wakeup);
+}
+
+}  // namespace dispatch_main_queue

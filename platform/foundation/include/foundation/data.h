@@ -1,0 +1,25 @@
+// Byte buffers and the conversions between bytes and texts.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using NSData = std::vector<std::uint8_t>;
+
+namespace foundation {
+
+NSData dataFromString(std::string_view text);
+// Decodes UTF-8; absent when the bytes are not valid UTF-8.
+std::optional<std::string> stringFromUTF8Data(const NSData& data);
+bool isValidUTF8(std::string_view text);
+
+// Standard Base64 without line breaks.
+std::string base64Encode(const NSData& data);
+std::string base64Encode(std::string_view bytes);
+// Absent when the text is not valid Base64.
+std::optional<NSData> base64Decode(std::string_view text);
+
+}  // namespace foundation

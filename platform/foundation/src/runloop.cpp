@@ -1,0 +1,415 @@
+#include "foundation/runloop.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <map>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include "dispatch/dispatch.h"
+#include "foundation/log.h"
+
+const CFRunLoopMode kCFRunLoopDefaultMode = "kCFRunLoopDefaultMode";
+const CFRunLoopMode kCFRunLoopCommonModes = "kCFRunLoopCommonModes";
+
+class CFRunLoopTimer {
+ public:
+  CFRunLoopTimer(double delay, double interval, std::function<void()> callout)
+      : delayNs_(toNs(delay)), intervalNs_(toNs(interval)), callout_(std::move(callout)) {}
+
+  static std::uint64_t toNs(double seconds) { return seconds <= 0 ? 0 : static_cast<std::uint64_t>(seconds * 1e9); }
+
+  const std::uint64_t delayNs_;
+  const std::uint64_t intervalNs_;
+  std::function<void()> callout_;
+  dispatch_time_t fireTime_ = 0;  // guarded by the owning run loop's mutex
+  std::atomic<bool> valid_{true};
+  std::atomic<CFRunLoop*> runLoop_{nullptr};
+};
+
+class CFRunLoopSource {
+ public:
+  explicit CFRunLoopSource(std::function<void()> perform) : perform_(std::move(perform)) {}
+  std::function<void()> perform_;
+  bool signalled_ = false;  // guarded by the owning run loop's mutex
+  std::atomic<bool> valid_{true};
+  std::atomic<CFRunLoop*> runLoop_{nullptr};
+};
+
+class CFRunLoop {
+ public:
+  explicit CFRunLoop(bool isMain) : isMain_(isMain) { commonModes_.insert(kCFRunLoopDefaultMode); }
+
+  CFRunLoopRunResult runInMode(const CFRunLoopMode& mode, double seconds, bool returnAfterSourceHandled) {
+    dispatch_time_t deadline = dispatch_time(DISPATCH_TIME_NOW, static_cast<std::int64_t>(std::min(seconds, 1e9) * 1e9));
+    {
+      std::lock_guard lock(mutex_);
+      modeStack_.push_back(mode);
+    }
+    CFRunLoopRunResult result = kCFRunLoopRunTimedOut;
+    for (;;) {
+      bool handled = onePass(mode);
+      std::unique_lock lock(mutex_);
+      if (stopRequested_) {
+        stopRequested_ = false;
+        result = kCFRunLoopRunStopped;
+        break;
+      }
+      if (handled && returnAfterSourceHandled) {
+        result = kCFRunLoopRunHandledSource;
+        break;
+      }
+      if (!isMain_ && isEmptyLocked(mode)) {
+        result = kCFRunLoopRunFinished;
+        break;
+      }
+      dispatch_time_t now = dispatch_now();
+      if (now >= deadline) break;
+      if (hasWorkLocked(mode)) continue;
+      dispatch_time_t wakeAt = std::min(deadline, nextTimerLocked(mode));
+      waiting_ = true;
+      cv_.wait_for(lock, std::chrono::nanoseconds(wakeAt > now ? wakeAt - now : 0),
+                   [&] { return wakePending_ || stopRequested_ || hasWorkLocked(mode); });
+      waiting_ = false;
+      wakePending_ = false;
+    }
+    std::lock_guard lock(mutex_);
+    modeStack_.pop_back();
+    return result;
+  }
+
+  void stop() {
+    std::lock_guard lock(mutex_);
+    if (modeStack_.empty()) return;
+    stopRequested_ = true;
+    cv_.notify_all();
+  }
+
+  void wake() {
+    std::lock_guard lock(mutex_);
+    wakePending_ = true;
+    cv_.notify_all();
+  }
+
+  bool isWaiting() {
+    std::lock_guard lock(mutex_);
+    return waiting_;
+  }
+
+  std::optional<CFRunLoopMode> currentMode() {
+    std::lock_guard lock(mutex_);
+    if (modeStack_.empty()) return std::nullopt;
+    return modeStack_.back();
+  }
+
+  void addCommonMode(const CFRunLoopMode& mode) {
+    std::lock_guard lock(mutex_);
+    commonModes_.insert(mode);
+  }
+
+  void performBlock(const CFRunLoopMode& mode, std::function<void()> block) {
+    std::lock_guard lock(mutex_);
+    items_[mode].blocks.push_back(std::move(block));
+  }
+
+  void addTimer(const CFRunLoopTimerRef& timer, const CFRunLoopMode& mode) {
+    std::lock_guard lock(mutex_);
+    if (!timer->valid_) return;
+    CFRunLoop* owner = timer->runLoop_.load();
+    if (owner && owner != this) return;  // a timer belongs to one run loop
+    if (!owner) {
+      timer->runLoop_ = this;
+      timer->fireTime_ = dispatch_time(DISPATCH_TIME_NOW, static_cast<std::int64_t>(timer->delayNs_));
+    }
+    auto& timers = items_[mode].timers;
+    if (std::find(timers.begin(), timers.end(), timer) == timers.end()) timers.push_back(timer);
+    wakePending_ = true;
+    cv_.notify_all();
+  }
+
+  void invalidateTimer(const CFRunLoopTimerRef& timer) {
+    std::lock_guard lock(mutex_);
+    timer->valid_ = false;
+    for (auto& [mode, items] : items_) {
+      items.timers.erase(std::remove(items.timers.begin(), items.timers.end(), timer), items.timers.end());
+    }
+  }
+
+  void addSource(const CFRunLoopSourceRef& source, const CFRunLoopMode& mode) {
+    std::lock_guard lock(mutex_);
+    if (!source->valid_) return;
+    CFRunLoop* owner = source->runLoop_.load();
+    if (owner && owner != this) return;
+    source->runLoop_ = this;
+    auto& sources = items_[mode].sources;
+    if (std::find(sources.begin(), sources.end(), source) == sources.end()) sources.push_back(source);
+  }
+
+  void signalSource(const CFRunLoopSourceRef& source) {
+    std::lock_guard lock(mutex_);
+    if (!source->valid_) return;
+    source->signalled_ = true;
+    wakePending_ = true;
+    cv_.notify_all();
+  }
+
+  void invalidateSource(const CFRunLoopSourceRef& source) {
+    std::lock_guard lock(mutex_);
+    source->valid_ = false;
+    for (auto& [mode, items] : items_) {
+      items.sources.erase(std::remove(items.sources.begin(), items.sources.end(), source), items.sources.end());
+    }
+  }
+
+ private:
+  struct ModeItems {
+    std::vector<CFRunLoopTimerRef> timers;
+    std::vector<CFRunLoopSourceRef> sources;
+    std::deque<std::function<void()>> blocks;
+  };
+
+  // The item sets that serve `mode`: its own, plus the common ones when it is common.
+  template <class Fn>
+  void forEachItemSetLocked(const CFRunLoopMode& mode, Fn fn) {
+    auto own = items_.find(mode);
+    if (own != items_.end()) fn(own->second);
+    if (mode != kCFRunLoopCommonModes && commonModes_.count(mode)) {
+      auto common = items_.find(kCFRunLoopCommonModes);
+      if (common != items_.end()) fn(common->second);
+    }
+  }
+
+  bool drainsMainQueue(const CFRunLoopMode& mode) const {
+    return isMain_ && commonModes_.count(mode) && !dispatch_main_queue::isRunningBlock();
+  }
+
+  bool hasWorkLocked(const CFRunLoopMode& mode) {
+    bool work = false;
+    dispatch_time_t now = dispatch_now();
+    forEachItemSetLocked(mode, [&](ModeItems& items) {
+      if (!items.blocks.empty()) work = true;
+      for (auto& s : items.sources) work = work || s->signalled_;
+      for (auto& t : items.timers) work = work || t->fireTime_ <= now;
+    });
+    return work || (drainsMainQueue(mode) && dispatch_main_queue::hasPendingWork());
+  }
+
+  bool isEmptyLocked(const CFRunLoopMode& mode) {
+    bool empty = true;
+    forEachItemSetLocked(mode, [&](ModeItems& items) {
+      if (!items.timers.empty() || !items.sources.empty() || !items.blocks.empty()) empty = false;
+    });
+    return empty;
+  }
+
+  dispatch_time_t nextTimerLocked(const CFRunLoopMode& mode) {
+    dispatch_time_t next = DISPATCH_TIME_FOREVER;
+    forEachItemSetLocked(mode, [&](ModeItems& items) {
+      for (auto& t : items.timers) next = std::min(next, t->fireTime_);
+    });
+    return next;
+  }
+
+  // One pass over the mode's work; true when a source or main-queue block ran.
+  bool onePass(const CFRunLoopMode& mode) {
+    std::vector<std::function<void()>> blocks;
+    std::vector<CFRunLoopTimerRef> dueTimers;
+    std::vector<CFRunLoopSourceRef> signalled;
+    {
+      std::lock_guard lock(mutex_);
+      dispatch_time_t now = dispatch_now();
+      forEachItemSetLocked(mode, [&](ModeItems& items) {
+        while (!items.blocks.empty()) {
+          blocks.push_back(std::move(items.blocks.front()));
+          items.blocks.pop_front();
+        }
+        for (auto& t : items.timers) {
+          if (t->valid_ && t->fireTime_ <= now) dueTimers.push_back(t);
+        }
+        for (auto& s : items.sources) {
+          if (s->valid_ && s->signalled_) {
+            s->signalled_ = false;
+            signalled.push_back(s);
+          }
+        }
+      });
+      for (auto& t : dueTimers) {
+        if (t->intervalNs_ == 0) {
+          t->valid_ = false;
+          for (auto& [m, items] : items_) {
+            items.timers.erase(std::remove(items.timers.begin(), items.timers.end(), t), items.timers.end());
+          }
+        } else {
+          // Next fire on the timer's own schedule; missed fires are skipped.
+          dispatch_time_t next = t->fireTime_ + t->intervalNs_;
+          if (next <= now) next = now + t->intervalNs_ - ((now - t->fireTime_) % t->intervalNs_);
+          t->fireTime_ = next;
+        }
+      }
+    }
+    bool handled = false;
+    for (auto& block : blocks) guarded(block);
+    for (auto& t : dueTimers) guarded(t->callout_);
+    for (auto& s : signalled) {
+      guarded(s->perform_);
+      handled = true;
+    }
+    bool drain;
+    {
+      std::lock_guard lock(mutex_);
+      drain = drainsMainQueue(mode);
+    }
+    if (drain && dispatch_main_queue::drain() > 0) handled = true;
+    return handled;
+  }
+
+  static void guarded(const std::function<void()>& fn) {
+    if (!fn) return;
+    try {
+      fn();
+    } catch (const std::exception& e) {
+      NSLog("*** Exception escaped a run loop callout: %@", std::string(e.what()));
+    }
+  }
+
+  const bool isMain_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::set<CFRunLoopMode> commonModes_;
+  std::map<CFRunLoopMode, ModeItems> items_;
+  std::vector<CFRunLoopMode> modeStack_;
+  bool stopRequested_ = false;
+  bool wakePending_ = false;
+  bool waiting_ = false;
+};
+
+CFRunLoopRef CFRunLoopGetMain() {
+  static CFRunLoop* main = [] {
+    auto* rl = new CFRunLoop(true);
+    dispatch_main_queue::setWakeupHandler([rl] { rl->wake(); });
+    return rl;
+  }();
+  return main;
+}
+
+CFRunLoopRef CFRunLoopGetCurrent() {
+  if (dispatch_is_main_thread()) return CFRunLoopGetMain();
+  // Run loops of other threads are kept for the life of the process, like the
+  // platform's, so that a reference handed to another thread stays valid.
+  thread_local CFRunLoop* current = new CFRunLoop(false);
+  return current;
+}
+
+void CFRunLoopRun() {
+  for (;;) {
+    CFRunLoopRunResult r = CFRunLoopRunInMode(kCFRunLoopDefaultMode, 1e10, false);
+    if (r == kCFRunLoopRunStopped || r == kCFRunLoopRunFinished) return;
+  }
+}
+
+CFRunLoopRunResult CFRunLoopRunInMode(const CFRunLoopMode& mode, double seconds, bool returnAfterSourceHandled) {
+  return CFRunLoopGetCurrent()->runInMode(mode, seconds, returnAfterSourceHandled);
+}
+
+void CFRunLoopStop(CFRunLoopRef runLoop) {
+  if (runLoop) runLoop->stop();
+}
+
+void CFRunLoopWakeUp(CFRunLoopRef runLoop) {
+  if (runLoop) runLoop->wake();
+}
+
+bool CFRunLoopIsWaiting(CFRunLoopRef runLoop) { return runLoop && runLoop->isWaiting(); }
+
+std::optional<CFRunLoopMode> CFRunLoopCopyCurrentMode(CFRunLoopRef runLoop) {
+  return runLoop ? runLoop->currentMode() : std::nullopt;
+}
+
+void CFRunLoopAddCommonMode(CFRunLoopRef runLoop, const CFRunLoopMode& mode) {
+  if (runLoop) runLoop->addCommonMode(mode);
+}
+
+void CFRunLoopPerformBlock(CFRunLoopRef runLoop, const CFRunLoopMode& mode, std::function<void()> block) {
+  if (runLoop && block) runLoop->performBlock(mode, std::move(block));
+}
+
+CFRunLoopTimerRef CFRunLoopTimerCreate(double delay, double interval, std::function<void()> callout) {
+  return std::make_shared<CFRunLoopTimer>(delay, interval, std::move(callout));
+}
+
+void CFRunLoopAddTimer(CFRunLoopRef runLoop, const CFRunLoopTimerRef& timer, const CFRunLoopMode& mode) {
+  if (runLoop && timer) runLoop->addTimer(timer, mode);
+}
+
+void CFRunLoopTimerInvalidate(const CFRunLoopTimerRef& timer) {
+  if (!timer) return;
+  CFRunLoop* owner = timer->runLoop_.load();
+  if (owner) {
+    owner->invalidateTimer(timer);
+  } else {
+    timer->valid_ = false;
+  }
+}
+
+bool CFRunLoopTimerIsValid(const CFRunLoopTimerRef& timer) {
+  return timer && timer->valid_;
+}
+
+CFRunLoopSourceRef CFRunLoopSourceCreate(std::function<void()> perform) {
+  return std::make_shared<CFRunLoopSource>(std::move(perform));
+}
+
+void CFRunLoopAddSource(CFRunLoopRef runLoop, const CFRunLoopSourceRef& source, const CFRunLoopMode& mode) {
+  if (runLoop && source) runLoop->addSource(source, mode);
+}
+
+void CFRunLoopSourceSignal(const CFRunLoopSourceRef& source) {
+  if (CFRunLoop* owner = source ? source->runLoop_.load() : nullptr) owner->signalSource(source);
+}
+
+void CFRunLoopSourceInvalidate(const CFRunLoopSourceRef& source) {
+  if (CFRunLoop* owner = source ? source->runLoop_.load() : nullptr) owner->invalidateSource(source);
+}
+
+namespace NSRunLoop {
+
+CFRunLoopTimerRef scheduledTimer(double interval, bool repeats, std::function<void()> block) {
+  auto timer = CFRunLoopTimerCreate(interval, repeats ? std::max(interval, 1e-4) : 0, std::move(block));
+  CFRunLoopAddTimer(CFRunLoopGetCurrent(), timer, kCFRunLoopDefaultMode);
+  return timer;
+}
+
+void performAfterDelay(double delay, std::function<void()> block) {
+  CFRunLoopAddTimer(CFRunLoopGetCurrent(), CFRunLoopTimerCreate(delay, 0, std::move(block)), kCFRunLoopDefaultMode);
+}
+
+void performOnMainThread(std::function<void()> block, bool waitUntilDone) {
+  if (!block) return;
+  if (waitUntilDone && dispatch_is_main_thread()) {
+    block();
+    return;
+  }
+  CFRunLoopRef main = CFRunLoopGetMain();
+  if (!waitUntilDone) {
+    CFRunLoopPerformBlock(main, kCFRunLoopCommonModes, std::move(block));
+    CFRunLoopWakeUp(main);
+    return;
+  }
+  auto done = std::make_shared<std::promise<void>>();
+  auto future = done->get_future();
+  CFRunLoopPerformBlock(main, kCFRunLoopCommonModes, [block = std::move(block), done] {
+    try {
+      block();
+    } catch (...) {
+    }
+    done->set_value();
+  });
+  CFRunLoopWakeUp(main);
+  future.wait();
+}
+
+}  // namespace NSRunLoop
