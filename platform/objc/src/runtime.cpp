@@ -108,6 +108,27 @@ Method* Class::getInstanceMethod(const SEL& sel) const {
   return nullptr;
 }
 
+void Class::setFactory(Factory factory) {
+  std::lock_guard lock(mutex_);
+  factory_ = std::move(factory);
+}
+
+std::shared_ptr<Object> Class::createInstance() {
+  for (Class* c = this; c; c = c->superclass_) {
+    Factory factory;
+    {
+      std::lock_guard lock(c->mutex_);
+      factory = c->factory_;
+    }
+    if (factory) {
+      auto obj = factory();
+      if (obj && obj->getClass() != this) obj->setClass(this);
+      return obj;
+    }
+  }
+  return nullptr;
+}
+
 std::vector<SEL> Class::ownMethodNames() const {
   std::lock_guard lock(mutex_);
   std::vector<SEL> names;
@@ -116,7 +137,11 @@ std::vector<SEL> Class::ownMethodNames() const {
 }
 
 Class* Object::classObject() {
-  static Class* cls = Class::registerClass("NSObject", nullptr);
+  static Class* cls = [] {
+    Class* c = Class::registerClass("NSObject", nullptr);
+    c->setFactory([] { return std::make_shared<Object>(); });
+    return c;
+  }();
   return cls;
 }
 [[maybe_unused]] static Class* const kNSObjectClass = Object::classObject();

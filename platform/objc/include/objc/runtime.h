@@ -110,6 +110,13 @@ class Class {
   bool instancesRespondToSelector(const SEL& sel) const { return getInstanceMethod(sel) != nullptr; }
   std::vector<SEL> ownMethodNames() const;
 
+  // Instantiation by class ([[NSClassFromString(name) alloc] init]): a class (or its
+  // nearest superclass) that has a factory makes the instance, whose run-time class
+  // is then set to this class. nullptr when no class up the chain has a factory.
+  using Factory = std::function<std::shared_ptr<Object>()>;
+  void setFactory(Factory factory);
+  std::shared_ptr<Object> createInstance();
+
   Class(const Class&) = delete;
   Class& operator=(const Class&) = delete;
 
@@ -121,6 +128,7 @@ class Class {
   Class* const superclass_;
   mutable std::mutex mutex_;
   std::map<SEL, std::unique_ptr<Method>, std::less<>> methods_;
+  Factory factory_;
 };
 
 inline std::string NSStringFromClass(const Class* cls) { return cls ? cls->name() : std::string(); }
@@ -139,6 +147,8 @@ inline Class* NSClassFromString(std::string_view name) { return Class::named(nam
     static ::objc::Class* cls = ::objc::Class::registerClass(#Name, Super::classObject()); \
     return cls;                                                                    \
   }                                                                                \
+  [[maybe_unused]] static const bool qv_objc_factory_##Name =                      \
+      ::objc::registerDefaultFactory<Name>();                                      \
   [[maybe_unused]] static ::objc::Class* const qv_objc_class_##Name = Name::classObject();
 
 // The root of every platform object ("NSObject").
@@ -201,6 +211,15 @@ R msgSend(Object& receiver, const SEL& sel, A... args) {
   const auto* fn = imp.template as<R, A...>();
   if (!fn) throwSignatureMismatch(receiver, sel);
   return (*fn)(receiver, std::move(args)...);
+}
+
+// Gives a class with a default constructor a factory for Class::createInstance.
+template <class T>
+bool registerDefaultFactory() {
+  if constexpr (std::is_default_constructible_v<T>) {
+    T::classObject()->setFactory([] { return std::static_pointer_cast<Object>(std::make_shared<T>()); });
+  }
+  return true;
 }
 
 // Casts an id to a platform type when the object is of that C++ type.
