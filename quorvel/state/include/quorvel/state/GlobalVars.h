@@ -1,0 +1,75 @@
+// The agent's process-wide shared state: mode flags (texts compared by exact
+// equality; absent until set) and a few live object references. Every member is a
+// plain property that can be read and replaced from any thread.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "objc/runtime.h"
+#include "quorvel/state/SharedRef.h"
+
+class UIView;
+class UIWindow;
+
+class GlobalVars : public objc::Object {
+  QV_OBJC_DECLARE_CLASS(GlobalVars)
+ public:
+  using Text = std::optional<std::string>;
+
+  // The single instance, created once on first use and never destroyed.
+  static std::shared_ptr<GlobalVars> sharedInstance();
+
+  // The text field whose typed text is still to be recorded.
+  std::shared_ptr<UIView> _editAbleElement() const { return editAbleElement.load(); }
+  void set_editAbleElement(std::shared_ptr<UIView> v) { editAbleElement.store(std::move(v)); }
+
+  // The key window as last seen by the polling hook.
+  std::shared_ptr<UIWindow> _uiWindow() const { return uiWindow.load(); }
+  void set_uiWindow(std::shared_ptr<UIWindow> v) { uiWindow.store(std::move(v)); }
+
+  std::shared_ptr<UIWindow> _uiWindow_Dialog() const { return uiWindow_Dialog.load(); }
+  void set_uiWindow_Dialog(std::shared_ptr<UIWindow> v) { uiWindow_Dialog.store(std::move(v)); }
+
+  // Steps recorded inside a web page, ready to send.
+  Text _hybridRecordedSteps() const { return hybridRecordedSteps.load(); }
+  void set_hybridRecordedSteps(const Text& v) { hybridRecordedSteps.store(v); }
+
+  // The web view into which the page scripts were last found injected.
+  std::shared_ptr<UIView> _currentWebView() const { return currentWebView.load(); }
+  void set_currentWebView(std::shared_ptr<UIView> v) { currentWebView.store(std::move(v)); }
+
+  // "true" in object-spy mode, "false" in recording mode.
+  Text _spyMode() const { return spyMode.load(); }
+  void set_spyMode(const Text& v) { spyMode.store(v); }
+
+  // "true" from the first parsed playback command on.
+  Text _isPlaybackStarted() const { return isPlaybackStarted.load(); }
+  void set_isPlaybackStarted(const Text& v) { isPlaybackStarted.store(v); }
+
+  // Image of the web-view area last touched (Base64 JPEG or the placeholder data URL).
+  Text _webViewBase64Image() const { return webViewBase64Image.load(); }
+  void set_webViewBase64Image(const Text& v) { webViewBase64Image.store(v); }
+
+  // "LOADING" between a view controller's will-appear and did-appear, else "LOADED".
+  Text _viewControllerLoaded() const { return viewControllerLoaded.load(); }
+  void set_viewControllerLoaded(const Text& v) { viewControllerLoaded.store(v); }
+
+  // The window class, stored when the window class is loaded.
+  objc::Class* _currentUIWindow() const { return currentUIWindow.load(); }
+  void set_currentUIWindow(objc::Class* v) { currentUIWindow.store(v); }
+
+ private:
+  quorvel::SharedRef<UIView> editAbleElement;
+  quorvel::SharedRef<UIWindow> uiWindow;
+  quorvel::SharedRef<UIWindow> uiWindow_Dialog;
+  quorvel::SharedText hybridRecordedSteps;
+  quorvel::SharedRef<UIView> currentWebView;
+  quorvel::SharedText spyMode;
+  quorvel::SharedText isPlaybackStarted;
+  quorvel::SharedText webViewBase64Image;
+  quorvel::SharedText viewControllerLoaded;
+  std::atomic<objc::Class*> currentUIWindow{nullptr};
+};
