@@ -1,0 +1,5 @@
+// Umbrella header of the kernel interfaces.
+#pragma once
+
+#include "kernel/host_info.h"
+#include "kernel/mach.h"
