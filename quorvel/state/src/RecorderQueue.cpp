@@ -1,0 +1,30 @@
+#include "quorvel/state/RecorderQueue.h"
+
+#include "dispatch/dispatch.h"
+
+QV_OBJC_DEFINE_CLASS(RecorderQueue, objc::Object)
+
+std::shared_ptr<RecorderQueue> RecorderQueue::get() {
+  static dispatch_once_t once;
+  static std::shared_ptr<RecorderQueue>* instance = nullptr;
+  dispatch_once(&once, [] { instance = new std::shared_ptr<RecorderQueue>(std::make_shared<RecorderQueue>()); });
+  return *instance;
+}
+
+void RecorderQueue::enqueue(JSONValue entry) {
+  std::lock_guard lock(mutex_);
+  innerItems.push_back(std::move(entry));
+}
+
+std::optional<JSONValue> RecorderQueue::dequeue() {
+  std::lock_guard lock(mutex_);
+  if (innerItems.empty()) return std::nullopt;
+  JSONValue first = std::move(innerItems.front());
+  innerItems.pop_front();
+  return first;
+}
+
+std::size_t RecorderQueue::getLength() const {
+  std::lock_guard lock(mutex_);
+  return innerItems.size();
+}
