@@ -37,22 +37,23 @@ kern_return_t host_processor_info(host_t host, processor_flavor_t flavor, natura
   KernelState& s = state();
   std::lock_guard lock(s.mutex);
   if (s.processorInfoFailure != KERN_SUCCESS) return s.processorInfoFailure;
-  const std::vector<processor_cpu_load_info>* records = &s.lastTicks;
-  if (s.injectedTicks) {
-    records = &*s.injectedTicks;
-  } else if (!readProcessorTicks(s.procRoot, s.lastTicks)) {
-    return KERN_FAILURE;
+  std::vector<processor_cpu_load_info> records;
+  if (!s.injectedTicks.empty()) {
+    records = s.injectedTicks.front();
+    if (s.injectedTicks.size() > 1) s.injectedTicks.pop_front();
+  } else if (readProcessorTicks(s.procRoot, s.lastTicks)) {
+    records = s.lastTicks;
   }
-  if (records->empty()) return KERN_FAILURE;
+  if (records.empty()) return KERN_FAILURE;
 
-  const vm_size_t bytes = records->size() * sizeof(processor_cpu_load_info);
+  const vm_size_t bytes = records.size() * sizeof(processor_cpu_load_info);
   void* region = std::malloc(bytes);
   if (!region) return KERN_RESOURCE_SHORTAGE;
-  std::memcpy(region, records->data(), bytes);
+  std::memcpy(region, records.data(), bytes);
   s.allocations.emplace(reinterpret_cast<vm_address_t>(region), bytes);
 
-  *processorCount = static_cast<natural_t>(records->size());
+  *processorCount = static_cast<natural_t>(records.size());
   *info = static_cast<processor_info_array_t>(region);
-  *infoCount = static_cast<mach_msg_type_number_t>(records->size() * PROCESSOR_CPU_LOAD_INFO_COUNT);
+  *infoCount = static_cast<mach_msg_type_number_t>(records.size() * PROCESSOR_CPU_LOAD_INFO_COUNT);
   return KERN_SUCCESS;
 }

@@ -2,6 +2,7 @@
 // last counters seen for each processor and the regions handed out to callers.
 #pragma once
 
+#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -21,7 +22,8 @@ struct KernelState {
   std::string procRoot = "/proc";
   kern_return_t statisticsFailure = KERN_SUCCESS;
   kern_return_t processorInfoFailure = KERN_SUCCESS;
-  std::optional<std::vector<processor_cpu_load_info>> injectedTicks;
+  // Injected samples, oldest first; empty when the machine's are read.
+  std::deque<std::vector<processor_cpu_load_info>> injectedTicks;
   std::optional<vm_statistics64> injectedStatistics;
   // Last counters read for each processor index; an offline processor keeps them.
   std::vector<processor_cpu_load_info> lastTicks;

@@ -23,7 +23,14 @@ void failQuery(Query query, kern_return_t code) {
 void setProcessorTicks(std::optional<std::vector<processor_cpu_load_info>> ticks) {
   KernelState& s = state();
   std::lock_guard lock(s.mutex);
-  s.injectedTicks = std::move(ticks);
+  s.injectedTicks.clear();
+  if (ticks) s.injectedTicks.push_back(std::move(*ticks));
+}
+
+void queueProcessorTicks(std::vector<processor_cpu_load_info> ticks) {
+  KernelState& s = state();
+  std::lock_guard lock(s.mutex);
+  s.injectedTicks.push_back(std::move(ticks));
 }
 
 void setVMStatistics(std::optional<vm_statistics64> statistics) {
@@ -44,7 +51,7 @@ void reset() {
   s.procRoot = "/proc";
   s.statisticsFailure = KERN_SUCCESS;
   s.processorInfoFailure = KERN_SUCCESS;
-  s.injectedTicks.reset();
+  s.injectedTicks.clear();
   s.injectedStatistics.reset();
   s.lastTicks.clear();
 }

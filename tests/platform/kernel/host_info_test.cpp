@@ -195,6 +195,14 @@ TEST_F(KernelTest, InjectedTicksAndFailures) {
   auto records = loadRecords();
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[1].cpu_ticks[CPU_STATE_NICE], 8u);
+  EXPECT_EQ(loadRecords()[0].cpu_ticks[CPU_STATE_USER], 1u);  // a single sample repeats
+
+  kernel::testing::queueProcessorTicks({{{9, 9, 9, 9}}});
+  kernel::testing::queueProcessorTicks({{{7, 7, 7, 7}}});
+  EXPECT_EQ(loadRecords()[0].cpu_ticks[CPU_STATE_USER], 1u);
+  EXPECT_EQ(loadRecords()[0].cpu_ticks[CPU_STATE_USER], 9u);
+  EXPECT_EQ(loadRecords()[0].cpu_ticks[CPU_STATE_USER], 7u);
+  EXPECT_EQ(loadRecords()[0].cpu_ticks[CPU_STATE_USER], 7u);  // the last one stays
 
   kernel::testing::failQuery(kernel::testing::Query::processorInfo, KERN_FAILURE);
   kern_return_t kr = KERN_SUCCESS;

@@ -20,6 +20,9 @@ void setProcRoot(const std::string& directory);
 void failQuery(Query query, kern_return_t code);
 // host_processor_info reports these records (absent: read the machine's).
 void setProcessorTicks(std::optional<std::vector<processor_cpu_load_info>> ticks);
+// Adds a later sample: each query takes the oldest queued sample, and the last
+// one stays for every query after it.
+void queueProcessorTicks(std::vector<processor_cpu_load_info> ticks);
 // host_statistics64 reports these statistics (absent: read the machine's).
 void setVMStatistics(std::optional<vm_statistics64> statistics);
 // Regions handed out by host_processor_info and not yet released.
