@@ -19,6 +19,7 @@ struct ClassRegistry {
     auto it = classes.find(name);
     if (it != classes.end()) return mustBeNew ? nullptr : it->second.get();
     auto cls = std::unique_ptr<Class>(new Class(name, superclass));
+    cls->allocatedAtRunTime_ = mustBeNew;
     Class* raw = cls.get();
     classes.emplace(name, std::move(cls));
     return raw;
@@ -38,18 +39,18 @@ IMP Method::setImplementation(IMP imp) {
 
 void method_exchangeImplementations(Method* a, Method* b) {
   if (!a || !b || a == b) return;
-  // Lock in address order so that two concurrent exchanges cannot deadlock.
-  Method* first = a < b ? a : b;
-  Method* second = a < b ? b : a;
-  IMP impFirst = first->implementation();
-  IMP impSecond = second->implementation();
-  if (impFirst.signature() != impSecond.signature()) {
+  // Both entries stay locked for the whole exchange (in address order, so that two
+  // concurrent exchanges cannot deadlock): two exchanges of one pair never
+  // interleave into one lost exchange or two entries with the same implementation.
+  Method* first = std::less<Method*>()(a, b) ? a : b;
+  Method* second = first == a ? b : a;
+  std::scoped_lock lock(first->mutex_, second->mutex_);
+  if (first->imp_.signature() != second->imp_.signature()) {
     throw NSException(NSInvalidArgumentException,
                       "method_exchangeImplementations: " + a->name() + " and " + b->name() +
                           " have different signatures");
   }
-  first->setImplementation(impSecond);
-  second->setImplementation(impFirst);
+  std::swap(first->imp_, second->imp_);
 }
 
 Class* Class::registerClass(const std::string& name, Class* superclass, const MethodInstaller& installMethods) {
@@ -125,6 +126,7 @@ std::shared_ptr<Object> Class::createInstance() {
       if (obj && obj->getClass() != this) obj->setClass(this);
       return obj;
     }
+    if (!c->allocatedAtRunTime_) return nullptr;  // a platform class that cannot be made by name
   }
   return nullptr;
 }

@@ -65,13 +65,15 @@ class Method {
   IMP setImplementation(IMP imp);  // returns the previous one
 
  private:
+  friend void method_exchangeImplementations(Method* a, Method* b);
   const SEL name_;
   mutable std::mutex mutex_;
   IMP imp_;
 };
 
-// Exchanges the implementations of two methods (method swizzling). Both must
-// have the same signature; otherwise NSInvalidArgumentException is raised.
+// Exchanges the implementations of two methods (method swizzling), atomically with
+// respect to other exchanges and to messaging. Both must have the same signature;
+// otherwise NSInvalidArgumentException is raised.
 void method_exchangeImplementations(Method* a, Method* b);
 
 class Class {
@@ -110,9 +112,11 @@ class Class {
   bool instancesRespondToSelector(const SEL& sel) const { return getInstanceMethod(sel) != nullptr; }
   std::vector<SEL> ownMethodNames() const;
 
-  // Instantiation by class ([[NSClassFromString(name) alloc] init]): a class (or its
-  // nearest superclass) that has a factory makes the instance, whose run-time class
-  // is then set to this class. nullptr when no class up the chain has a factory.
+  // Instantiation by class ([[NSClassFromString(name) alloc] init]): a class (or, for
+  // a class made with allocateClassPair, its nearest platform superclass) that has a
+  // factory makes the instance, whose run-time class is then set to this class.
+  // nullptr when that platform class has no factory: an instance of a superclass's
+  // type would not be the object that the class's methods expect.
   using Factory = std::function<std::shared_ptr<Object>()>;
   void setFactory(Factory factory);
   std::shared_ptr<Object> createInstance();
@@ -126,6 +130,7 @@ class Class {
 
   const std::string name_;
   Class* const superclass_;
+  bool allocatedAtRunTime_ = false;  // made by allocateClassPair: no C++ type of its own
   mutable std::mutex mutex_;
   std::map<SEL, std::unique_ptr<Method>, std::less<>> methods_;
   Factory factory_;
