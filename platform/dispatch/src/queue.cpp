@@ -26,6 +26,7 @@ void runGuarded(const std::function<void()>& fn, const char* what) {
 }  // namespace dispatch_internal
 
 using dispatch_internal::runGuarded;
+using dispatch_internal::waitSpan;
 
 dispatch_time_t dispatch_now() {
   auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -239,6 +240,34 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     for (auto& block : release) submitConcurrent(std::move(block));
   }
 
+  // Serial queues: waits for the queue's turn, then runs the block on the calling
+  // thread (as the device does) while the queue's drain waits for it. The block
+  // thus sees this queue on top of the caller's own queues, so a sync back into
+  // any queue of the calling chain runs inline instead of deadlocking.
+  void syncOnCallingThread(const dispatch_block_t& block) {
+    struct Turn {
+      std::mutex mutex;
+      std::condition_variable cv;
+      bool started = false;
+      bool finished = false;
+    };
+    auto turn = std::make_shared<Turn>();
+    async([turn] {
+      std::unique_lock lock(turn->mutex);
+      turn->started = true;
+      turn->cv.notify_all();
+      turn->cv.wait(lock, [&] { return turn->finished; });
+    });
+    {
+      std::unique_lock lock(turn->mutex);
+      turn->cv.wait(lock, [&] { return turn->started; });
+    }
+    runAsCurrent(block);
+    std::lock_guard lock(turn->mutex);
+    turn->finished = true;
+    turn->cv.notify_all();
+  }
+
   // Main queue only: runs the blocks pending at the time of the call.
   std::size_t drainMain() {
     if (tlsRunningMainBlock) return 0;
@@ -387,6 +416,11 @@ void dispatch_sync(const dispatch_queue_t& queue, const dispatch_block_t& block)
     queue->runAsCurrent(block);
     return;
   }
+  if (queue->kind() == QueueKind::serial) {
+    queue->syncOnCallingThread(block);
+    return;
+  }
+  // The main queue from another thread: the block must run on the main thread.
   std::mutex m;
   std::condition_variable cv;
   bool done = false;
@@ -450,7 +484,7 @@ class DispatchSemaphore {
       while (!ready()) {
         dispatch_time_t now = dispatch_now();
         if (now >= deadline) return 1;
-        cv_.wait_for(lock, std::chrono::nanoseconds(deadline - now));
+        cv_.wait_for(lock, waitSpan(now, deadline));
       }
     }
     --value_;

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -16,6 +17,7 @@
 
 using dispatch_internal::EpollThread;
 using dispatch_internal::TimerThread;
+using dispatch_internal::waitSpan;
 
 class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
  public:
@@ -34,14 +36,16 @@ class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
   int fd() const { return static_cast<int>(handle_); }
   std::uintptr_t handle() const { return handle_; }
 
+  // The replaced handler is released outside the lock: what it captured may, on
+  // its way out, call back into this source.
   void setEventHandler(dispatch_block_t handler) {
     std::lock_guard lock(mutex_);
-    eventHandler_ = std::move(handler);
+    std::swap(eventHandler_, handler);
   }
 
   void setCancelHandler(dispatch_block_t handler) {
     std::lock_guard lock(mutex_);
-    cancelHandler_ = std::move(handler);
+    std::swap(cancelHandler_, handler);
   }
 
   unsigned long data() const {
@@ -109,6 +113,7 @@ class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
 
   void setTimer(dispatch_time_t start, std::uint64_t interval) {
     std::uint64_t oldId;
+    std::uint64_t generation;
     {
       std::lock_guard lock(mutex_);
       if (cancelled_) return;
@@ -116,31 +121,36 @@ class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
       timerId_ = 0;
       interval_ = interval;
       pendingFires_ = 0;
+      generation = ++timerGeneration_;
     }
     if (oldId) TimerThread::shared().cancel(oldId);
     if (start == DISPATCH_TIME_FOREVER) return;
-    armTimer(start == DISPATCH_TIME_NOW ? dispatch_now() : start);
+    armTimer(start == DISPATCH_TIME_NOW ? dispatch_now() : start, generation);
   }
 
  private:
-  void armTimer(dispatch_time_t deadline) {
+  // Each setTimer starts a new generation; a fire of an older schedule that was
+  // already under way when the timer was set again is dropped, so that a re-set
+  // timer never runs two schedules at once.
+  void armTimer(dispatch_time_t deadline, std::uint64_t generation) {
     std::weak_ptr<DispatchSource> weak = weak_from_this();
-    std::uint64_t id = TimerThread::shared().schedule(deadline, [weak, deadline] {
-      if (auto self = weak.lock()) self->timerFired(deadline);
+    std::uint64_t id = TimerThread::shared().schedule(deadline, [weak, deadline, generation] {
+      if (auto self = weak.lock()) self->timerFired(deadline, generation);
     });
-    std::lock_guard lock(mutex_);
-    if (cancelled_) {
-      TimerThread::shared().cancel(id);
-      return;
+    bool stale;
+    {
+      std::lock_guard lock(mutex_);
+      stale = cancelled_ || generation != timerGeneration_;
+      if (!stale) timerId_ = id;
     }
-    timerId_ = id;
+    if (stale) TimerThread::shared().cancel(id);
   }
 
-  void timerFired(dispatch_time_t deadline) {
+  void timerFired(dispatch_time_t deadline, std::uint64_t generation) {
     std::uint64_t interval;
     {
       std::lock_guard lock(mutex_);
-      if (cancelled_) return;
+      if (cancelled_ || generation != timerGeneration_) return;
       ++pendingFires_;
       interval = interval_;
       timerId_ = 0;
@@ -149,7 +159,7 @@ class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
       dispatch_time_t next = deadline + interval;
       dispatch_time_t now = dispatch_now();
       if (next <= now) next = now + interval - ((now - deadline) % interval);
-      armTimer(next);
+      armTimer(next, generation);
     }
     submitIfReady();
   }
@@ -173,13 +183,15 @@ class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
     auto self = shared_from_this();
     if (runCancel) {
       dispatch_async(queue_, [self] {
-        dispatch_block_t handler;
+        // Both handlers leave the source here (breaking any cycle through what they
+        // captured) and are released outside its lock.
+        dispatch_block_t handler, event;
         {
           std::lock_guard lock(self->mutex_);
-          handler = std::move(self->cancelHandler_);
-          self->cancelHandler_ = nullptr;
-          self->eventHandler_ = nullptr;
+          std::swap(handler, self->cancelHandler_);
+          std::swap(event, self->eventHandler_);
         }
+        event = nullptr;
         if (handler) dispatch_internal::runGuarded(handler, "a source cancel handler");
       });
       return;
@@ -228,18 +240,21 @@ class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
   }
 
   // Bytes waiting for a read source (0 at end of file, 1 for a listening socket);
-  // 1 for a write source. A readiness report with nothing to read and no end of
-  // file (already consumed) is spurious and not delivered.
+  // 1 for a write source. A readiness report that no longer holds (the bytes were
+  // consumed meanwhile) is spurious and not delivered. Readiness is asked first and
+  // the byte count second, so that bytes arriving in between never pass for an end
+  // of file; this works alike for sockets, pipes and terminals.
   unsigned long measureDescriptor(bool& spurious) const {
     if (type_ == DISPATCH_SOURCE_TYPE_WRITE) return 1;
+    pollfd p{fd(), POLLIN | POLLRDHUP, 0};
+    int ready = ::poll(&p, 1, 0);
+    if (ready <= 0 || p.revents == 0 || (p.revents & POLLNVAL)) {
+      spurious = true;
+      return 0;
+    }
     int available = 0;
     if (::ioctl(fd(), FIONREAD, &available) != 0) return 1;  // a listening socket
-    if (available > 0) return static_cast<unsigned long>(available);
-    char probe;
-    ssize_t n = ::recv(fd(), &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) spurious = true;
-    if (n > 0) return 1;
-    return 0;
+    return available > 0 ? static_cast<unsigned long>(available) : 0;
   }
 
   const dispatch_source_type_t type_;
@@ -256,6 +271,7 @@ class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
   bool handlerInFlight_ = false;
   std::uint64_t interval_ = DISPATCH_TIME_FOREVER;
   std::uint64_t timerId_ = 0;
+  std::uint64_t timerGeneration_ = 0;
 
   friend class dispatch_internal::EpollThread;
 };
@@ -288,7 +304,7 @@ struct TimerState {
       TimerEntry top = heap.top();
       dispatch_time_t now = dispatch_now();
       if (now < top.deadline) {
-        cv.wait_for(lock, std::chrono::nanoseconds(top.deadline - now));
+        cv.wait_for(lock, waitSpan(now, top.deadline));
         continue;
       }
       heap.pop();
@@ -384,41 +400,68 @@ struct EpollState {
         // Each delivered source stops being watched until its handler has run.
         if (reader) reader->descriptorReady();
         if (writer) writer->descriptorReady();
-        updateLocked(fd);
+        update(fd);
       }
     }
   }
 
-  void updateLocked(int fd) {
+  // Recomputes the interest of `fd` from its sources. The sources are looked at
+  // through references that are released only after the lock: dropping the last
+  // reference to a source runs its destructor, which comes back here.
+  void update(int fd) {
+    std::shared_ptr<DispatchSource> keepReader, keepWriter;
     std::lock_guard lock(mutex);
+    applyLocked(fd, keepReader, keepWriter);
+  }
+
+  void registerSource(const std::shared_ptr<DispatchSource>& source) {
+    std::shared_ptr<DispatchSource> replaced, keepReader, keepWriter;
+    std::lock_guard lock(mutex);
+    int fd = source->fd();
+    FdEntry& entry = entries[fd];
+    auto& slot = source->type() == DISPATCH_SOURCE_TYPE_READ ? entry.reader : entry.writer;
+    replaced = slot.lock();
+    slot = source;
+    // A descriptor number that comes back while an old registration is remembered
+    // was closed behind its source's back, and the kernel dropped it from epoll:
+    // start the registration afresh.
+    if (entry.mask != 0) {
+      ::epoll_ctl(epfd, EPOLL_CTL_DEL, fd, nullptr);
+      entry.mask = 0;
+    }
+    applyLocked(fd, keepReader, keepWriter);
+  }
+
+ private:
+  void applyLocked(int fd, std::shared_ptr<DispatchSource>& reader, std::shared_ptr<DispatchSource>& writer) {
     auto it = entries.find(fd);
     if (it == entries.end()) return;
     FdEntry& entry = it->second;
-    auto reader = entry.reader.lock();
-    auto writer = entry.writer.lock();
+    reader = entry.reader.lock();
+    writer = entry.writer.lock();
     // A cancelled source is forgotten at once, so that its descriptor can be closed
     // and reused by a new source.
-    if (reader && reader->isCancelled()) reader.reset();
-    if (writer && writer->isCancelled()) writer.reset();
-    if (!reader) entry.reader.reset();
-    if (!writer) entry.writer.reset();
+    bool readerLive = reader && !reader->isCancelled();
+    bool writerLive = writer && !writer->isCancelled();
+    if (!readerLive) entry.reader.reset();
+    if (!writerLive) entry.writer.reset();
     std::uint32_t mask = 0;
-    if (reader && reader->wantsEvents()) mask |= EPOLLIN | EPOLLRDHUP;
-    if (writer && writer->wantsEvents()) mask |= EPOLLOUT;
+    if (readerLive && reader->wantsEvents()) mask |= EPOLLIN | EPOLLRDHUP;
+    if (writerLive && writer->wantsEvents()) mask |= EPOLLOUT;
     if (mask != entry.mask) {
       epoll_event ev{};
       ev.events = mask;
       ev.data.fd = fd;
       if (mask == 0) {
         ::epoll_ctl(epfd, EPOLL_CTL_DEL, fd, nullptr);
-      } else if (::epoll_ctl(epfd, entry.mask ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &ev) != 0) {
-        // The descriptor was closed and reused behind our back: register afresh.
-        if (errno == ENOENT) ::epoll_ctl(epfd, EPOLL_CTL_ADD, fd, &ev);
-        if (errno == EEXIST) ::epoll_ctl(epfd, EPOLL_CTL_MOD, fd, &ev);
+      } else if (entry.mask == 0) {
+        if (::epoll_ctl(epfd, EPOLL_CTL_ADD, fd, &ev) != 0 && errno == EEXIST) ::epoll_ctl(epfd, EPOLL_CTL_MOD, fd, &ev);
+      } else if (::epoll_ctl(epfd, EPOLL_CTL_MOD, fd, &ev) != 0 && errno == ENOENT) {
+        ::epoll_ctl(epfd, EPOLL_CTL_ADD, fd, &ev);  // closed and reused behind our back
       }
       entry.mask = mask;
     }
-    if (!reader && !writer) entries.erase(it);
+    if (!readerLive && !writerLive) entries.erase(it);
   }
 };
 
@@ -434,17 +477,10 @@ EpollThread& EpollThread::shared() {
   return thread;
 }
 
-void EpollThread::update(int fd) { epollState().updateLocked(fd); }
+void EpollThread::update(int fd) { epollState().update(fd); }
 
 void registerDescriptorSource(const std::shared_ptr<DispatchSource>& source) {
-  EpollState& s = epollState();
-  std::lock_guard lock(s.mutex);
-  FdEntry& entry = s.entries[source->fd()];
-  if (source->type() == DISPATCH_SOURCE_TYPE_READ) {
-    entry.reader = source;
-  } else {
-    entry.writer = source;
-  }
+  epollState().registerSource(source);
 }
 
 }  // namespace dispatch_internal

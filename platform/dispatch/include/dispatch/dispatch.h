@@ -52,7 +52,8 @@ void dispatch_async(const dispatch_queue_t& queue, dispatch_block_t block);
 // Runs the block on the queue and waits. Runs inline when the caller already runs
 // on that queue (recognised through the queue-specific chain), on the main thread
 // for the main queue, and always inline (with the queue as current) for
-// concurrent queues.
+// concurrent queues. A serial queue's block runs on the calling thread once the
+// queue's earlier blocks are done, with the queue as current.
 void dispatch_sync(const dispatch_queue_t& queue, const dispatch_block_t& block);
 // Submits the block to the queue at `when` (never earlier).
 void dispatch_after(dispatch_time_t when, const dispatch_queue_t& queue, dispatch_block_t block);
