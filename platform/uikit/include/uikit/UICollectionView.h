@@ -15,6 +15,10 @@
 #include "uikit/UIScrollView.h"
 
 class UICollectionView;
+namespace uikit_internal {
+template <class Cell>
+class CellStore;
+}
 
 class UICollectionViewDataSource {
  public:
@@ -36,6 +40,7 @@ class UICollectionView : public UIScrollView {
  public:
   explicit UICollectionView(CGRect frame = CGRectZero,
                             std::shared_ptr<UICollectionViewFlowLayout> layout = nullptr);
+  ~UICollectionView() override;
 
   std::shared_ptr<UICollectionViewFlowLayout> collectionViewLayout() const;
   std::shared_ptr<UICollectionViewDataSource> dataSource() const;
@@ -77,9 +82,7 @@ class UICollectionView : public UIScrollView {
   std::vector<long> itemsPerSection_;
   std::vector<std::pair<NSIndexPath, CGRect>> frames_;
   CGFloat frameWidth_ = -1;
-  std::map<NSIndexPath, std::shared_ptr<UICollectionViewCell>> visible_;
-  std::map<std::string, std::vector<std::shared_ptr<UICollectionViewCell>>> pool_;
-  std::map<std::string, objc::Class*> registered_;
+  std::unique_ptr<uikit_internal::CellStore<UICollectionViewCell>> cells_;
   std::optional<NSIndexPath> pressed_;
   bool loaded_ = false;
 };

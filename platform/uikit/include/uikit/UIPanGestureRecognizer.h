@@ -23,6 +23,7 @@ class UIPanGestureRecognizer : public UIGestureRecognizer {
   static constexpr CGFloat kHysteresis = 10.0;
 
  private:
+  mutable std::mutex panMutex_;
   CGPoint startInWindow_;
   CGPoint currentInWindow_;
   CGPoint translationOffset_;

@@ -18,6 +18,10 @@
 #include "uikit/UITableViewCell.h"
 
 class UITableView;
+namespace uikit_internal {
+template <class Cell>
+class CellStore;
+}
 
 class UITableViewDataSource {
  public:
@@ -42,6 +46,7 @@ class UITableView : public UIScrollView {
   QV_OBJC_DECLARE_CLASS(UITableView)
  public:
   explicit UITableView(CGRect frame = CGRectZero);
+  ~UITableView() override;
 
   std::shared_ptr<UITableViewDataSource> dataSource() const;
   void setDataSource(const std::shared_ptr<UITableViewDataSource>& dataSource);
@@ -100,9 +105,7 @@ class UITableView : public UIScrollView {
   CGFloat rowHeight_ = 44.0;
   std::vector<long> rowsPerSection_;
   std::vector<Row> rows_;  // every row, in order
-  std::map<NSIndexPath, std::shared_ptr<UITableViewCell>> visible_;
-  std::map<std::string, std::vector<std::shared_ptr<UITableViewCell>>> pool_;
-  std::map<std::string, objc::Class*> registered_;
+  std::unique_ptr<uikit_internal::CellStore<UITableViewCell>> cells_;
   std::optional<NSIndexPath> selected_;
   std::optional<NSIndexPath> pressed_;
   bool loaded_ = false;

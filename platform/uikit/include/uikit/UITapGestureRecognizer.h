@@ -2,6 +2,8 @@
 // of times (each further tap beginning within 0.35 s of the previous one's end).
 #pragma once
 
+#include <atomic>
+
 #include "uikit/UIGestureRecognizer.h"
 
 class UITapGestureRecognizer : public UIGestureRecognizer {
@@ -24,8 +26,8 @@ class UITapGestureRecognizer : public UIGestureRecognizer {
   static constexpr double kMaximumTapInterval = 0.35;
 
  private:
-  unsigned long tapsRequired_ = 1;
-  unsigned long touchesRequired_ = 1;
+  std::atomic<unsigned long> tapsRequired_{1};
+  std::atomic<unsigned long> touchesRequired_{1};
   unsigned long tapsSoFar_ = 0;
   double lastTapEnd_ = 0;
   CGPoint start_;

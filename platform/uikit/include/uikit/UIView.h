@@ -8,6 +8,7 @@
 // never holds its lock while calling into another view.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -137,6 +138,10 @@ class UIView : public UIResponder, public UIAccessibility {
  protected:
   // Called after the bounds (size or origin) changed through any setter.
   virtual void boundsDidChange(CGRect oldBounds, CGRect newBounds);
+  // Sets the hidden flag alone (no subclass behaviour), for constructors.
+  void setHiddenFlag(bool hidden);
+  // This view as a shared pointer (nullptr while it is being constructed).
+  std::shared_ptr<UIView> selfView() const;
 
   mutable std::mutex mutex_;  // guards the members of this view and its subclasses
 
@@ -164,5 +169,5 @@ class UIView : public UIResponder, public UIAccessibility {
   std::shared_ptr<CALayer> layer_;
   std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers_;
   std::weak_ptr<UIViewController> viewController_;
-  std::once_flag layerDelegateOnce_;
+  mutable std::atomic<bool> layerDelegateSet_{false};
 };

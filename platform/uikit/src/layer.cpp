@@ -1,0 +1,109 @@
+#include "uikit/CALayer.h"
+
+#include "uikit/UIView.h"
+
+QV_OBJC_DEFINE_CLASS(CALayer, objc::Object)
+
+CGFloat CALayer::borderWidth() const {
+  std::lock_guard lock(mutex_);
+  return borderWidth_;
+}
+void CALayer::setBorderWidth(CGFloat width) {
+  std::lock_guard lock(mutex_);
+  borderWidth_ = width;
+}
+CGColorRef CALayer::borderColor() const {
+  std::lock_guard lock(mutex_);
+  return borderColor_;
+}
+void CALayer::setBorderColor(CGColorRef color) {
+  std::lock_guard lock(mutex_);
+  borderColor_ = std::move(color);
+}
+CGFloat CALayer::cornerRadius() const {
+  std::lock_guard lock(mutex_);
+  return cornerRadius_;
+}
+void CALayer::setCornerRadius(CGFloat radius) {
+  std::lock_guard lock(mutex_);
+  cornerRadius_ = radius;
+}
+CGColorRef CALayer::backgroundColor() const {
+  std::lock_guard lock(mutex_);
+  return backgroundColor_;
+}
+void CALayer::setBackgroundColor(CGColorRef color) {
+  std::lock_guard lock(mutex_);
+  backgroundColor_ = std::move(color);
+}
+float CALayer::opacity() const {
+  std::lock_guard lock(mutex_);
+  return opacity_;
+}
+void CALayer::setOpacity(float opacity) {
+  std::lock_guard lock(mutex_);
+  opacity_ = opacity;
+}
+bool CALayer::masksToBounds() const {
+  std::lock_guard lock(mutex_);
+  return masksToBounds_;
+}
+void CALayer::setMasksToBounds(bool masks) {
+  std::lock_guard lock(mutex_);
+  masksToBounds_ = masks;
+}
+std::shared_ptr<UIView> CALayer::delegate() const {
+  std::lock_guard lock(mutex_);
+  return delegate_.lock();
+}
+void CALayer::_setDelegate(const std::weak_ptr<UIView>& view) {
+  std::lock_guard lock(mutex_);
+  delegate_ = view;
+}
+
+namespace {
+
+template <class T>
+T anyAs(const std::any& value, const std::string& key) {
+  if (const T* v = std::any_cast<T>(&value)) return *v;
+  // Numbers of another arithmetic type are converted, as boxed numbers would be.
+  if constexpr (std::is_arithmetic_v<T>) {
+    if (const double* d = std::any_cast<double>(&value)) return static_cast<T>(*d);
+    if (const float* f = std::any_cast<float>(&value)) return static_cast<T>(*f);
+    if (const int* i = std::any_cast<int>(&value)) return static_cast<T>(*i);
+    if (const long* l = std::any_cast<long>(&value)) return static_cast<T>(*l);
+    if (const bool* b = std::any_cast<bool>(&value)) return static_cast<T>(*b);
+  }
+  throw objc::NSException(objc::NSInvalidArgumentException, "CALayer: value of the wrong type for key " + key);
+}
+
+}  // namespace
+
+std::any CALayer::valueForKey(const std::string& key) {
+  if (key == "borderWidth") return borderWidth();
+  if (key == "borderColor") return borderColor();
+  if (key == "cornerRadius") return cornerRadius();
+  if (key == "backgroundColor") return backgroundColor();
+  if (key == "opacity") return opacity();
+  if (key == "masksToBounds") return masksToBounds();
+  std::lock_guard lock(mutex_);
+  auto it = attributes_.find(key);
+  return it == attributes_.end() ? std::any() : it->second;
+}
+
+void CALayer::setValueForKey(const std::string& key, std::any value) {
+  if (key == "borderWidth") return setBorderWidth(anyAs<CGFloat>(value, key));
+  if (key == "cornerRadius") return setCornerRadius(anyAs<CGFloat>(value, key));
+  if (key == "opacity") return setOpacity(anyAs<float>(value, key));
+  if (key == "masksToBounds") return setMasksToBounds(anyAs<bool>(value, key));
+  if (key == "borderColor" || key == "backgroundColor") {
+    CGColorRef color = value.has_value() ? anyAs<CGColorRef>(value, key) : nullptr;
+    return key == "borderColor" ? setBorderColor(color) : setBackgroundColor(color);
+  }
+  std::lock_guard lock(mutex_);
+  if (value.has_value()) {
+    attributes_[key] = std::move(value);
+  } else {
+    attributes_.erase(key);
+  }
+}
