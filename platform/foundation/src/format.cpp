@@ -1,8 +1,10 @@
 #include "foundation/format.h"
 
-#include <cinttypes>
 #include <algorithm>
 #include <cctype>
+#include <cinttypes>
+#include <climits>
+#include <cmath>
 #include <cstdio>
 
 namespace foundation {
@@ -34,11 +36,27 @@ std::string describe(const FormatArg& arg) {
   return {};
 }
 
+// A floating value as an integer: truncated, NaN as 0, out-of-range values pinned
+// to the nearest end (a plain conversion would be undefined for those).
+std::int64_t doubleToSigned(double d) {
+  if (std::isnan(d)) return 0;
+  if (d <= -9223372036854775808.0) return INT64_MIN;
+  if (d >= 9223372036854775808.0) return INT64_MAX;
+  return static_cast<std::int64_t>(d);
+}
+
+std::uint64_t doubleToUnsigned(double d) {
+  if (d < 0) return static_cast<std::uint64_t>(doubleToSigned(d));
+  if (std::isnan(d)) return 0;
+  if (d >= 18446744073709551616.0) return UINT64_MAX;
+  return static_cast<std::uint64_t>(d);
+}
+
 std::int64_t asSigned(const FormatArg& a) {
   switch (a.kind) {
     case FormatArg::Kind::signedInt: return a.i;
     case FormatArg::Kind::unsignedInt: return static_cast<std::int64_t>(a.u);
-    case FormatArg::Kind::floating: return static_cast<std::int64_t>(a.d);
+    case FormatArg::Kind::floating: return doubleToSigned(a.d);
     default: return 0;
   }
 }
@@ -47,9 +65,43 @@ std::uint64_t asUnsigned(const FormatArg& a) {
   switch (a.kind) {
     case FormatArg::Kind::signedInt: return static_cast<std::uint64_t>(a.i);
     case FormatArg::Kind::unsignedInt: return a.u;
-    case FormatArg::Kind::floating: return static_cast<std::uint64_t>(a.d);
+    case FormatArg::Kind::floating: return doubleToUnsigned(a.d);
     default: return 0;
   }
+}
+
+// Field widths and precisions beyond this are taken as this: enough for any real
+// layout, and an absurd one (say from a "*" argument) cannot exhaust memory.
+constexpr std::int64_t kMaxFieldSize = 1 << 16;
+
+std::string fieldSize(std::int64_t n) {
+  return std::to_string(std::clamp<std::int64_t>(n, -kMaxFieldSize, kMaxFieldSize));
+}
+
+// Appends one printf conversion of one value, whatever the length of its output.
+template <class T>
+void appendFormatted(std::string& out, const std::string& conversion, T value) {
+  char small[128];
+  int n = std::snprintf(small, sizeof small, conversion.c_str(), value);
+  if (n < 0) return;
+  if (static_cast<std::size_t>(n) < sizeof small) {
+    out.append(small, static_cast<std::size_t>(n));
+    return;
+  }
+  std::string big(static_cast<std::size_t>(n) + 1, '\0');
+  std::snprintf(big.data(), big.size(), conversion.c_str(), value);
+  out.append(big.data(), static_cast<std::size_t>(n));
+}
+
+// Appends the digits of a width or precision, capped at kMaxFieldSize.
+std::size_t appendDigits(std::string_view format, std::size_t i, std::string& into) {
+  std::size_t start = i;
+  while (i < format.size() && std::isdigit(static_cast<unsigned char>(format[i]))) ++i;
+  std::string_view digits = format.substr(start, i - start);
+  if (digits.empty()) return i;
+  into += digits.size() > 5 || std::stol(std::string(digits)) > kMaxFieldSize ? std::to_string(kMaxFieldSize)
+                                                                              : std::string(digits);
+  return i;
 }
 
 double asDouble(const FormatArg& a) {
@@ -102,24 +154,25 @@ std::string formatWithArgs(std::string_view format, const std::vector<FormatArg>
     }
     std::string flags, width, precision, length;
     while (i < format.size() && std::string_view("-+ #0'").find(format[i]) != std::string_view::npos) flags += format[i++];
-    while (i < format.size() && (std::isdigit(static_cast<unsigned char>(format[i])) || format[i] == '*')) {
-      if (format[i] == '*') {
-        width += std::to_string(asSigned(take()));
-        ++i;
-      } else {
-        width += format[i++];
-      }
+    if (i < format.size() && format[i] == '*') {
+      width = fieldSize(asSigned(take()));
+      ++i;
+    } else {
+      i = appendDigits(format, i, width);
     }
     if (i < format.size() && format[i] == '.') {
       precision.assign(1, '.');
       ++i;
-      while (i < format.size() && (std::isdigit(static_cast<unsigned char>(format[i])) || format[i] == '*')) {
-        if (format[i] == '*') {
-          precision += std::to_string(asSigned(take()));
-          ++i;
+      if (i < format.size() && format[i] == '*') {
+        std::int64_t p = asSigned(take());
+        if (p < 0) {
+          precision.clear();  // a negative precision counts as none
         } else {
-          precision += format[i++];
+          precision += fieldSize(p);
         }
+        ++i;
+      } else {
+        i = appendDigits(format, i, precision);
       }
     }
     while (i < format.size() && std::string_view("hlLqjzt").find(format[i]) != std::string_view::npos) length += format[i++];
@@ -137,31 +190,20 @@ std::string formatWithArgs(std::string_view format, const std::vector<FormatArg>
       full.append(suffix);
       return full;
     };
-    char buf[512];
     switch (conv) {
-      case '@': {
+      case '@':
+      case 's': {
         std::string text = describe(take());
         if (!width.empty() || !precision.empty()) {
-          std::vector<char> big(text.size() + 256);
-          std::snprintf(big.data(), big.size(), conversion("s").c_str(), text.c_str());
-          out += big.data();
+          appendFormatted(out, conversion("s"), text.c_str());
         } else {
           out += text;
         }
         break;
       }
-      case 's': {
-        const FormatArg& a = take();
-        std::string text = a.kind == FormatArg::Kind::null ? "(null)" : describe(a);
-        std::vector<char> big(text.size() + 256);
-        std::snprintf(big.data(), big.size(), conversion("s").c_str(), text.c_str());
-        out += big.data();
-        break;
-      }
       case 'd':
       case 'i': {
-        std::snprintf(buf, sizeof buf, conversion(PRId64).c_str(), narrowSigned(asSigned(take()), length));
-        out += buf;
+        appendFormatted(out, conversion(PRId64), narrowSigned(asSigned(take()), length));
         break;
       }
       case 'u':
@@ -169,13 +211,11 @@ std::string formatWithArgs(std::string_view format, const std::vector<FormatArg>
       case 'X':
       case 'o': {
         const char* fmt = conv == 'u' ? PRIu64 : conv == 'x' ? PRIx64 : conv == 'X' ? PRIX64 : PRIo64;
-        std::snprintf(buf, sizeof buf, conversion(fmt).c_str(), narrowUnsigned(asUnsigned(take()), length));
-        out += buf;
+        appendFormatted(out, conversion(fmt), narrowUnsigned(asUnsigned(take()), length));
         break;
       }
       case 'c': {
-        std::snprintf(buf, sizeof buf, conversion("c").c_str(), static_cast<int>(asSigned(take())));
-        out += buf;
+        appendFormatted(out, conversion("c"), static_cast<int>(asSigned(take())));
         break;
       }
       case 'f':
@@ -186,8 +226,7 @@ std::string formatWithArgs(std::string_view format, const std::vector<FormatArg>
       case 'G':
       case 'a':
       case 'A': {
-        std::snprintf(buf, sizeof buf, conversion(std::string_view(&conv, 1)).c_str(), asDouble(take()));
-        out += buf;
+        appendFormatted(out, conversion(std::string_view(&conv, 1)), asDouble(take()));
         break;
       }
       case 'p': {
@@ -195,8 +234,7 @@ std::string formatWithArgs(std::string_view format, const std::vector<FormatArg>
         const void* p = a.kind == FormatArg::Kind::pointer ? a.p
                         : a.kind == FormatArg::Kind::object ? static_cast<const void*>(a.obj.get())
                                                             : nullptr;
-        std::snprintf(buf, sizeof buf, conversion("p").c_str(), p);
-        out += buf;
+        appendFormatted(out, conversion("p"), p);
         break;
       }
       default:
