@@ -64,9 +64,28 @@ std::string base64Encode(const NSData& data) {
   return base64Encode(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
 }
 
+namespace {
+
+// Standard Base64: groups of four alphabet characters, where only the last group
+// may end in "=" or "==". (The decoder below would take padding or white space
+// anywhere and decode it as zero bits.)
+bool isWellFormedBase64(std::string_view text) {
+  if (text.size() % 4 != 0) return false;
+  std::size_t padding = 0;
+  if (!text.empty() && text.back() == '=') padding = text[text.size() - 2] == '=' ? 2 : 1;
+  for (std::size_t i = 0; i < text.size() - padding; ++i) {
+    char c = text[i];
+    bool alphabet = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+    if (!alphabet) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::optional<NSData> base64Decode(std::string_view text) {
   if (text.empty()) return NSData{};
-  if (text.size() % 4 != 0) return std::nullopt;
+  if (!isWellFormedBase64(text)) return std::nullopt;
   NSData out(text.size() / 4 * 3);
   int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()),
                           static_cast<int>(text.size()));
