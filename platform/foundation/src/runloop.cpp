@@ -13,6 +13,18 @@
 #include "dispatch/dispatch.h"
 #include "foundation/log.h"
 
+namespace {
+
+// Seconds as nanoseconds for time arithmetic: negative and NaN are 0, and anything
+// beyond about 31 years is capped there (far enough to mean "not in this run").
+std::uint64_t secondsToNs(double seconds) {
+  constexpr double kMaxSeconds = 1e9;
+  if (!(seconds > 0)) return 0;
+  return static_cast<std::uint64_t>(std::min(seconds, kMaxSeconds) * 1e9);
+}
+
+}  // namespace
+
 const CFRunLoopMode kCFRunLoopDefaultMode = "kCFRunLoopDefaultMode";
 const CFRunLoopMode kCFRunLoopCommonModes = "kCFRunLoopCommonModes";
 
@@ -21,7 +33,7 @@ class CFRunLoopTimer {
   CFRunLoopTimer(double delay, double interval, std::function<void()> callout)
       : delayNs_(toNs(delay)), intervalNs_(toNs(interval)), callout_(std::move(callout)) {}
 
-  static std::uint64_t toNs(double seconds) { return seconds <= 0 ? 0 : static_cast<std::uint64_t>(seconds * 1e9); }
+  static std::uint64_t toNs(double seconds) { return secondsToNs(seconds); }
 
   const std::uint64_t delayNs_;
   const std::uint64_t intervalNs_;
@@ -45,7 +57,7 @@ class CFRunLoop {
   explicit CFRunLoop(bool isMain) : isMain_(isMain) { commonModes_.insert(kCFRunLoopDefaultMode); }
 
   CFRunLoopRunResult runInMode(const CFRunLoopMode& mode, double seconds, bool returnAfterSourceHandled) {
-    dispatch_time_t deadline = dispatch_time(DISPATCH_TIME_NOW, static_cast<std::int64_t>(std::min(seconds, 1e9) * 1e9));
+    dispatch_time_t deadline = dispatch_time(DISPATCH_TIME_NOW, static_cast<std::int64_t>(secondsToNs(seconds)));
     {
       std::lock_guard lock(mutex_);
       modeStack_.push_back(mode);
@@ -239,7 +251,7 @@ class CFRunLoop {
       });
       for (auto& t : dueTimers) {
         if (t->intervalNs_ == 0) {
-          t->valid_ = false;
+          // Leaves the run loop now; becomes invalid once its callout has run.
           for (auto& [m, items] : items_) {
             items.timers.erase(std::remove(items.timers.begin(), items.timers.end(), t), items.timers.end());
           }
@@ -253,7 +265,11 @@ class CFRunLoop {
     }
     bool handled = false;
     for (auto& block : blocks) guarded(block);
-    for (auto& t : dueTimers) guarded(t->callout_);
+    for (auto& t : dueTimers) {
+      if (!t->valid_) continue;  // an earlier callout of this pass invalidated it
+      guarded(t->callout_);
+      if (t->intervalNs_ == 0) t->valid_ = false;
+    }
     for (auto& s : signalled) {
       guarded(s->perform_);
       handled = true;

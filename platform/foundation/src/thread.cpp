@@ -3,6 +3,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -11,8 +12,9 @@
 namespace NSThread {
 
 void sleepForTimeInterval(double seconds) {
-  if (seconds <= 0) return;
-  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  if (!(seconds > 0)) return;  // also NaN
+  constexpr double kMaxSeconds = 1e9;  // keeps the clock arithmetic in range
+  std::this_thread::sleep_for(std::chrono::duration<double>(std::min(seconds, kMaxSeconds)));
 }
 
 bool isMainThread() { return dispatch_is_main_thread(); }
