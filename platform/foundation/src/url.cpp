@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <mutex>
 
 namespace {
@@ -51,7 +52,10 @@ NSURLFetchResult NSURLFetchSynchronously(const NSURL& url, double timeoutSeconds
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutSeconds * 1000));
+  // A time-out that is not a positive number means the default; a huge one is capped.
+  constexpr double kDefaultTimeout = 30.0, kMaxTimeout = 24 * 3600.0;
+  double timeout = timeoutSeconds > 0 ? std::min(timeoutSeconds, kMaxTimeout) : kDefaultTimeout;
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout * 1000));
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,file");
   CURLcode code = curl_easy_perform(curl);
   long status = 0;

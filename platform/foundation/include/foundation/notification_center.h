@@ -1,6 +1,7 @@
 #pragma once
 
 #include <any>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -18,7 +19,9 @@ struct NSNotification {
 };
 
 // The default notification centre: observers are called synchronously on the
-// posting thread, in the order they were added.
+// posting thread, in the order they were added. An observer removed while a post
+// is under way (say by an earlier observer of that post) is not called any more;
+// an observer of one sender hears nothing once that sender is gone.
 class NSNotificationCenter {
  public:
   using Observer = std::function<void(const NSNotification&)>;
@@ -37,6 +40,7 @@ class NSNotificationCenter {
     objc::weak_id object;
     bool anyObject;
     std::shared_ptr<Observer> block;
+    std::shared_ptr<std::atomic<bool>> active;  // cleared on removal
   };
   std::mutex mutex_;
   std::vector<Entry> entries_;
