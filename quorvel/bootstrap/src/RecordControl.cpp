@@ -1,0 +1,77 @@
+#include "quorvel/bootstrap/RecordControl.h"
+
+#include <mutex>
+
+#include "dispatch/dispatch.h"
+#include "foundation/log.h"
+#include "quorvel/recording/CaptureHooks.h"
+#include "quorvel/state/GlobalVars.h"
+#include "uikit/UIApplication.h"
+#include "uikit/UIViewController.h"
+#include "uikit/UIWindow.h"
+
+QV_OBJC_DEFINE_CLASS(RecordControl, objc::Object)
+
+namespace {
+
+std::mutex& observerMutex() {
+  static std::mutex m;
+  return m;
+}
+
+RecordControl::CycleObserver& cycleObserver() {
+  static RecordControl::CycleObserver observer;
+  return observer;
+}
+
+void notifyObserver(bool started) {
+  RecordControl::CycleObserver observer;
+  {
+    std::lock_guard lock(observerMutex());
+    observer = cycleObserver();
+  }
+  if (observer) observer(started);
+}
+
+}  // namespace
+
+void RecordControl::setCycleObserver(CycleObserver observer) {
+  std::lock_guard lock(observerMutex());
+  cycleObserver() = std::move(observer);
+}
+
+void RecordControl::load() {
+  auto vars = GlobalVars::sharedInstance();
+  vars->set_spyMode("false");
+  vars->set_viewControllerLoaded("LOADED");
+  dispatchHook();
+}
+
+void RecordControl::dispatchHook() {
+  GlobalVars::sharedInstance();
+  dispatch_after(dispatch_time(DISPATCH_TIME_NOW, static_cast<std::int64_t>(kPollingPeriod * NSEC_PER_SEC)),
+                 dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_BACKGROUND, 0), [] {
+                   pollingCycle();
+                   dispatchHook();
+                 });
+}
+
+void RecordControl::pollingCycle() {
+  notifyObserver(true);
+  auto vars = GlobalVars::sharedInstance();
+  if (vars->_isPlaybackStarted() == std::string("true")) {
+    // Playback: only the web scripts are kept injected.
+  } else if (auto window = UIApplication::sharedApplication()->keyWindow()) {
+    vars->set_uiWindow(window);
+  } else {
+    NSLog("WINDOW IS NULL");
+  }
+  notifyObserver(false);
+}
+
+void QuorvelRunLoadHooks() {
+  RecordControl::load();
+  UIWindow_UIWindow::load(UIWindow::classObject());
+  UIApplication_ToolkitAdditions::load(UIApplication::classObject());
+  UIViewController_UIViewController::load(UIViewController::classObject());
+}

@@ -1,0 +1,77 @@
+#include "quorvel/recording/CaptureHooks.h"
+
+#include "foundation/log.h"
+#include "quorvel/state/GlobalVars.h"
+#include "quorvel/util/Utilities.h"
+#include "uikit/UIApplication.h"
+#include "uikit/UIEvent.h"
+#include "uikit/UIViewController.h"
+#include "uikit/UIWindow.h"
+
+namespace UIApplication_ToolkitAdditions {
+
+void load(objc::Class* receivingClass) {
+  if (receivingClass != UIApplication::classObject()) return;
+  NSLog("Loading ZARVO IOS INSTRUMENTOR...");
+  receivingClass->addMethod<void, std::shared_ptr<UIEvent>>(
+      "agentSendEvent:", [](objc::Object& self, std::shared_ptr<UIEvent> event) {
+        agentSendEvent(static_cast<UIApplication&>(self), event);
+      });
+  objc::method_exchangeImplementations(receivingClass->getInstanceMethod("sendEvent:"),
+                                       receivingClass->getInstanceMethod("agentSendEvent:"));
+}
+
+void agentSendEvent(UIApplication& app, const std::shared_ptr<UIEvent>& event) {
+  NSLog("Clicked");
+  // After the exchange this name runs the platform's own dispatch.
+  objc::msgSend<void>(app, "agentSendEvent:", event);
+}
+
+}  // namespace UIApplication_ToolkitAdditions
+
+namespace NSObject_NSObject {
+
+void swizzle(const std::string& original, const std::string& replacement, objc::Class* cls) {
+  if (!cls) return;
+  objc::method_exchangeImplementations(cls->getInstanceMethod(original), cls->getInstanceMethod(replacement));
+}
+
+}  // namespace NSObject_NSObject
+
+namespace UIViewController_UIViewController {
+
+void load(objc::Class* receivingClass) {
+  if (receivingClass != UIViewController::classObject()) return;
+  receivingClass->addMethod<void, bool>("csViewDidAppear:", [](objc::Object& self, bool animated) {
+    csViewDidAppear(static_cast<UIViewController&>(self), animated);
+  });
+  receivingClass->addMethod<void, bool>("csViewWillAppear:", [](objc::Object& self, bool animated) {
+    csViewWillAppear(static_cast<UIViewController&>(self), animated);
+  });
+  NSObject_NSObject::swizzle("viewDidAppear:", "csViewDidAppear:", receivingClass);
+  NSObject_NSObject::swizzle("viewWillAppear:", "csViewWillAppear:", receivingClass);
+}
+
+void csViewDidAppear(UIViewController& controller, bool animated) {
+  objc::msgSend<void>(controller, "csViewDidAppear:", animated);  // the platform's own callback
+  NSLog("View Controller Loaded");
+  GlobalVars::sharedInstance()->set_viewControllerLoaded("LOADED");
+}
+
+void csViewWillAppear(UIViewController& controller, bool animated) {
+  objc::msgSend<void>(controller, "csViewWillAppear:", animated);  // the platform's own callback
+  NSLog("View Controller is getting Loaded");
+  GlobalVars::sharedInstance()->set_viewControllerLoaded("LOADING");
+}
+
+}  // namespace UIViewController_UIViewController
+
+namespace UIWindow_UIWindow {
+
+void load(objc::Class* receivingClass) {
+  if (receivingClass != UIWindow::classObject()) return;
+  NSLog("WINDOW IS LOADED %@", objc::NSStringFromClass(receivingClass));
+  GlobalVars::sharedInstance()->set_currentUIWindow(receivingClass);
+}
+
+}  // namespace UIWindow_UIWindow
