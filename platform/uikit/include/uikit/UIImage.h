@@ -30,6 +30,11 @@ class UIImage : public objc::Object {
   // The pixel at (x, y) as 0xAARRGGBB; 0 outside the image.
   std::uint32_t pixelAt(int x, int y) const;
 
+  // Draw into the current image context (UIGraphics.h), blending over what is
+  // there: at `point` in the image's size in points, or scaled to fill `rect`.
+  void drawAtPoint(CGPoint point) const;
+  void drawInRect(CGRect rect) const;
+
  private:
   PixelBuffer pixels_;
   int width_ = 0;

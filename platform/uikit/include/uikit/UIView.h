@@ -129,6 +129,10 @@ class UIView : public UIResponder, public UIAccessibility {
   // Renders this view and its subviews into the current image context (defined by
   // the rendering part of the platform).
   bool drawViewHierarchyInRect(CGRect rect, bool afterScreenUpdates);
+  // Draws the view's own content into the current context (UIGraphicsGetCurrentContext)
+  // in bounds coordinates, after its background and before its subviews. Nothing by
+  // default. Rendering may run on any thread: read only through thread-safe accessors.
+  virtual void drawRect(CGRect rect);
 
   // Platform internals.
   std::shared_ptr<UIViewController> _viewController() const;

@@ -1,0 +1,119 @@
+#include "render/text_drawing.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "render/graphics_context.h"
+#include "text_support.h"
+
+namespace uikit_render {
+
+namespace {
+
+constexpr const char* kFontFamily = "DejaVu Sans";
+constexpr const char* kEllipsis = "\xE2\x80\xA6";
+
+double widthOf(cairo_t* cr, const std::string& text) {
+  cairo_text_extents_t extents;
+  cairo_text_extents(cr, text.c_str(), &extents);
+  return extents.x_advance;
+}
+
+// The longest prefix of `text` that fits `width` with an ellipsis after it.
+std::string truncated(cairo_t* cr, const std::string& text, double width) {
+  if (widthOf(cr, text) <= width) return text;
+  auto chars = uikit_internal::splitCharacters(text);
+  while (!chars.empty()) {
+    chars.pop_back();
+    std::string candidate;
+    for (const auto& c : chars) candidate += c;
+    candidate += kEllipsis;
+    if (widthOf(cr, candidate) <= width) return candidate;
+  }
+  return std::string();
+}
+
+// Greedy word wrap; a word wider than the line is broken between characters.
+std::vector<std::string> wrap(cairo_t* cr, const std::string& text, double width) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find('\n', start);
+    std::string paragraph = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::string line;
+    std::size_t i = 0;
+    while (i < paragraph.size()) {
+      std::size_t j = paragraph.find(' ', i);
+      std::string word = paragraph.substr(i, j == std::string::npos ? std::string::npos : j - i);
+      i = j == std::string::npos ? paragraph.size() : j + 1;
+      std::string candidate = line.empty() ? word : line + " " + word;
+      if (widthOf(cr, candidate) <= width || line.empty()) {
+        if (widthOf(cr, candidate) > width) {
+          // One word wider than the line: break it.
+          std::string part;
+          for (const auto& c : uikit_internal::splitCharacters(candidate)) {
+            if (!part.empty() && widthOf(cr, part + c) > width) {
+              lines.push_back(part);
+              part.clear();
+            }
+            part += c;
+          }
+          line = part;
+        } else {
+          line = candidate;
+        }
+      } else {
+        lines.push_back(line);
+        line = word;
+      }
+    }
+    lines.push_back(line);
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+void drawText(cairo_t* cr, const std::string& text, CGRect box, const TextStyle& style) {
+  if (text.empty() || box.size.width <= 0 || style.fontSize <= 0) return;
+  cairo_save(cr);
+  cairo_select_font_face(cr, kFontFamily, CAIRO_FONT_SLANT_NORMAL,
+                         style.bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+  cairo_set_font_size(cr, style.fontSize);
+  cairo_font_extents_t font;
+  cairo_font_extents(cr, &font);
+  double lineHeight = std::max(font.height, font.ascent + font.descent);
+
+  std::vector<std::string> lines;
+  if (style.numberOfLines == 1) {
+    std::string single = text;
+    std::replace(single.begin(), single.end(), '\n', ' ');
+    lines.push_back(truncated(cr, single, box.size.width));
+  } else {
+    lines = wrap(cr, text, box.size.width);
+    std::size_t fit = static_cast<std::size_t>(std::max(1.0, std::floor(box.size.height / lineHeight)));
+    std::size_t limit = style.numberOfLines > 0 ? std::min<std::size_t>(fit, style.numberOfLines) : fit;
+    if (lines.size() > limit) {
+      lines.resize(limit);
+      lines.back() = truncated(cr, lines.back() + kEllipsis, box.size.width);
+    }
+  }
+
+  double blockHeight = lineHeight * static_cast<double>(lines.size());
+  double top = style.centerVertically ? box.origin.y + (box.size.height - blockHeight) / 2 : box.origin.y;
+  setSourceColor(cr, style.color ? style.color : CGColorCreateSRGB(0, 0, 0, 1));
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    double w = widthOf(cr, lines[i]);
+    double x = box.origin.x;
+    if (style.alignment == NSTextAlignmentCenter) x += (box.size.width - w) / 2;
+    if (style.alignment == NSTextAlignmentRight) x += box.size.width - w;
+    double baseline = top + lineHeight * static_cast<double>(i) + font.ascent;
+    cairo_move_to(cr, x, baseline);
+    cairo_show_text(cr, lines[i].c_str());
+  }
+  cairo_restore(cr);
+}
+
+}  // namespace uikit_render
