@@ -443,7 +443,7 @@ bool AsyncTcpSocket::dequeueNextRead() {
   if (currentRead || !(flags & kConnected) || readQueue.empty()) return false;
   currentRead = std::move(readQueue.front());
   readQueue.pop_front();
-  setupReadTimerWithTimeout(currentRead->timeout);
+  if (currentRead->timeout >= 0) readTimer = makeTimeoutTimer(currentRead->timeout, true);
   return true;
 }
 
@@ -555,52 +555,6 @@ void AsyncTcpSocket::endCurrentRead() {
   currentRead = nullptr;
 }
 
-void AsyncTcpSocket::setupReadTimerWithTimeout(double timeout) {
-  if (timeout < 0) return;
-  readTimer = dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, socketQueue);
-  std::weak_ptr<AsyncTcpSocket> weak = weak_from_this();
-  dispatch_source_set_event_handler(readTimer, [weak] {
-    if (auto self = weak.lock()) self->doReadTimeout();
-  });
-  dispatch_source_set_timer(readTimer, secondsFromNow(timeout), DISPATCH_TIME_FOREVER, 0);
-  dispatch_resume(readTimer);
-}
-
-void AsyncTcpSocket::doReadTimeout() {
-  if (!currentRead) return;
-  flags |= kReadsPaused;
-  auto theDelegate = delegate_.lock();
-  if (theDelegate && delegateQueue_ && theDelegate->respondsToShouldTimeoutRead()) {
-    auto theRead = currentRead;
-    AsyncTcpSocketPtr self = weak_from_this().lock();
-    long tag = theRead->tag;
-    double elapsed = theRead->timeout;
-    std::size_t bytesDone = theRead->bytesDone;
-    dispatch_async(delegateQueue_, [theDelegate, self, theRead, tag, elapsed, bytesDone] {
-      double extension = theDelegate->socketShouldTimeoutReadWithTag(self, tag, elapsed, bytesDone);
-      if (!self) return;
-      std::weak_ptr<AsyncTcpSocket> weak = self;
-      dispatch_async(self->socketQueue, [weak, theRead, extension] {
-        if (auto socket = weak.lock()) socket->doReadTimeoutWithExtension(theRead, extension);
-      });
-    });
-  } else {
-    doReadTimeoutWithExtension(currentRead, 0);
-  }
-}
-
-void AsyncTcpSocket::doReadTimeoutWithExtension(const std::shared_ptr<AsyncReadPacket>& theRead, double extension) {
-  if (!theRead || theRead != currentRead) return;  // finished or closed meanwhile
-  if (extension > 0) {
-    currentRead->timeout += extension;
-    dispatch_source_set_timer(readTimer, secondsFromNow(extension), DISPATCH_TIME_FOREVER, 0);
-    flags &= ~kReadsPaused;
-    doReadData();
-  } else {
-    closeWithError(readTimeoutError());
-  }
-}
-
 void AsyncTcpSocket::suspendReadSource() {
   if (readSource && !(flags & kReadSourceSuspended)) {
     dispatch_suspend(readSource);
@@ -634,7 +588,7 @@ bool AsyncTcpSocket::dequeueNextWrite() {
   if (currentWrite || !(flags & kConnected) || writeQueue.empty()) return false;
   currentWrite = std::move(writeQueue.front());
   writeQueue.pop_front();
-  setupWriteTimerWithTimeout(currentWrite->timeout);
+  if (currentWrite->timeout >= 0) writeTimer = makeTimeoutTimer(currentWrite->timeout, false);
   return true;
 }
 
@@ -684,53 +638,6 @@ void AsyncTcpSocket::endCurrentWrite() {
   currentWrite = nullptr;
 }
 
-void AsyncTcpSocket::setupWriteTimerWithTimeout(double timeout) {
-  if (timeout < 0) return;
-  writeTimer = dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, socketQueue);
-  std::weak_ptr<AsyncTcpSocket> weak = weak_from_this();
-  dispatch_source_set_event_handler(writeTimer, [weak] {
-    if (auto self = weak.lock()) self->doWriteTimeout();
-  });
-  dispatch_source_set_timer(writeTimer, secondsFromNow(timeout), DISPATCH_TIME_FOREVER, 0);
-  dispatch_resume(writeTimer);
-}
-
-void AsyncTcpSocket::doWriteTimeout() {
-  if (!currentWrite) return;
-  flags |= kWritesPaused;
-  auto theDelegate = delegate_.lock();
-  if (theDelegate && delegateQueue_ && theDelegate->respondsToShouldTimeoutWrite()) {
-    auto theWrite = currentWrite;
-    AsyncTcpSocketPtr self = weak_from_this().lock();
-    long tag = theWrite->tag;
-    double elapsed = theWrite->timeout;
-    std::size_t bytesDone = theWrite->bytesDone;
-    dispatch_async(delegateQueue_, [theDelegate, self, theWrite, tag, elapsed, bytesDone] {
-      double extension = theDelegate->socketShouldTimeoutWriteWithTag(self, tag, elapsed, bytesDone);
-      if (!self) return;
-      std::weak_ptr<AsyncTcpSocket> weak = self;
-      dispatch_async(self->socketQueue, [weak, theWrite, extension] {
-        if (auto socket = weak.lock()) socket->doWriteTimeoutWithExtension(theWrite, extension);
-      });
-    });
-  } else {
-    doWriteTimeoutWithExtension(currentWrite, 0);
-  }
-}
-
-void AsyncTcpSocket::doWriteTimeoutWithExtension(const std::shared_ptr<AsyncWritePacket>& theWrite,
-                                                 double extension) {
-  if (!theWrite || theWrite != currentWrite) return;
-  if (extension > 0) {
-    currentWrite->timeout += extension;
-    dispatch_source_set_timer(writeTimer, secondsFromNow(extension), DISPATCH_TIME_FOREVER, 0);
-    flags &= ~kWritesPaused;
-    doWriteData();
-  } else {
-    closeWithError(writeTimeoutError());
-  }
-}
-
 void AsyncTcpSocket::suspendWriteSource() {
   if (writeSource && !(flags & kWriteSourceSuspended)) {
     dispatch_suspend(writeSource);
@@ -742,6 +649,66 @@ void AsyncTcpSocket::resumeWriteSource() {
   if (writeSource && (flags & kWriteSourceSuspended)) {
     dispatch_resume(writeSource);
     flags &= ~kWriteSourceSuspended;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Time-outs
+
+dispatch_source_t AsyncTcpSocket::makeTimeoutTimer(double timeout, bool isRead) {
+  dispatch_source_t timer = dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, socketQueue);
+  std::weak_ptr<AsyncTcpSocket> weak = weak_from_this();
+  dispatch_source_set_event_handler(timer, [weak, isRead] {
+    if (auto self = weak.lock()) self->doTimeout(isRead);
+  });
+  dispatch_source_set_timer(timer, secondsFromNow(timeout), DISPATCH_TIME_FOREVER, 0);
+  dispatch_resume(timer);
+  return timer;
+}
+
+void AsyncTcpSocket::doTimeout(bool isRead) {
+  std::shared_ptr<void> packet = isRead ? std::shared_ptr<void>(currentRead) : std::shared_ptr<void>(currentWrite);
+  if (!packet) return;
+  // The request makes no progress until the question is answered.
+  flags |= isRead ? kReadsPaused : kWritesPaused;
+  const long tag = isRead ? currentRead->tag : currentWrite->tag;
+  const double elapsed = isRead ? currentRead->timeout : currentWrite->timeout;
+  const std::size_t bytesDone = isRead ? currentRead->bytesDone : currentWrite->bytesDone;
+
+  auto theDelegate = delegate_.lock();
+  bool asks = theDelegate && delegateQueue_ &&
+              (isRead ? theDelegate->respondsToShouldTimeoutRead() : theDelegate->respondsToShouldTimeoutWrite());
+  if (!asks) {
+    doTimeoutWithExtension(isRead, packet, 0);
+    return;
+  }
+  AsyncTcpSocketPtr self = weak_from_this().lock();
+  dispatch_async(delegateQueue_, [theDelegate, self, isRead, packet, tag, elapsed, bytesDone] {
+    double extension = isRead ? theDelegate->socketShouldTimeoutReadWithTag(self, tag, elapsed, bytesDone)
+                              : theDelegate->socketShouldTimeoutWriteWithTag(self, tag, elapsed, bytesDone);
+    if (!self) return;
+    std::weak_ptr<AsyncTcpSocket> weak = self;
+    dispatch_async(self->socketQueue, [weak, isRead, packet, extension] {
+      if (auto socket = weak.lock()) socket->doTimeoutWithExtension(isRead, packet, extension);
+    });
+  });
+}
+
+void AsyncTcpSocket::doTimeoutWithExtension(bool isRead, const std::shared_ptr<void>& packet, double extension) {
+  const void* current = isRead ? static_cast<const void*>(currentRead.get()) : currentWrite.get();
+  if (!packet || packet.get() != current) return;  // finished or closed meanwhile
+  if (extension <= 0) {
+    closeWithError(isRead ? readTimeoutError() : writeTimeoutError());
+    return;
+  }
+  (isRead ? currentRead->timeout : currentWrite->timeout) += extension;
+  dispatch_source_set_timer(isRead ? readTimer : writeTimer, secondsFromNow(extension), DISPATCH_TIME_FOREVER, 0);
+  if (isRead) {
+    flags &= ~kReadsPaused;
+    doReadData();
+  } else {
+    flags &= ~kWritesPaused;
+    doWriteData();
   }
 }
 

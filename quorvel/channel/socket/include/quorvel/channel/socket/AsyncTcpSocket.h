@@ -191,9 +191,6 @@ class AsyncTcpSocket : public std::enable_shared_from_this<AsyncTcpSocket> {
   void doReadData();
   void completeCurrentRead();
   void endCurrentRead();
-  void setupReadTimerWithTimeout(double timeout);
-  void doReadTimeout();
-  void doReadTimeoutWithExtension(const std::shared_ptr<AsyncReadPacket>& theRead, double extension);
   void suspendReadSource();
   void resumeReadSource();
 
@@ -203,11 +200,14 @@ class AsyncTcpSocket : public std::enable_shared_from_this<AsyncTcpSocket> {
   void doWriteData();
   void completeCurrentWrite();
   void endCurrentWrite();
-  void setupWriteTimerWithTimeout(double timeout);
-  void doWriteTimeout();
-  void doWriteTimeoutWithExtension(const std::shared_ptr<AsyncWritePacket>& theWrite, double extension);
   void suspendWriteSource();
   void resumeWriteSource();
+
+  // Time-outs of the current read (isRead) or write: a one-shot timer, the
+  // delegate's question when it answers it, and the answer.
+  dispatch_source_t makeTimeoutTimer(double timeout, bool isRead);
+  void doTimeout(bool isRead);
+  void doTimeoutWithExtension(bool isRead, const std::shared_ptr<void>& packet, double extension);
 
   void closeWithError(const NSErrorPtr& error);
   int connectedFD() const { return socket4FD != -1 ? socket4FD : socket6FD; }
