@@ -99,6 +99,7 @@ void UINavigationController::transition(const std::shared_ptr<UIViewController>&
   auto container = viewIfLoaded();
   bool visible = _isAppeared();
   if (from == to) return;
+  if (to && (container || visible)) to->view();  // loaded before it appears
   if (visible && from) from->_beginDisappearance(animated);
   if (visible && to) to->_beginAppearance(animated);
   if (container) {

@@ -117,6 +117,7 @@ void UITabBarController::showSelected(const std::shared_ptr<UIViewController>& p
   auto selected = selectedViewController();
   if (previous == selected) return;
   bool visible = _isAppeared();
+  if (selected && (visible || isViewLoaded())) selected->view();  // loaded before it appears
   if (visible && previous) previous->_beginDisappearance(false);
   if (visible && selected) selected->_beginAppearance(false);
   if (auto container = viewIfLoaded()) {
