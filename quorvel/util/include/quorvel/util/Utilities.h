@@ -6,7 +6,10 @@
 #include <string>
 
 #include "foundation/json.h"
+#include "objc/runtime.h"
 #include "quorvel/util/FunctionCallObject.h"
+
+class UIAlertView;
 
 class Utilities {
  public:
@@ -25,4 +28,26 @@ class Utilities {
 
   // A new random identifier: 36 upper-case characters, 8-4-4-4-12.
   static std::string getGUIDString();
+
+  // Notices, built and shown on the main queue; the caller does not wait.
+  // A button-less alert with the message, dismissed 5 seconds after it was shown.
+  static void ShowToastMessage(const Text& message);
+  // An alert with "Cancel" and "Ok" that is shown and at once dismissed.
+  static void ShowAlertMessage(const Text& message);
+  // Dismisses an alert as its button 0, animated (main thread).
+  static void dismissAlert(const std::shared_ptr<UIAlertView>& alert);
+
+  // View readers. They take a view or a bar item (a navigation item, bar button
+  // item or tab bar item, which are not views), run on any thread and never raise.
+  // The run-time class name of any object; absent for no object.
+  static Text getUIViewClassName(const objc::id& object);
+  // The accessibility identifier, or "" when it is absent.
+  static Text getUIViewAccesibilityId(const objc::id& view);
+  // The first present of accessibility value, label and hint, or "".
+  static Text getUIViewAccesibilityLabel(const objc::id& view);
+  // The text a recorded step or a spy record gives the view; may be absent.
+  static Text getUIViewText(const objc::id& view);
+  // The text playback matches and reports for the view (a text field's typed text
+  // before its placeholder, the joined titles of a segmented control); may be absent.
+  static Text getUIViewTextForPlayBack(const objc::id& view);
 };
