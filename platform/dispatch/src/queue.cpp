@@ -1,6 +1,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -50,14 +51,19 @@ bool dispatch_is_main_thread() { return static_cast<pid_t>(::syscall(SYS_gettid)
 
 namespace {
 
-// The worker pool behind every global queue. A submitted task never waits behind a
-// busy thread: when fewer threads are idle than tasks are waiting, a thread is
-// added, so an endless or sleeping block occupies only its own thread. Idle
-// threads leave after a while.
+// The worker pool behind every global queue. Tasks never wait long behind busy
+// threads: while fewer than eagerThreads_ threads are busy, a thread is added as
+// soon as more tasks wait than threads are idle; past that, a watcher adds one
+// thread each kStallInterval for as long as some task has been waiting longer than
+// that. So an endless or sleeping block occupies only its own thread, while a
+// burst of short tasks is served by the threads at hand instead of one new thread
+// per task. Idle threads leave after a while.
 class WorkerPool {
  public:
   static constexpr int kPriorities = 4;  // high, default, low, background
   static constexpr int kMaxThreads = 512;
+  static constexpr std::chrono::milliseconds kStallInterval{10};
+  static constexpr std::chrono::seconds kIdleLifetime{10};
 
   static WorkerPool& shared() {
     static WorkerPool* pool = new WorkerPool;  // lives for the process; threads are detached
@@ -66,17 +72,54 @@ class WorkerPool {
 
   void submit(int priorityIndex, std::function<void()> task) {
     std::unique_lock lock(mutex_);
-    tasks_[priorityIndex].push_back(std::move(task));
+    tasks_[priorityIndex].push_back({std::chrono::steady_clock::now(), std::move(task)});
     ++queued_;
-    if (queued_ > idle_ && threads_ < kMaxThreads) {
-      ++threads_;
-      std::thread([this] { workerLoop(); }).detach();
-    } else {
+    if (queued_ <= idle_) {
       cv_.notify_one();
+    } else if (threads_ - idle_ < eagerThreads_) {
+      spawnLocked();
+    } else {
+      startWatcherLocked();
+      watcherCv_.notify_one();
     }
   }
 
  private:
+  WorkerPool() : eagerThreads_(std::max(4, 2 * static_cast<int>(std::thread::hardware_concurrency()))) {}
+
+  void spawnLocked() {
+    if (threads_ >= kMaxThreads) return;
+    ++threads_;
+    std::thread([this] { workerLoop(); }).detach();
+  }
+
+  void startWatcherLocked() {
+    if (watcherStarted_) return;
+    watcherStarted_ = true;
+    std::thread([this] { watcherLoop(); }).detach();
+  }
+
+  // While tasks wait that no idle thread will take, looks once per interval and
+  // adds a thread if one of them has waited a whole interval: the busy threads are
+  // blocked or running long tasks.
+  void watcherLoop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      watcherCv_.wait(lock, [this] { return queued_ > idle_; });
+      auto until = std::chrono::steady_clock::now() + kStallInterval;
+      while (watcherCv_.wait_until(lock, until) != std::cv_status::timeout) {
+      }
+      if (queued_ <= idle_) continue;
+      auto now = std::chrono::steady_clock::now();
+      for (const auto& q : tasks_) {
+        if (!q.empty() && now - q.front().enqueued >= kStallInterval) {
+          spawnLocked();
+          break;
+        }
+      }
+    }
+  }
+
   void workerLoop() {
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -84,7 +127,7 @@ class WorkerPool {
         std::function<void()> task;
         for (auto& q : tasks_) {
           if (!q.empty()) {
-            task = std::move(q.front());
+            task = std::move(q.front().run);
             q.pop_front();
             break;
           }
@@ -97,7 +140,7 @@ class WorkerPool {
         continue;
       }
       ++idle_;
-      bool woke = cv_.wait_for(lock, std::chrono::seconds(10), [this] { return queued_ > 0; });
+      bool woke = cv_.wait_for(lock, kIdleLifetime, [this] { return queued_ > 0; });
       --idle_;
       if (!woke) {
         --threads_;
@@ -106,12 +149,19 @@ class WorkerPool {
     }
   }
 
+  const int eagerThreads_;
   std::mutex mutex_;
   std::condition_variable cv_;
-  std::array<std::deque<std::function<void()>>, kPriorities> tasks_;
+  std::condition_variable watcherCv_;
+  struct Task {
+    std::chrono::steady_clock::time_point enqueued;
+    std::function<void()> run;
+  };
+  std::array<std::deque<Task>, kPriorities> tasks_;
   int queued_ = 0;
   int idle_ = 0;
   int threads_ = 0;
+  bool watcherStarted_ = false;
 };
 
 enum class QueueKind { main, global, serial, concurrent };

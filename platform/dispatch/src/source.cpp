@@ -95,8 +95,13 @@ class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
       }
       if (id) TimerThread::shared().cancel(id);
     } else {
-      // Stop watching the descriptor before the cancel handler may close it.
+      // Stop watching the descriptor before the cancel handler may close it; until
+      // then the cancel handler is held back, even if an event handler finishes.
       EpollThread::shared().update(fd());
+    }
+    {
+      std::lock_guard lock(mutex_);
+      unwatched_ = true;
     }
     submitIfReady();
   }
@@ -172,7 +177,7 @@ class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
       std::lock_guard lock(mutex_);
       if (handlerInFlight_ || suspendCount_ > 0) return;
       if (cancelled_) {
-        if (cancelHandlerDone_) return;
+        if (cancelHandlerDone_ || !unwatched_) return;
         cancelHandlerDone_ = true;
         runCancel = true;
       } else if (pendingFires_ == 0) {
@@ -267,6 +272,7 @@ class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
   unsigned long pendingFires_ = 0;
   int suspendCount_ = 1;
   bool cancelled_ = false;
+  bool unwatched_ = false;  // cancelled and no longer watched by the epoll thread
   bool cancelHandlerDone_ = false;
   bool handlerInFlight_ = false;
   std::uint64_t interval_ = DISPATCH_TIME_FOREVER;
