@@ -169,6 +169,18 @@ class CFRunLoop {
     cv_.notify_all();
   }
 
+  // Drops everything registered (for a run loop whose thread has ended); the items
+  // are released outside the lock.
+  void releaseItems() {
+    std::map<CFRunLoopMode, ModeItems> items;
+    std::lock_guard lock(mutex_);
+    items.swap(items_);
+    for (auto& [mode, set] : items) {
+      for (auto& t : set.timers) t->valid_ = false;
+      for (auto& src : set.sources) src->valid_ = false;
+    }
+  }
+
   void invalidateSource(const CFRunLoopSourceRef& source) {
     std::lock_guard lock(mutex_);
     source->valid_ = false;
@@ -312,12 +324,31 @@ CFRunLoopRef CFRunLoopGetMain() {
   return main;
 }
 
+namespace {
+
+// Run loops of other threads are kept for the life of the process, so that a
+// reference handed to another thread (or held by a timer) stays valid after its
+// thread ends. What such a run loop holds (timers, sources, blocks and whatever
+// they captured) is released when its thread ends, since nothing can serve it any
+// more; the registry keeps the emptied run loops reachable.
+struct ThreadRunLoop {
+  CFRunLoop* runLoop;
+
+  ThreadRunLoop() : runLoop(new CFRunLoop(false)) {
+    static std::mutex mutex;
+    static auto* all = new std::vector<CFRunLoop*>;
+    std::lock_guard lock(mutex);
+    all->push_back(runLoop);
+  }
+  ~ThreadRunLoop() { runLoop->releaseItems(); }
+};
+
+}  // namespace
+
 CFRunLoopRef CFRunLoopGetCurrent() {
   if (dispatch_is_main_thread()) return CFRunLoopGetMain();
-  // Run loops of other threads are kept for the life of the process, like the
-  // platform's, so that a reference handed to another thread stays valid.
-  thread_local CFRunLoop* current = new CFRunLoop(false);
-  return current;
+  thread_local ThreadRunLoop current;
+  return current.runLoop;
 }
 
 void CFRunLoopRun() {
