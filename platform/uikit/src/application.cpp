@@ -15,6 +15,13 @@
 
 const CFRunLoopMode UITrackingRunLoopMode = "UITrackingRunLoopMode";
 
+// The tracking mode is one of the main run loop's common modes from the moment the
+// toolkit is loaded.
+[[maybe_unused]] static const bool kTrackingModeIsCommon = [] {
+  CFRunLoopAddCommonMode(CFRunLoopGetMain(), UITrackingRunLoopMode);
+  return true;
+}();
+
 QV_UIKIT_DEFINE_CLASS(UIApplication, UIResponder, [](objc::Class* c) {
   c->addMethod<void, std::shared_ptr<UIEvent>>("sendEvent:", [](objc::Object& self, std::shared_ptr<UIEvent> event) {
     static_cast<UIApplication&>(self)._dispatchEvent(event);
@@ -55,8 +62,11 @@ UIApplication::~UIApplication() = default;
 std::shared_ptr<UIApplication> UIApplication::sharedApplication() { return makeShared(nullptr); }
 
 std::shared_ptr<UIWindow> UIApplication::keyWindow() const {
-  std::lock_guard lock(mutex_);
-  auto key = keyWindow_.lock();
+  std::shared_ptr<UIWindow> key;
+  {
+    std::lock_guard lock(mutex_);
+    key = keyWindow_.lock();
+  }
   if (key && key->isHidden()) return nullptr;
   return key;
 }
