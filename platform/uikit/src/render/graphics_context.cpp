@@ -28,6 +28,7 @@ std::vector<std::unique_ptr<CGContext>>& contextStack() {
 }  // namespace
 
 CGContext::CGContext(CGSize sz, bool isOpaque, CGFloat s) : size(sz), scale(s), opaque(isOpaque) {
+  uikit_render::CairoLock lock(uikit_render::cairoMutex());
   int w = pixelCount(size.width, scale);
   int h = pixelCount(size.height, scale);
   if (w == 0 || h == 0) w = h = 0;
@@ -37,13 +38,20 @@ CGContext::CGContext(CGSize sz, bool isOpaque, CGFloat s) : size(sz), scale(s), 
 }
 
 CGContext::~CGContext() {
+  uikit_render::CairoLock lock(uikit_render::cairoMutex());
   cairo_destroy(cr);
   cairo_surface_destroy(surface);
 }
 
 namespace uikit_render {
 
+std::recursive_mutex& cairoMutex() {
+  static std::recursive_mutex mutex;
+  return mutex;
+}
+
 bool withImageSurface(const UIImage& image, const std::function<void(cairo_surface_t*)>& use) {
+  CairoLock lock(cairoMutex());
   int w = image.pixelWidth(), h = image.pixelHeight();
   if (w <= 0 || h <= 0 || !image.pixels()) return false;
   auto* data = const_cast<unsigned char*>(image.pixels()->data());
@@ -72,6 +80,7 @@ bool withImageSurface(const UIImage& image, const std::function<void(cairo_surfa
 }
 
 std::shared_ptr<UIImage> imageFromSurface(cairo_surface_t* surface, CGFloat scale, bool forceOpaque) {
+  CairoLock lock(cairoMutex());
   cairo_surface_flush(surface);
   int w = cairo_image_surface_get_width(surface);
   int h = cairo_image_surface_get_height(surface);
@@ -136,41 +145,51 @@ void UIGraphicsEndImageContext() {
 // Context operations --------------------------------------------------------------
 
 void CGContextSaveGState(CGContextRef c) {
+  uikit_render::CairoLock lock(uikit_render::cairoMutex());
   if (c) cairo_save(c->cr);
 }
 void CGContextRestoreGState(CGContextRef c) {
+  uikit_render::CairoLock lock(uikit_render::cairoMutex());
   if (c) cairo_restore(c->cr);
 }
 void CGContextTranslateCTM(CGContextRef c, CGFloat tx, CGFloat ty) {
+  uikit_render::CairoLock lock(uikit_render::cairoMutex());
   if (c) cairo_translate(c->cr, tx, ty);
 }
 void CGContextScaleCTM(CGContextRef c, CGFloat sx, CGFloat sy) {
+  uikit_render::CairoLock lock(uikit_render::cairoMutex());
   // A zero scale would make the matrix singular and put Cairo in an error state.
   if (c && sx != 0 && sy != 0 && std::isfinite(sx) && std::isfinite(sy)) cairo_scale(c->cr, sx, sy);
 }
 void CGContextClipToRect(CGContextRef c, CGRect r) {
+  uikit_render::CairoLock lock(uikit_render::cairoMutex());
   if (!c) return;
   r = CGRectStandardize(r);
   cairo_rectangle(c->cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
   cairo_clip(c->cr);
 }
 void CGContextSetFillColorWithColor(CGContextRef c, const CGColorRef& color) {
+  uikit_render::CairoLock lock(uikit_render::cairoMutex());
   if (c) uikit_render::setSourceColor(c->cr, color);
 }
 void CGContextSetStrokeColorWithColor(CGContextRef c, const CGColorRef& color) {
+  uikit_render::CairoLock lock(uikit_render::cairoMutex());
   // Cairo has one source for both; the last colour set is used.
   if (c) uikit_render::setSourceColor(c->cr, color);
 }
 void CGContextSetLineWidth(CGContextRef c, CGFloat width) {
+  uikit_render::CairoLock lock(uikit_render::cairoMutex());
   if (c && width >= 0) cairo_set_line_width(c->cr, width);
 }
 void CGContextFillRect(CGContextRef c, CGRect r) {
+  uikit_render::CairoLock lock(uikit_render::cairoMutex());
   if (!c) return;
   r = CGRectStandardize(r);
   cairo_rectangle(c->cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
   cairo_fill(c->cr);
 }
 void CGContextStrokeRect(CGContextRef c, CGRect r) {
+  uikit_render::CairoLock lock(uikit_render::cairoMutex());
   if (!c) return;
   r = CGRectStandardize(r);
   cairo_rectangle(c->cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
@@ -184,6 +203,7 @@ CGFloat CGContextGetScale(CGContextRef c) { return c ? c->scale : 0; }
 void UIImage::drawAtPoint(CGPoint point) const { drawInRect({point, size()}); }
 
 void UIImage::drawInRect(CGRect rect) const {
+  uikit_render::CairoLock lock(uikit_render::cairoMutex());
   CGContextRef context = UIGraphicsGetCurrentContext();
   rect = CGRectStandardize(rect);
   if (!context || CGRectIsEmpty(rect) || pixelWidth() <= 0 || pixelHeight() <= 0) return;

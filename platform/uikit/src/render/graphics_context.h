@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "uikit/CGGeometry.h"
 #include "uikit/UIColor.h"
@@ -26,6 +27,14 @@ struct CGContext {
 };
 
 namespace uikit_render {
+
+// Every use of Cairo holds this lock. Cairo is safe for separate contexts, but
+// its process-wide pools (saved states, patterns, fonts) are shared through atomic
+// operations that the thread checker cannot see; drawing one image at a time keeps
+// those runs meaningful, and images here are small. Recursive: view drawing calls
+// back into image and context drawing.
+std::recursive_mutex& cairoMutex();
+using CairoLock = std::lock_guard<std::recursive_mutex>;
 
 // Runs `use` with a Cairo surface over the image's pixels (read only), or does
 // nothing for an empty image. Returns whether `use` ran.

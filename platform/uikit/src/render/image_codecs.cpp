@@ -105,6 +105,7 @@ std::optional<NSData> UIImagePNGRepresentation(const std::shared_ptr<UIImage>& i
 }
 
 std::shared_ptr<UIImage> UIImageWithPNGData(const NSData& data, CGFloat scale) {
+  uikit_render::CairoLock lock(uikit_render::cairoMutex());
   ReadCursor cursor{&data, 0};
   cairo_surface_t* png = cairo_image_surface_create_from_png_stream(readFromData, &cursor);
   std::shared_ptr<UIImage> image;

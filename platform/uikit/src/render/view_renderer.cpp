@@ -267,6 +267,7 @@ bool UIView::drawViewHierarchyInRect(CGRect rect, bool afterScreenUpdates) {
   }
   rect = CGRectStandardize(rect);
   CGSize size = bounds().size;
+  uikit_render::CairoLock lock(uikit_render::cairoMutex());
   if (CGRectIsEmpty(rect) || size.width <= 0 || size.height <= 0) return true;
   cairo_t* cr = context->cr;
   cairo_save(cr);
