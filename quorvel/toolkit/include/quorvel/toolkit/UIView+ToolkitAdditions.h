@@ -2,6 +2,8 @@
 // receiver first.
 #pragma once
 
+#include <cmath>
+#include <functional>
 #include <memory>
 
 #include "uikit/CGGeometry.h"
@@ -31,5 +33,38 @@ void highlightView(const std::shared_ptr<UIView>& view);
 void deHighlightView(const std::shared_ptr<UIView>& view);
 // Sets the given border now and sets it again after 1 second.
 void deHighlightView(const std::shared_ptr<UIView>& view, CGFloat width, const CGColorRef& color);
+
+// Visibility and tappability queries. Read-only; they never fail: a missing window,
+// superview or hit view makes the answer NO (or the no-point).
+
+// YES unless the view or one of its ancestors is hidden.
+bool isVisibleInViewHierarchy(const std::shared_ptr<UIView>& view);
+// YES when some part of the view's frame, in window coordinates, survives the
+// clipping of the view itself and of its clipping ancestors up to (not including)
+// the window. Hidden flags are not consulted; only an empty (0, 0) size is invisible.
+bool isVisibleInWindowFrame(const std::shared_ptr<UIView>& view);
+// YES for a "UIWebBrowserView", otherwise isTappable.
+bool isProbablyTappable(const std::shared_ptr<UIView>& view);
+// YES with a tap gesture recogniser, otherwise when its bounds have a tappable point.
+bool isTappable(const std::shared_ptr<UIView>& view);
+bool hasTapGestureRecognizer(const std::shared_ptr<UIView>& view);
+// YES when tappablePointInRect of the rectangle (in the view's coordinates) is a point.
+bool isTappableInRect(const std::shared_ptr<UIView>& view, CGRect rect);
+// The first of the rectangle's centre and its four corner points inset by 1 whose
+// window hit test counts as a hit on the view, in the view's coordinates; otherwise
+// TK_noPoint (NaN, NaN).
+CGPoint tappablePointInRect(const std::shared_ptr<UIView>& view, CGRect rect);
+inline constexpr CGPoint TK_noPoint{NAN, NAN};
+// Whether a hit on `hitView` counts as a hit on the view: a hit control containing
+// the view, a hit navigation bar containing the view when it is a navigation item
+// view, or a hit view that is the view or lies inside it.
+bool isTappableWithHitTestResultView(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& hitView);
+// YES for a view of class "UINavigationItemView" or "_UINavigationBarBackIndicatorView"
+// (or a subclass).
+bool isNavigationItemView(const std::shared_ptr<UIView>& view);
+// Visits the view, then its superview and so on, until there is none or the visitor
+// sets `stop`.
+using TK_AscendentViewVisitor = std::function<void(const std::shared_ptr<UIView>& view, bool& stop)>;
+void performBlockOnAscendentViews(const std::shared_ptr<UIView>& view, const TK_AscendentViewVisitor& visitor);
 
 }  // namespace UIView_ToolkitAdditions
