@@ -4,6 +4,7 @@
 
 #include "dispatch/dispatch.h"
 #include "foundation/log.h"
+#include "quorvel/model/UIViewsManager.h"
 #include "quorvel/recording/CaptureHooks.h"
 #include "quorvel/state/GlobalVars.h"
 #include "uikit/UIApplication.h"
@@ -63,6 +64,8 @@ void RecordControl::pollingCycle() {
     // Playback: only the web scripts are kept injected.
   } else if (auto window = UIApplication::sharedApplication()->keyWindow()) {
     vars->set_uiWindow(window);
+    // A full refresh of the view inventory; the list itself is not needed here.
+    std::make_shared<UIViewsManager>()->GetAllViews(window, true);
   } else {
     NSLog("WINDOW IS NULL");
   }

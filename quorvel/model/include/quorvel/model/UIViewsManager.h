@@ -1,0 +1,41 @@
+// The two inventory walks over a view hierarchy. Each walk lists the views below
+// its root in pre-order (a view before its descendants, siblings back to front;
+// the root itself is not listed) and gives every view it meets without one its
+// GUID, registering the view's xpath under it before the view's subviews are
+// visited. A walk also clears a highlight marking that was left on a view.
+//
+// A manager is created per use. Walks of different managers may run on different
+// threads at once; the views are only read through their thread-safe accessors.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "objc/runtime.h"
+
+class UIView;
+
+class UIViewsManager : public objc::Object {
+  QV_OBJC_DECLARE_CLASS(UIViewsManager)
+ public:
+  using ViewList = std::vector<std::shared_ptr<UIView>>;
+
+  // The recording walk: hidden views are skipped with their whole subtree; a
+  // first-responder text field becomes the agent's editable element; GUIDs go
+  // under "ZarvoUIVIewGuid". `start` begins a new list; otherwise the views are
+  // appended to this manager's current list. Returns the list.
+  ViewList GetAllViews(const std::shared_ptr<UIView>& root, bool start);
+  // The playback walk: every view, hidden or not; GUIDs go under
+  // "ZarvoUIVIewGuid_PlayBack". Same list conventions.
+  ViewList GetAllViewsForPlayer(const std::shared_ptr<UIView>& root, bool start);
+
+  // The traversal the walks and the element search share: visits every view below
+  // `root` in pre-order with its parent; `visit` answers whether to go below the
+  // view. Iterative, so a deep hierarchy cannot exhaust the thread's stack.
+  using Visitor = std::function<bool(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view)>;
+  static void walkSubviewsInPreOrder(const std::shared_ptr<UIView>& root, const Visitor& visit);
+
+ private:
+  ViewList views_;
+};

@@ -1,0 +1,36 @@
+// The identity attributes of live views. A view may carry a recording GUID and a
+// playback GUID, each a free key-value attribute of its backing layer. An attribute
+// is attached once, when a walk first meets the view, together with the
+// registration of the view's position xpath under it, and is never changed.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+class UIView;
+
+namespace ViewIdentity {
+
+inline constexpr const char* kRecordingGUIDKey = "ZarvoUIVIewGuid";
+inline constexpr const char* kPlaybackGUIDKey = "ZarvoUIVIewGuid_PlayBack";
+
+// The GUID stored on the view's layer under `key`; absent for no view or no GUID.
+std::optional<std::string> getGUID(const std::shared_ptr<UIView>& view, const char* key);
+inline std::optional<std::string> getRecordingGUID(const std::shared_ptr<UIView>& view) {
+  return getGUID(view, kRecordingGUIDKey);
+}
+inline std::optional<std::string> getPlaybackGUID(const std::shared_ptr<UIView>& view) {
+  return getGUID(view, kPlaybackGUIDKey);
+}
+
+// When `view` has no GUID under `key`: makes a new one, attaches it, then registers
+// the view's position xpath under it with `parent` (XpathManager). Returns whether
+// a GUID was attached.
+//
+// Atomic per view: of several threads meeting the same view at once exactly one
+// attaches, and the others return only after its registration is complete, so a
+// walk that goes on to the view's subviews always finds the parent's xpath.
+bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view, const char* key);
+
+}  // namespace ViewIdentity

@@ -1,0 +1,67 @@
+#include "quorvel/model/UIViewsManager.h"
+
+#include "quorvel/model/ViewIdentity.h"
+#include "quorvel/state/GlobalVars.h"
+#include "quorvel/toolkit/UIView+ToolkitAdditions.h"
+#include "uikit/UITextField.h"
+#include "uikit/UIView.h"
+
+QV_OBJC_DEFINE_CLASS(UIViewsManager, objc::Object)
+
+void UIViewsManager::walkSubviewsInPreOrder(const std::shared_ptr<UIView>& root, const Visitor& visit) {
+  if (!root) return;
+  struct Level {
+    std::shared_ptr<UIView> parent;
+    std::vector<std::shared_ptr<UIView>> children;  // a snapshot taken when the level is entered
+    std::size_t next = 0;
+  };
+  std::vector<Level> stack;
+  stack.push_back({root, root->subviews(), 0});
+  while (!stack.empty()) {
+    Level& level = stack.back();
+    if (level.next == level.children.size()) {
+      stack.pop_back();
+      continue;
+    }
+    std::shared_ptr<UIView> view = level.children[level.next++];
+    std::shared_ptr<UIView> parent = level.parent;
+    if (!visit(parent, view)) continue;
+    auto children = view->subviews();
+    if (!children.empty()) stack.push_back({std::move(view), std::move(children), 0});
+  }
+}
+
+namespace {
+
+// A highlight that was left on a view is taken off by whichever walk passes it.
+void clearStaleHighlight(const std::shared_ptr<UIView>& view) {
+  if (UIView_ToolkitAdditions::TK_hasHighlightBorder(view)) UIView_ToolkitAdditions::deHighlightView(view);
+}
+
+}  // namespace
+
+UIViewsManager::ViewList UIViewsManager::GetAllViews(const std::shared_ptr<UIView>& root, bool start) {
+  if (start) views_.clear();
+  walkSubviewsInPreOrder(root, [this](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view) {
+    if (view->isHidden()) return false;
+    if (view->isKindOfClass(UITextField::classObject()) && view->isFirstResponder()) {
+      GlobalVars::sharedInstance()->set_editAbleElement(view);
+    }
+    ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kRecordingGUIDKey);
+    clearStaleHighlight(view);
+    views_.push_back(view);
+    return true;
+  });
+  return views_;
+}
+
+UIViewsManager::ViewList UIViewsManager::GetAllViewsForPlayer(const std::shared_ptr<UIView>& root, bool start) {
+  if (start) views_.clear();
+  walkSubviewsInPreOrder(root, [this](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view) {
+    ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kPlaybackGUIDKey);
+    clearStaleHighlight(view);
+    views_.push_back(view);
+    return true;
+  });
+  return views_;
+}

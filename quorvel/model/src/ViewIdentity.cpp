@@ -1,0 +1,50 @@
+#include "quorvel/model/ViewIdentity.h"
+
+#include <any>
+#include <array>
+#include <functional>
+#include <mutex>
+
+#include "quorvel/model/XpathManager.h"
+#include "quorvel/util/Utilities.h"
+#include "uikit/CALayer.h"
+#include "uikit/UIView.h"
+
+namespace ViewIdentity {
+namespace {
+
+// Attach-if-absent is serialised per layer through a small table of locks, so that
+// walks over different views rarely wait on each other. No other lock of the agent
+// is taken while one of these is held, except the registry's own.
+constexpr std::size_t kStripes = 64;
+
+std::mutex& stripeFor(const CALayer* layer) {
+  static std::array<std::mutex, kStripes> stripes;
+  return stripes[std::hash<const CALayer*>{}(layer) % kStripes];
+}
+
+std::optional<std::string> readGUID(CALayer& layer, const char* key) {
+  std::any value = layer.valueForKey(key);
+  if (const auto* text = std::any_cast<std::string>(&value)) return *text;
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> getGUID(const std::shared_ptr<UIView>& view, const char* key) {
+  if (!view) return std::nullopt;
+  return readGUID(*view->layer(), key);
+}
+
+bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view, const char* key) {
+  if (!view) return false;
+  auto layer = view->layer();
+  std::lock_guard lock(stripeFor(layer.get()));
+  if (readGUID(*layer, key)) return false;
+  std::string guid = Utilities::getGUIDString();
+  layer->setValueForKey(key, guid);
+  XpathManager::sharedInstance()->createXpathPositionOfUIView(parent, view, guid);
+  return true;
+}
+
+}  // namespace ViewIdentity

@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "quorvel/model/UIViewsManager.h"
+#include "quorvel/model/ViewIdentity.h"
+#include "quorvel/model/XpathManager.h"
+#include "uikit/uikit.h"
+
+namespace {
+
+std::shared_ptr<XpathManager> registry() { return XpathManager::sharedInstance(); }
+
+// A window (not key, never shown: the walks only need the hierarchy).
+std::shared_ptr<UIWindow> makeWindow() { return std::make_shared<UIWindow>(CGRectMake(0, 0, 390, 844)); }
+
+TEST(XpathManagerTest, WalkedHierarchyGetsClassIndexedXpaths) {
+  auto window = makeWindow();
+  auto container = std::make_shared<UIView>(CGRectMake(0, 0, 300, 300));
+  auto first = std::make_shared<UILabel>(CGRectMake(0, 0, 100, 20));
+  auto button = std::make_shared<UIButton>(CGRectMake(0, 30, 100, 20));
+  auto second = std::make_shared<UILabel>(CGRectMake(0, 60, 100, 20));
+  window->addSubview(container);
+  container->addSubview(first);
+  container->addSubview(button);
+  container->addSubview(second);
+
+  auto list = std::make_shared<UIViewsManager>()->GetAllViewsForPlayer(window, true);
+  ASSERT_EQ(list.size(), 4u);
+
+  EXPECT_EQ(registry()->getPositionXpathOfUIView(container), std::string("\\UIView[0]"));
+  EXPECT_EQ(registry()->getPositionXpathOfUIView(first), std::string("\\UIView[0]\\UILabel[0]"));
+  EXPECT_EQ(registry()->getPositionXpathOfUIView(button), std::string("\\UIView[0]\\UIButton[0]"));
+  EXPECT_EQ(registry()->getPositionXpathOfUIView(second), std::string("\\UIView[0]\\UILabel[1]"));
+
+  // Both directions agree, and the dictionary holds the same pairs.
+  auto guid = registry()->getIdentificationGUIDFromXpath(std::string("\\UIView[0]\\UILabel[1]"));
+  EXPECT_EQ(guid, ViewIdentity::getPlaybackGUID(second));
+  auto dictionary = registry()->getXpathPosition_PlaybackDictionary();
+  EXPECT_EQ(dictionary.at("\\UIView[0]\\UIButton[0]"), ViewIdentity::getPlaybackGUID(button));
+  EXPECT_EQ(registry()->getIdentificationGUIDFromXpath(std::string("\\Nowhere[0]")), std::nullopt);
+  EXPECT_EQ(registry()->getIdentificationGUIDFromXpath(std::nullopt), std::nullopt);
+}
+
+TEST(XpathManagerTest, IndexCountsOnlySiblingsOfTheSameClassAndPrefixComesFromTheParent) {
+  auto window = makeWindow();
+  auto parent = std::make_shared<UIView>();
+  window->addSubview(parent);
+  registry()->createXpathPositionOfUIView(nullptr, parent, "PARENT-GUID-FOR-PREFIX");
+  parent->layer()->setValueForKey(ViewIdentity::kPlaybackGUIDKey, std::string("PARENT-GUID-FOR-PREFIX"));
+  ASSERT_EQ(registry()->getPositionXpathOfUIView(parent), std::string("\\UIView[0]"));
+
+  auto a = std::make_shared<UIView>();
+  auto label = std::make_shared<UILabel>();
+  auto b = std::make_shared<UIView>();
+  parent->addSubview(a);
+  parent->addSubview(label);
+  parent->addSubview(b);
+  registry()->createXpathPositionOfUIView(parent, a, "G-A");
+  registry()->createXpathPositionOfUIView(parent, label, "G-LABEL");
+  registry()->createXpathPositionOfUIView(parent, b, "G-B");
+  auto d = registry()->getXpathPosition_PlaybackDictionary();
+  EXPECT_EQ(d.at("\\UIView[0]\\UIView[0]"), "G-A");
+  EXPECT_EQ(d.at("\\UIView[0]\\UILabel[0]"), "G-LABEL");
+  EXPECT_EQ(d.at("\\UIView[0]\\UIView[1]"), "G-B");
+
+  // A parent without a registered xpath gives no prefix, for good.
+  auto orphanParent = std::make_shared<UIView>();
+  auto child = std::make_shared<UIButton>();
+  orphanParent->addSubview(child);
+  registry()->createXpathPositionOfUIView(orphanParent, child, "G-ORPHAN-CHILD");
+  child->layer()->setValueForKey(ViewIdentity::kPlaybackGUIDKey, std::string("G-ORPHAN-CHILD"));
+  EXPECT_EQ(registry()->getPositionXpathOfUIView(child), std::string("\\UIButton[0]"));
+}
+
+TEST(XpathManagerTest, PrivateClassNamesAreKeptExactly) {
+  auto window = makeWindow();
+  auto bar = std::make_shared<UIView>();
+  auto indicator = std::make_shared<_UINavigationBarBackIndicatorView>();
+  auto cls = objc::Class::allocateClassPair(UIView::classObject(), "_MyPrivateDecorationView");
+  ASSERT_NE(cls, nullptr);
+  auto decoration = objc::makeInstanceOf<UIView>(cls);
+  window->addSubview(bar);
+  bar->addSubview(indicator);
+  bar->addSubview(decoration);
+  std::make_shared<UIViewsManager>()->GetAllViewsForPlayer(window, true);
+  EXPECT_EQ(registry()->getPositionXpathOfUIView(indicator),
+            std::string("\\UIView[0]\\_UINavigationBarBackIndicatorView[0]"));
+  EXPECT_EQ(registry()->getPositionXpathOfUIView(decoration), std::string("\\UIView[0]\\_MyPrivateDecorationView[0]"));
+}
+
+TEST(XpathManagerTest, LookupsOfViewsWithoutRegistrationAreAbsent) {
+  auto loose = std::make_shared<UIView>();
+  EXPECT_EQ(registry()->getPositionXpathOfUIView(loose), std::nullopt);
+  EXPECT_EQ(registry()->getPositionXpathOfUIView(nullptr), std::nullopt);
+  // A GUID that was never registered has no xpath either.
+  loose->layer()->setValueForKey(ViewIdentity::kRecordingGUIDKey, std::string("NEVER-REGISTERED"));
+  EXPECT_EQ(registry()->getPositionXpathOfUIView(loose), std::nullopt);
+}
+
+TEST(XpathManagerTest, ReplacementViewTakesOverTheXpathAndTheOldGUIDKeepsIt) {
+  auto window = makeWindow();
+  auto holder = std::make_shared<UIView>();
+  window->addSubview(holder);
+  auto old = std::make_shared<UISwitch>();
+  holder->addSubview(old);
+  auto manager = std::make_shared<UIViewsManager>();
+  manager->GetAllViewsForPlayer(window, true);
+  auto oldGuid = ViewIdentity::getPlaybackGUID(old);
+  ASSERT_TRUE(oldGuid);
+  const std::string xpath = "\\UIView[0]\\UISwitch[0]";
+  EXPECT_EQ(registry()->getIdentificationGUIDFromXpath(xpath), oldGuid);
+
+  old->removeFromSuperview();
+  auto replacement = std::make_shared<UISwitch>();
+  holder->addSubview(replacement);
+  manager->GetAllViewsForPlayer(window, true);
+  auto newGuid = ViewIdentity::getPlaybackGUID(replacement);
+  ASSERT_TRUE(newGuid);
+  EXPECT_NE(newGuid, oldGuid);
+  EXPECT_EQ(registry()->getIdentificationGUIDFromXpath(xpath), newGuid);
+  EXPECT_EQ(registry()->getPositionXpathOfUIView(old), xpath);
+}
+
+TEST(XpathManagerTest, RecordingGUIDComesFirstAndAMovedViewKeepsItsXpath) {
+  auto window = makeWindow();
+  auto left = std::make_shared<UIView>();
+  auto right = std::make_shared<UIView>();
+  auto field = std::make_shared<UITextField>();
+  window->addSubview(left);
+  window->addSubview(right);
+  left->addSubview(field);
+  auto manager = std::make_shared<UIViewsManager>();
+  manager->GetAllViews(window, true);
+  ASSERT_EQ(registry()->getPositionXpathOfUIView(field), std::string("\\UIView[0]\\UITextField[0]"));
+
+  // The field moves; the playback walk registers its new place under the playback
+  // GUID, but the view reports what its recording GUID was registered with.
+  field->removeFromSuperview();
+  right->addSubview(std::make_shared<UITextField>());
+  right->addSubview(field);
+  manager->GetAllViewsForPlayer(window, true);
+  auto playbackGuid = ViewIdentity::getPlaybackGUID(field);
+  ASSERT_TRUE(playbackGuid);
+  EXPECT_EQ(registry()->getIdentificationGUIDFromXpath(std::string("\\UIView[1]\\UITextField[1]")), playbackGuid);
+  EXPECT_EQ(registry()->getPositionXpathOfUIView(field), std::string("\\UIView[0]\\UITextField[0]"));
+}
+
+}  // namespace
