@@ -7,9 +7,11 @@
 
 #include "foundation/json.h"
 #include "objc/runtime.h"
+#include "uikit/CGGeometry.h"
 #include "quorvel/util/FunctionCallObject.h"
 
 class UIAlertView;
+class UIImage;
 
 class Utilities {
  public:
@@ -50,4 +52,16 @@ class Utilities {
   // The text playback matches and reports for the view (a text field's typed text
   // before its placeholder, the joined titles of a segmented control); may be absent.
   static Text getUIViewTextForPlayBack(const objc::id& view);
+
+  // Images of a view: the view rendered at the screen's scale, and the area of
+  // 300 x 200 points around a point of the view (origin 100 points left of and
+  // above the point). nullptr when the object is not a view or has no pixels.
+  static std::shared_ptr<UIImage> getUIImageOfUIView(const objc::id& view);
+  static std::shared_ptr<UIImage> getUIImageOfUIViewTouchedArea(const objc::id& view, double x, double y);
+  // The crop rectangle of the touched-area image for a point of the view.
+  static CGRect touchedAreaRect(double x, double y);
+  // Those images as JPEG (quality 0.6) in standard Base64 without line breaks;
+  // absent when there is no image.
+  static Text getBase64StringOfUIImageOfUIView(const objc::id& view);
+  static Text getBase64StringOfUIImageOfUIViewTouchedArea(const objc::id& view, double x, double y);
 };
