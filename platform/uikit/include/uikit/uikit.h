@@ -2,6 +2,7 @@
 #pragma once
 
 #include "uikit/CALayer.h"
+#include "uikit/CATransaction.h"
 #include "uikit/CGGeometry.h"
 #include "uikit/NSIndexPath.h"
 #include "uikit/UIAccessibility.h"
@@ -18,7 +19,10 @@
 #include "uikit/UIControl.h"
 #include "uikit/UIEvent.h"
 #include "uikit/UIGestureRecognizer.h"
+#include "uikit/UIGraphics.h"
 #include "uikit/UIImage.h"
+#include "uikit/UIImageJPEG.h"
+#include "uikit/UIImagePNG.h"
 #include "uikit/UIImageView.h"
 #include "uikit/UIKeyInput.h"
 #include "uikit/UIKeyboard.h"

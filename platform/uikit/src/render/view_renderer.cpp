@@ -184,7 +184,7 @@ void drawContent(cairo_t* cr, UIView& view, CGRect box, CGPoint boundsOrigin) {
     drawImageView(*imageView, box);
   } else if (auto* segment = dynamic_cast<UISegment*>(&view)) {
     if (segment->isSelected()) {
-      addRoundedRect(cr, CGRectInset(box, 1, 1), 6);
+      addRoundedRect(cr, CGRectInset(box, 2, 2), 6);
       setSourceColor(cr, gray(0.75));
       cairo_set_line_width(cr, 0.5);
       cairo_stroke(cr);
@@ -215,7 +215,12 @@ void renderView(CGContextRef context, const std::shared_ptr<UIView>& view, int d
   if (group) cairo_push_group(cr);
 
   if (auto background = layer->backgroundColor(); CGColorGetAlpha(background) > 0) {
-    addRoundedRect(cr, box, radius);
+    if (dynamic_cast<UISegment*>(view.get()) && radius == 0) {
+      // A segment's highlight is a rounded tile inside the control's rounded track.
+      addRoundedRect(cr, CGRectInset(box, 2, 2), 6);
+    } else {
+      addRoundedRect(cr, box, radius);
+    }
     setSourceColor(cr, background);
     cairo_fill(cr);
   }
