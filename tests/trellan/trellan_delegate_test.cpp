@@ -9,7 +9,6 @@
 #include <any>
 #include <cstdlib>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -124,13 +123,14 @@ TEST(TrellanAppDelegate, ResigningActiveBeginsABackgroundTaskEachTime) {
 
   auto entries = log.entries();
   ASSERT_EQ(entries.size(), 2u);
-  const std::regex line("Continuing to run tests in the background with task ID ([0-9]+)");
+  const std::string prefix = "Continuing to run tests in the background with task ID ";
   std::vector<unsigned long> ids;
   for (const auto& [level, message] : entries) {
     EXPECT_EQ(level, XCTLogLevel::defaultLevel);
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(message, match, line)) << message;
-    ids.push_back(std::stoul(match[1]));
+    ASSERT_EQ(message.rfind(prefix, 0), 0u) << message;
+    const std::string id = message.substr(prefix.size());
+    ASSERT_TRUE(!id.empty() && id.find_first_not_of("0123456789") == std::string::npos) << message;
+    ids.push_back(std::stoul(id));
   }
   EXPECT_NE(ids[0], ids[1]);
   for (unsigned long id : ids) {
