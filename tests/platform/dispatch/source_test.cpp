@@ -96,7 +96,10 @@ TEST(DispatchReadSourceTest, ReportsBytesWaitingThenEndOfFileAndCancelsOnce) {
   ASSERT_TRUE(qvtest::waitUntil([&] { return rec.events >= 1; }));
   EXPECT_EQ(rec.snapshot().front(), 5u);
 
+  dispatch_suspend(source);
   pipe.send("0123456789");
+  EXPECT_FALSE(qvtest::waitUntil([&] { return rec.events > 1; }, 40ms));
+  dispatch_resume(source);
   ASSERT_TRUE(qvtest::waitUntil([&] {
     std::lock_guard lock(rec.mutex);
     return rec.bytes == "hello0123456789";
