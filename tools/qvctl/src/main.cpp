@@ -1,0 +1,217 @@
+// qvctl: the desktop side of the agent's two servers.
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "qvctl/Connection.h"
+#include "qvctl/Request.h"
+
+namespace {
+
+using namespace qvctl;
+
+constexpr const char* kUsage = R"(usage: qvctl [options] <command> [arguments]
+
+Playback (port 9898; one request, one reply printed on stdout):
+  qvctl play '<json>'          send a request such as
+                               '{"functionname":"findelements","accessortype":"text","accessorvalue":"Log In"}'
+%s
+Recorder (port 9892):
+  qvctl record                 print every frame, one per line (the greeting on
+                               stderr, recorded steps and spy lists on stdout) until
+                               interrupted; lines typed on stdin are sent as commands
+                               (startobjectspy, stopobjectspy, highlight=N)
+  qvctl spy start|stop         send "startobjectspy" / "stopobjectspy"
+  qvctl highlight N            send "highlight=N" (N = 0: the last view the spy stored)
+
+  The recorder port serves one client for the life of the application and never
+  listens again once that client has left (a playback request closes it too). A
+  separate connection per command therefore ends recording: keep one `qvctl record`
+  session open and type the commands into it, or add --follow to `spy`/`highlight`
+  to stay connected and keep printing frames.
+
+Options:
+  --host H       server address (default 127.0.0.1)
+  --port P       port (default 9898 for playback commands, 9892 for recorder commands)
+  --timeout S    seconds to wait for the connection and for a reply (default 10)
+  --follow       after `spy`/`highlight`, stay connected and print frames like `record`
+  -h, --help     this text
+
+Exit status: 0 on success, 1 when nothing listens, the reply times out or is not
+a frame (ten digits, then that many bytes), 2 on a usage error.
+)";
+
+struct Options {
+  std::string host = "127.0.0.1";
+  int port = 0;
+  double timeoutSeconds = 10;
+  bool follow = false;
+  std::vector<std::string> words;
+};
+
+[[noreturn]] void usageError(const std::string& message) {
+  std::fprintf(stderr, "qvctl: %s (see qvctl --help)\n", message.c_str());
+  std::exit(2);
+}
+
+Options parse(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](const char* name) -> std::string {
+      if (i + 1 >= argc) usageError(std::string(name) + " needs a value");
+      return argv[++i];
+    };
+    if (a == "-h" || a == "--help") {
+      std::printf(kUsage, convenienceCommandsHelp().c_str());
+      std::exit(0);
+    } else if (a == "--host") {
+      o.host = value("--host");
+    } else if (a == "--port") {
+      std::string v = value("--port");
+      char* end = nullptr;
+      long p = std::strtol(v.c_str(), &end, 10);
+      if (*end || p <= 0 || p > 65535) usageError("bad port \"" + v + "\"");
+      o.port = static_cast<int>(p);
+    } else if (a == "--timeout") {
+      std::string v = value("--timeout");
+      char* end = nullptr;
+      double t = std::strtod(v.c_str(), &end);
+      if (*end || !(t > 0)) usageError("bad timeout \"" + v + "\"");
+      o.timeoutSeconds = t;
+    } else if (a == "--follow") {
+      o.follow = true;
+    } else {
+      o.words.push_back(a);
+    }
+  }
+  if (o.words.empty()) usageError("no command");
+  return o;
+}
+
+std::chrono::milliseconds timeoutOf(const Options& o) {
+  return std::chrono::milliseconds(static_cast<long long>(o.timeoutSeconds * 1000));
+}
+
+std::uint16_t portOf(const Options& o, std::uint16_t fallback) {
+  return o.port ? static_cast<std::uint16_t>(o.port) : fallback;
+}
+
+int play(const Options& o, const std::string& requestJson) {
+  Connection connection(o.host, portOf(o, kPlayBackPort), timeoutOf(o));
+  std::string reply = playRequest(connection, requestJson, Clock::now() + timeoutOf(o));
+  std::fwrite(reply.data(), 1, reply.size(), stdout);
+  std::fputc('\n', stdout);
+  return 0;
+}
+
+void printFrame(const std::string& payload) {
+  if (payload.starts_with(kRecorderGreetingPrefix)) {
+    std::fprintf(stderr, "%s\n", payload.c_str());
+  } else {
+    std::fwrite(payload.data(), 1, payload.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+  }
+}
+
+// Prints every frame and forwards stdin lines as commands until the server closes
+// the connection (or the process is interrupted).
+int follow(Connection& connection) {
+  bool stdinOpen = true;
+  std::string typed;
+  for (;;) {
+    pollfd fds[2] = {{connection.fd(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+    int n = ::poll(fds, stdinOpen ? 2 : 1, -1);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw Error(std::string("poll failed: ") + std::strerror(errno));
+    }
+    if (fds[0].revents) {
+      bool open = connection.readAvailable();
+      while (auto payload = connection.nextBufferedFrame()) printFrame(*payload);
+      if (!open) {
+        connection.finishReading();
+        std::fprintf(stderr, "qvctl: %s closed the recorder connection\n", connection.peer().c_str());
+        return 0;
+      }
+    }
+    if (stdinOpen && fds[1].revents) {
+      char buffer[4096];
+      ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+      if (got <= 0) {
+        stdinOpen = false;  // keep printing frames
+        continue;
+      }
+      typed.append(buffer, static_cast<std::size_t>(got));
+      std::size_t newline;
+      while ((newline = typed.find('\n')) != std::string::npos) {
+        std::string line = typed.substr(0, newline);
+        typed.erase(0, newline + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) connection.sendLine(line, Clock::now() + std::chrono::seconds(10));
+      }
+    }
+  }
+}
+
+int recorderCommand(const Options& o, const std::string& command) {
+  Connection connection(o.host, portOf(o, kRecorderPort), timeoutOf(o));
+  connection.sendLine(command, Clock::now() + timeoutOf(o));
+  return o.follow ? follow(connection) : 0;
+}
+
+int run(const Options& o) {
+  const std::string& word = o.words[0];
+  std::vector<std::string> args(o.words.begin() + 1, o.words.end());
+  if (word == "play") {
+    if (args.size() != 1) usageError("usage: qvctl play '<json>'");
+    return play(o, args[0]);
+  }
+  if (word == "record") {
+    if (!args.empty()) usageError("usage: qvctl record");
+    Connection connection(o.host, portOf(o, kRecorderPort), timeoutOf(o));
+    return follow(connection);
+  }
+  if (word == "spy") {
+    if (args.size() != 1 || (args[0] != "start" && args[0] != "stop")) usageError("usage: qvctl spy start|stop");
+    return recorderCommand(o, args[0] == "start" ? "startobjectspy" : "stopobjectspy");
+  }
+  if (word == "highlight") {
+    if (args.size() != 1) usageError("usage: qvctl highlight N");
+    char* end = nullptr;
+    std::strtol(args[0].c_str(), &end, 10);
+    if (args[0].empty() || *end) usageError("highlight needs a number, not \"" + args[0] + "\"");
+    return recorderCommand(o, "highlight=" + args[0]);
+  }
+  Request request;
+  try {
+    request = requestForCommand(word, args);
+  } catch (const Error& e) {
+    usageError(e.what());
+  }
+  return play(o, buildRequest(request));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options = parse(argc, argv);
+  try {
+    return run(options);
+  } catch (const Error& e) {
+    std::fprintf(stderr, "qvctl: %s\n", e.what());
+    return 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "qvctl: %s\n", e.what());
+    return 1;
+  }
+}
