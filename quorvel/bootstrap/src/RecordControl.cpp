@@ -4,6 +4,7 @@
 
 #include "dispatch/dispatch.h"
 #include "foundation/log.h"
+#include "quorvel/channel/TcpChannel.h"
 #include "quorvel/model/UIViewsManager.h"
 #include "quorvel/recording/CaptureHooks.h"
 #include "quorvel/state/GlobalVars.h"
@@ -42,6 +43,7 @@ void RecordControl::setCycleObserver(CycleObserver observer) {
 }
 
 void RecordControl::load() {
+  std::make_shared<TcpChannel>()->start();
   auto vars = GlobalVars::sharedInstance();
   vars->set_spyMode("false");
   vars->set_viewControllerLoaded("LOADED");
@@ -73,6 +75,16 @@ void RecordControl::pollingCycle() {
 }
 
 void QuorvelRunLoadHooks() {
+  // The agent starts once per process, however often its image is loaded: a
+  // library both linked by the application and preloaded runs its constructor once
+  // per copy. The marker class is registered in the one platform runtime that all
+  // copies share, and only the first registration succeeds.
+  static std::once_flag once;
+  bool first = false;
+  std::call_once(once, [&first] {
+    first = objc::Class::allocateClassPair(objc::Object::classObject(), "QuorvelAgentStarted") != nullptr;
+  });
+  if (!first) return;
   RecordControl::load();
   UIWindow_UIWindow::load(UIWindow::classObject());
   UIApplication_ToolkitAdditions::load(UIApplication::classObject());

@@ -9,7 +9,8 @@
 class RecordControl : public objc::Object {
   QV_OBJC_DECLARE_CLASS(RecordControl)
  public:
-  // Bootstrap: puts the shared state into recording mode and arms the polling hook.
+  // Bootstrap: starts the control channel (step sender and both servers), puts the
+  // shared state into recording mode and arms the polling hook.
   static void load();
   // Arms one cycle of the polling hook, 0.2 seconds from now, on the background
   // global queue. Every cycle arms the next one when it ends, so cycles never overlap.
@@ -27,4 +28,5 @@ class RecordControl : public objc::Object {
 
 // The full start-up as the library's load hook runs it: bootstrap, then the load
 // hooks of the window, application and view-controller extensions, in that order.
+// Runs once per process; later calls do nothing.
 void QuorvelRunLoadHooks();
