@@ -15,14 +15,15 @@ namespace {
 constexpr CGFloat kAlertWidth = 270;
 constexpr CGFloat kButtonHeight = 44;
 
+// Never destroyed, like the application that shows the alerts.
 std::mutex& alertsMutex() {
-  static std::mutex m;
-  return m;
+  static auto* m = new std::mutex;
+  return *m;
 }
 
 std::vector<std::shared_ptr<UIAlertView>>& shownAlerts() {
-  static std::vector<std::shared_ptr<UIAlertView>> alerts;
-  return alerts;
+  static auto* alerts = new std::vector<std::shared_ptr<UIAlertView>>;
+  return *alerts;
 }
 
 }  // namespace
@@ -210,14 +211,14 @@ void UIAlertView::layoutSubviews() {
 }
 
 std::shared_ptr<UIWindow> UIAlertView::_alertWindow() {
-  static std::shared_ptr<UIWindow> window = [] {
+  static auto* window = new std::shared_ptr<UIWindow>([] {
     auto w = std::make_shared<_UIAlertOverlayWindow>(UIScreen::mainScreen()->bounds());
     w->setWindowLevel(UIWindowLevelAlert);
     w->setBackgroundColor(UIColor::colorWithWhite(0, 0.4));
     w->setOpaque(false);
     return w;
-  }();
-  return window;
+  }());
+  return *window;
 }
 
 void UIAlertView::show() {

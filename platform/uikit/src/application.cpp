@@ -30,14 +30,16 @@ QV_UIKIT_DEFINE_CLASS(UIApplication, UIResponder, [](objc::Class* c) {
 
 namespace {
 
+// Never destroyed: background threads may still ask for the application while the
+// process exits.
 std::mutex& sharedMutex() {
-  static std::mutex m;
-  return m;
+  static auto* m = new std::mutex;
+  return *m;
 }
 
 std::shared_ptr<UIApplication>& sharedSlot() {
-  static std::shared_ptr<UIApplication> app;
-  return app;
+  static auto* app = new std::shared_ptr<UIApplication>;
+  return *app;
 }
 
 // Makes the shared application of `cls` (UIApplication when nullptr) unless one exists.

@@ -78,8 +78,8 @@ struct KeyboardState {
 };
 
 KeyboardState& state() {
-  static KeyboardState s;
-  return s;
+  static auto* s = new KeyboardState;  // never destroyed
+  return *s;
 }
 
 }  // namespace

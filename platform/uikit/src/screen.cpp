@@ -15,8 +15,8 @@ UIScreen::UIScreen() : bounds_(CGRectMake(0, 0, 390, 844)), scale_(2.0) {
 }
 
 std::shared_ptr<UIScreen> UIScreen::mainScreen() {
-  static auto screen = std::make_shared<UIScreen>();
-  return screen;
+  static auto* screen = new std::shared_ptr<UIScreen>(std::make_shared<UIScreen>());  // never destroyed
+  return *screen;
 }
 
 CGRect UIScreen::bounds() const {
