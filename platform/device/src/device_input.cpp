@@ -335,7 +335,13 @@ void Server::serve(Connection* connection) {
         discarding = false;  // the end of the long line: answered already
         continue;
       }
-      open = sendAll(fd, answer(line, *runner));
+      std::string reply;
+      try {
+        reply = answer(line, *runner);
+      } catch (const std::exception& e) {
+        reply = std::string("error: ") + e.what() + "\n";
+      }
+      open = sendAll(fd, reply);
     }
     if (!open) break;
     if (!discarding && buffer.size() > kMaxLineLength + 1) {

@@ -226,3 +226,13 @@ TEST_F(SampleApp, NothingAClientSendsBringsItDown) {
   EXPECT_EQ(next.ask("tap 5 5").rfind("ok", 0), 0u);
   EXPECT_TRUE(app.alive());
 }
+
+TEST(SampleAppStart, ATakenDevicePortEndsTheApplicationWithAnError) {
+  sampletest::SampleProcess first;
+  ASSERT_TRUE(first.ready());
+  sampletest::SampleProcess second(first.port());
+  EXPECT_FALSE(second.ready());
+  EXPECT_TRUE(qvtest::waitUntil([&] { return !second.alive(); }));
+  EXPECT_EQ(second.exitStatus(), 2);
+  EXPECT_TRUE(first.alive());
+}

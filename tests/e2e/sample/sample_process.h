@@ -1,6 +1,6 @@
 // The sample application (build/bin/sample-app) as a child process: started with
-// the device input on a free port named in a file, ready once it prints
-// "sample-app ready", killed when the object goes away.
+// the device input on a free port named in a file (or on a given port), ready once
+// it prints "sample-app ready", killed when the object goes away.
 #pragma once
 
 #include <fcntl.h>
@@ -26,7 +26,7 @@ namespace sampletest {
 
 class SampleProcess {
  public:
-  explicit SampleProcess(std::chrono::milliseconds startTimeout = std::chrono::seconds(20)) {
+  explicit SampleProcess(int devicePort = 0, std::chrono::milliseconds startTimeout = std::chrono::seconds(20)) {
     const char* build = std::getenv("QV_BUILD_DIR");
     std::string app = (std::filesystem::path(build ? build : "build") / "bin" / "sample-app").string();
     portFile_ = std::filesystem::temp_directory_path() / ("qv-sample-port-" + std::to_string(::getpid()) + "-" +
@@ -38,7 +38,7 @@ class SampleProcess {
       std::string entry = *e;
       if (entry.rfind("QUORVEL_DEVICE_PORT", 0) != 0) environment.push_back(entry);
     }
-    environment.push_back("QUORVEL_DEVICE_PORT=0");
+    environment.push_back("QUORVEL_DEVICE_PORT=" + std::to_string(devicePort));
     environment.push_back("QUORVEL_DEVICE_PORT_FILE=" + portFile_.string());
     std::vector<char*> envp;
     for (auto& e : environment) envp.push_back(e.data());
@@ -73,7 +73,8 @@ class SampleProcess {
         }
       }
     });
-    ready_ = qvtest::waitUntil([this] { return startupTime().count() > 0; }, startTimeout);
+    qvtest::waitUntil([this] { return startupTime().count() > 0 || !alive(); }, startTimeout);
+    ready_ = startupTime().count() > 0;
     if (ready_) {
       std::ifstream in(portFile_);
       in >> port_;
@@ -104,9 +105,15 @@ class SampleProcess {
   }
   // True while the process has not ended.
   bool alive() {
-    if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;  // ended and reaped
+    int status = 0;
+    if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) {  // ended and reaped
+      pid_ = -1;
+      exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
     return pid_ > 0;
   }
+  // The exit status once alive() saw the process end (-1 for a signal or before).
+  int exitStatus() const { return exitStatus_; }
 
  private:
   static int& serial() {
@@ -117,6 +124,7 @@ class SampleProcess {
   pid_t pid_ = -1;
   int outFd_ = -1;
   int port_ = 0;
+  int exitStatus_ = -1;
   bool ready_ = false;
   std::filesystem::path portFile_;
   std::thread reader_;
