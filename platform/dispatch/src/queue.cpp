@@ -348,13 +348,15 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     return !items_.empty();
   }
 
+  // Process-wide state is never destroyed: detached worker threads may still use
+  // it while the process runs its exit handlers.
   static std::mutex& wakeMutex() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
   }
   static std::function<void()>& wakeHandler() {
-    static std::function<void()> handler;
-    return handler;
+    static auto* handler = new std::function<void()>;
+    return *handler;
   }
 
  private:
@@ -411,7 +413,8 @@ dispatch_queue_t makeGlobal(const char* label, int index) {
 }  // namespace
 
 dispatch_queue_t dispatch_get_global_queue(long priority, unsigned long) {
-  static const std::array<dispatch_queue_t, 4> queues = {
+  // Never destroyed (see wakeMutex).
+  static const auto& queues = *new std::array<dispatch_queue_t, 4>{
       makeGlobal("com.apple.root.user-interactive-qos", 0),
       makeGlobal("com.apple.root.default-qos", 1),
       makeGlobal("com.apple.root.utility-qos", 2),
@@ -424,8 +427,8 @@ dispatch_queue_t dispatch_get_global_queue(long priority, unsigned long) {
 }
 
 dispatch_queue_t dispatch_get_main_queue() {
-  static const dispatch_queue_t main =
-      std::make_shared<DispatchQueue>("com.apple.main-thread", QueueKind::main, 1, nullptr);
+  static const auto& main =
+      *new dispatch_queue_t(std::make_shared<DispatchQueue>("com.apple.main-thread", QueueKind::main, 1, nullptr));
   return main;
 }
 

@@ -34,12 +34,13 @@ bool outputEnabled() {
 }
 
 const std::string& processName() {
-  static const std::string name = [] {
+  // Never destroyed: other threads may still log while the process exits.
+  static const auto& name = *new std::string([] {
     std::ifstream in("/proc/self/comm");
     std::string n;
     std::getline(in, n);
     return n.empty() ? std::string("process") : n;
-  }();
+  }());
   return name;
 }
 

@@ -54,7 +54,8 @@ objc::Class* NSProcessInfo::classObject() {
 [[maybe_unused]] static objc::Class* const kNSProcessInfoClass = NSProcessInfo::classObject();
 
 std::shared_ptr<NSProcessInfo> NSProcessInfo::processInfo() {
-  static auto shared = std::make_shared<NSProcessInfo>();
+  // Never destroyed: other threads may still ask while the process exits.
+  static const auto& shared = *new std::shared_ptr<NSProcessInfo>(std::make_shared<NSProcessInfo>());
   return shared;
 }
 

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
+#include <fcntl.h>
 #include <ctime>
 #include <mutex>
 #include <thread>
@@ -10,6 +14,8 @@
 
 #include "dispatch/dispatch.h"
 #include "wait.h"
+
+extern char** environ;
 
 namespace {
 
@@ -356,6 +362,48 @@ TEST(DispatchSemaphoreTest, CountsAndTimesOut) {
   dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT), [sem] { dispatch_semaphore_signal(sem); });
   EXPECT_TRUE(waitSemaphore(sem));
   EXPECT_NE(dispatch_semaphore_wait(nullptr, DISPATCH_TIME_NOW), 0);
+}
+
+// The child half of the exit test below: threads keep using the main and global
+// queues while the process exits. An exit handler registered before the queues
+// are first used runs after their statics would be destroyed, and holds the exit
+// until the threads have gone on using the queues for a while.
+std::atomic<long> childCalls{0};
+
+TEST(DispatchExitChild, DISABLED_ExitWhileQueuesAreBusy) {
+  std::atexit([] {
+    long start = childCalls;
+    qvtest::waitUntil([start] { return childCalls > start + 2000; }, 2s);
+  });
+  for (int t = 0; t < 3; ++t) {
+    std::thread([] {
+      for (;;) {
+        dispatch_async(dispatch_get_main_queue(), [] {});
+        dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_BACKGROUND), [] {});
+        ++childCalls;
+      }
+    }).detach();
+  }
+  qvtest::waitUntil([] { return childCalls > 1000; });
+  std::exit(0);
+}
+
+TEST(DispatchExitTest, ProcessExitsCleanlyWhileQueuesAreInUse) {
+  std::string self = "/proc/self/exe";
+  std::string filter = "--gtest_filter=DispatchExitChild.DISABLED_ExitWhileQueuesAreBusy";
+  std::string disabled = "--gtest_also_run_disabled_tests";
+  char* argv[] = {self.data(), filter.data(), disabled.data(), nullptr};
+  for (int run = 0; run < 3; ++run) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "run " << run << ", status " << status;
+  }
 }
 
 }  // namespace
