@@ -92,8 +92,10 @@ TEST(ModelConcurrencyTest, BackgroundWalksWhileTheMainThreadChangesTheHierarchy)
       }
     });
   }
-  // The main thread keeps adding, hiding, highlighting and removing views.
+  // The main thread keeps adding, hiding, highlighting and removing views; each
+  // added view stays for one round, so the screen keeps its size.
   auto sections = window->subviews();
+  std::shared_ptr<UIView> previous;
   for (int i = 0; i < 400 || walks < 20; ++i) {
     auto section = sections[i % sections.size()];
     auto extra = std::make_shared<UILabel>(CGRectMake(0, 0, 50, 10));
@@ -101,7 +103,8 @@ TEST(ModelConcurrencyTest, BackgroundWalksWhileTheMainThreadChangesTheHierarchy)
     section->setHidden(i % 3 == 0);
     extra->layer()->setBorderWidth(4.0);
     extra->layer()->setBorderColor(CGColorCreateSRGB(0, 1, 0, 1));
-    if (i % 2) extra->removeFromSuperview();
+    if (previous) previous->removeFromSuperview();
+    previous = extra;
   }
   stop = true;
   for (auto& w : walkers) w.join();

@@ -60,6 +60,7 @@ TEST(PlaybackConcurrencyTest, CommandsOnTheMainThreadWhileThePollingHookWalks) {
   });
 
   auto sections = window->subviews();
+  std::shared_ptr<UIView> previous;
   for (int i = 0; i < 150 || cycles < 5; ++i) {
     auto reply = run("findelements", "UIButton", "text", "Log In");
     ASSERT_EQ(reply.size(), 1u) << reply.dump();
@@ -68,12 +69,13 @@ TEST(PlaybackConcurrencyTest, CommandsOnTheMainThreadWhileThePollingHookWalks) {
     EXPECT_EQ(run("getwidth", {}, {}, id), JSONValue::array({{{"output", "120"}}}));
     run("highlight", {}, {}, id);
     EXPECT_FALSE(run("findelements", "UILabel", "partialtext", "row " + std::to_string(i % 10)).empty());
-    // The screen changes under the walks.
+    // The screen changes under the walks; an added view stays for one round.
     auto section = sections[i % sections.size()];
     auto extra = std::make_shared<UILabel>(CGRectMake(200, 0, 50, 12));
     section->addSubview(extra);
     section->setHidden(i % 4 == 0);
-    if (i % 2) extra->removeFromSuperview();
+    if (previous) previous->removeFromSuperview();
+    previous = extra;
   }
   stop = true;
   pollingBody.join();
