@@ -1,0 +1,228 @@
+// Figures of element finding and of the polling hook's inventory walk on screens of
+// 100, 1,000 and 10,000 views:
+//   - "findelements" by text through the native interpreter (median, p99), and the
+//     round trip of the same command through the playback server on 127.0.0.1:9898
+//     (a client thread sends, the main run loop runs the handler);
+//   - the first playback walk over views that have no GUID yet (GUIDs attached,
+//     xpaths registered) and the steady walk;
+//   - one polling cycle (the recording walk) on its own thread, and what the main
+//     thread pays for it: the time of a fixed piece of main-thread work (hit tests
+//     and a frame change) with and without polling cycles running beside it.
+// A flat screen (every view a sibling of every other) shows the cost of the xpath
+// index, which counts same-class siblings for every registration.
+// Prints figures only.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dispatch/dispatch.h"
+#include "foundation/runloop.h"
+#include "qvctl/Connection.h"
+#include "quorvel/bootstrap/RecordControl.h"
+#include "quorvel/channel/TcpChannel.h"
+#include "quorvel/model/UIViewsManager.h"
+#include "quorvel/playback/UIViewFinder.h"
+#include "quorvel/playback/UIViewMemoryCache.h"
+#include "uikit/uikit.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// The calling thread's processor time in milliseconds: on a busy machine the wall
+// time of a long operation also counts the time other processes held the cores.
+double cpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+struct Stats {
+  double median, p99;
+};
+
+struct Samples {
+  std::vector<double> wall, cpu;
+};
+
+Stats stats(std::vector<double> samples) {
+  std::sort(samples.begin(), samples.end());
+  auto at = [&](double q) { return samples[std::min(samples.size() - 1, static_cast<std::size_t>(q * samples.size()))]; };
+  return {at(0.5), at(0.99)};
+}
+
+Samples sample(int count, const std::function<void()>& body) {
+  Samples out;
+  for (int i = 0; i < count; ++i) {
+    auto start = Clock::now();
+    double cpuStart = cpuMs();
+    body();
+    out.cpu.push_back(cpuMs() - cpuStart);
+    out.wall.push_back(ms(Clock::now() - start));
+  }
+  return out;
+}
+
+void print(const char* what, const Samples& s) {
+  auto wall = stats(s.wall);
+  auto cpu = stats(s.cpu);
+  std::printf("    %-44s wall median %9.3f ms  p99 %9.3f ms | cpu median %9.3f ms  p99 %9.3f ms\n", what,
+              wall.median, wall.p99, cpu.median, cpu.p99);
+}
+
+// A screen of `views` views below the window (the target button included): rows of
+// ten (eight labels, a switch, a button) under one container, or, flat, every view
+// directly under the container.
+std::shared_ptr<UIWindow> makeScreen(int views, bool flat) {
+  auto window = std::make_shared<UIWindow>(CGRectMake(0, 0, 390, 844));
+  auto container = std::make_shared<UIView>(CGRectMake(0, 0, 390, 844));
+  window->addSubview(container);
+  int made = 1;
+  int row = 0;
+  while (made < views - 1) {
+    std::shared_ptr<UIView> parent = container;
+    if (!flat) {
+      parent = std::make_shared<UIView>(CGRectMake(0, (row % 80) * 10, 390, 10));
+      container->addSubview(parent);
+      ++made;
+    }
+    for (int i = 0; i < 9 && made < views - 1; ++i, ++made) {
+      auto label = std::make_shared<UILabel>(CGRectMake(i * 40, 0, 40, 10));
+      label->setText("Item " + std::to_string(row) + "." + std::to_string(i));
+      parent->addSubview(label);
+    }
+    ++row;
+  }
+  auto target = std::make_shared<UIButton>(CGRectMake(20, 780, 120, 40));
+  target->setTitle(std::string("Target"), UIControlStateNormal);
+  container->addSubview(target);
+  window->makeKeyAndVisible();
+  window->layoutIfNeeded();
+  return window;
+}
+
+JSONValue findByText(const std::string& text) {
+  auto call = std::make_shared<FunctionCallObject>();
+  call->setFunctionName(std::string("findelements"));
+  call->setTagName(std::string(""));
+  call->setAccessorType(std::string("text"));
+  call->setAccessorValue(text);
+  return std::make_shared<UIViewFinder>()->parseFunctionCallObject(call);
+}
+
+int countViews(const std::shared_ptr<UIView>& root) {
+  int n = 0;
+  UIViewsManager::walkSubviewsInPreOrder(root, [&n](auto&, auto&) { return ++n, true; });
+  return n;
+}
+
+// A fixed piece of main-thread work: 200 hit tests and a frame change.
+void mainThreadWork(const std::shared_ptr<UIWindow>& window, int i) {
+  for (int k = 0; k < 200; ++k) window->hitTest(CGPointMake((k * 37) % 390, (k * 53) % 844), nullptr);
+  auto container = window->subviews().front();
+  container->setFrame(CGRectMake(0, i % 2, 390, 844));
+}
+
+void benchScreen(int views, bool flat) {
+  auto window = makeScreen(views, flat);
+  const char* shape = flat ? "flat" : "rows";
+  int iterations = views >= 10000 ? 30 : views >= 1000 ? 100 : 300;
+
+  std::printf("%s screen, %d views\n", shape, countViews(window));
+  print("playback walk, first (GUIDs and xpaths)", sample(1, [&] {
+          std::make_shared<UIViewsManager>()->GetAllViewsForPlayer(window, true);
+        }));
+  print("playback walk, steady", sample(iterations, [&] {
+          std::make_shared<UIViewsManager>()->GetAllViewsForPlayer(window, true);
+        }));
+  print("findelements by text (interpreter)", sample(iterations, [&] {
+          if (findByText("Target").empty()) std::abort();  // the button and its title label
+        }));
+  print("polling cycle, first (recording GUIDs)", sample(1, [] { RecordControl::pollingCycle(); }));
+  print("polling cycle, steady (its own thread)", sample(iterations, [] { RecordControl::pollingCycle(); }));
+
+  // What the main thread pays: the cycle never waits on the main thread, so the only
+  // cost is sharing the views' locks and the processor with the walk.
+  print("main-thread work, alone", sample(iterations * 3, [&, i = 0]() mutable { mainThreadWork(window, i++); }));
+  std::atomic<bool> stop{false};
+  std::thread poller([&] {
+    while (!stop) RecordControl::pollingCycle();
+  });
+  print("main-thread work, polling cycles beside it", sample(iterations * 3, [&, i = 0]() mutable {
+          mainThreadWork(window, i++);
+        }));
+  stop = true;
+  poller.join();
+  UIViewMemoryCache::sharedInstance()->clearMemoryCache();
+  window->setHidden(true);
+}
+
+// The round trip of "findelements" through the playback server: the request and
+// reply bytes, the handler's hop to the main queue and the interpreter.
+void benchRoundTrip(int views) {
+  auto window = makeScreen(views, false);
+  int iterations = views >= 10000 ? 30 : views >= 1000 ? 100 : 300;
+  const std::string request = R"({"functionname":"findelements","tagname":"","accessortype":"text","accessorvalue":"Target"})";
+  Samples samples;
+  std::string failure;
+  std::thread client([&] {
+    try {
+      // The server listens again only after its previous client has gone.
+      std::optional<qvctl::Connection> connected;
+      for (auto deadline = Clock::now() + std::chrono::seconds(10); !connected;) {
+        try {
+          connected.emplace("127.0.0.1", qvctl::kPlayBackPort, std::chrono::seconds(10));
+        } catch (const std::exception&) {
+          if (Clock::now() > deadline) throw;
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+      }
+      qvctl::Connection& connection = *connected;
+      for (int i = 0; i < iterations; ++i) {
+        auto start = Clock::now();
+        std::string reply = qvctl::playRequest(connection, request, Clock::now() + std::chrono::seconds(30));
+        samples.wall.push_back(ms(Clock::now() - start));
+        if (reply.find("elementID") == std::string::npos) failure = reply;
+      }
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+    dispatch_async(dispatch_get_main_queue(), [] { CFRunLoopStop(CFRunLoopGetMain()); });
+  });
+  CFRunLoopRun();
+  client.join();
+  if (!failure.empty()) {
+    std::printf("rows screen, %d views: round trip failed: %s\n", countViews(window), failure.c_str());
+  } else {
+    auto wall = stats(samples.wall);
+    std::printf("rows screen, %d views\n    %-44s wall median %9.3f ms  p99 %9.3f ms\n", countViews(window),
+                "findelements round trip (playback port)", wall.median, wall.p99);
+  }
+  UIViewMemoryCache::sharedInstance()->clearMemoryCache();
+  window->setHidden(true);
+}
+
+}  // namespace
+
+int main() {
+  std::printf("In-process figures (the interpreter called directly on the main thread).\n");
+  for (int views : {100, 1000, 10000}) benchScreen(views, false);
+  for (int views : {100, 1000, 10000}) benchScreen(views, true);
+
+  // Last, because the first playback request stops the polling hook's walks for
+  // the rest of the process.
+  std::printf("\nThrough the playback server.\n");
+  std::make_shared<TcpChannel>()->start();
+  for (int views : {100, 1000, 10000}) benchRoundTrip(views);
+  return 0;
+}
