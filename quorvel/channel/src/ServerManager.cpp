@@ -181,20 +181,26 @@ void ServerManager::socketDidAcceptNewSocket(const AsyncTcpSocketPtr&, const Asy
   guarded("Accepting a client", [&] {
     const std::uint16_t localPort = newSocket->localPort();
     NSLog("Accepted new socket from %@:%hu", newSocket->localHost(), localPort);
-    // The listener was referenced only by the member: replacing it closes it.
+    // The new connection takes the listener's place: the listener is closed, so
+    // that the server serves one client at a time. (Replacing it would release it
+    // too, but only once the socket layer lets go of it after this callback.)
+    AsyncTcpSocketPtr previous;
     if (localPort == kRecorderPort) {
       {
         std::lock_guard lock(connectedRecorderSocketMutex_);
         connectedRecorderSocketArray_.push_back(newSocket);
       }
+      previous = recorderServerSocket_.load();
       recorderServerSocket_.store(newSocket);
     } else if (localPort == kPlayBackPort) {
       {
         std::lock_guard lock(connectedPlayBackSocketMutex_);
         connectedPlayBackSocketArray_.push_back(newSocket);
       }
+      previous = playBackServerSocket_.load();
       playBackServerSocket_.store(newSocket);
     }
+    if (previous && previous != newSocket && !previous->isConnected()) previous->disconnect();
     std::weak_ptr<ServerManager> weak = std::static_pointer_cast<ServerManager>(shared_from_this());
     dispatch_async(dispatch_get_main_queue(), [weak, newSocket, localPort] {
       auto self = weak.lock();
