@@ -1,6 +1,6 @@
 // The floor of the control channel: the round trip of a playback request that the
-// interpreter answers with nothing ("[]"), from the qvctl client library to an
-// application with the agent loaded and back, over one connection. Prints the
+// interpreter answers with nothing ("[]"), from the qvctl client library to the
+// sample application with the agent loaded and back, over one connection. Prints the
 // median, the 99th percentile and the mean. Figures only.
 #include <algorithm>
 #include <chrono>

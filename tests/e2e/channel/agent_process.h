@@ -1,7 +1,7 @@
-// Runs an application with the agent loaded (LD_PRELOAD of libQuorvel.so) as a
-// child process for end-to-end tests: the sample application when it is built,
-// else the small test application of this folder. The child's log goes to a file
-// that tests can read; the child is killed when the object goes away.
+// Runs the sample application (build/bin/sample-app) with the agent loaded
+// (LD_PRELOAD of libQuorvel.so) as a child process for end-to-end tests and
+// benchmarks. Its log goes to a file that callers can read; it is killed when the
+// object goes away.
 #pragma once
 
 #include <fcntl.h>
@@ -34,12 +34,7 @@ class AgentProcess {
   explicit AgentProcess(const std::string& extraPreload = "",
                         std::chrono::milliseconds startTimeout = std::chrono::seconds(30)) {
     const std::filesystem::path build = std::getenv("QV_BUILD_DIR") ? std::getenv("QV_BUILD_DIR") : "build";
-    std::filesystem::path app = build / "bin" / "sample-app";
-    readyLine_ = "sample-app ready";
-    if (!std::filesystem::exists(app)) {
-      app = build / "bin" / "tests" / "agent-test-app";
-      readyLine_ = "agent-test-app ready";
-    }
+    const std::filesystem::path app = build / "bin" / "sample-app";
     const std::string agent = (build / "lib" / "libQuorvel.so").string();
     logPath_ = std::filesystem::temp_directory_path() / ("qv-agent-" + std::to_string(::getpid()) + "-" +
                                                          std::to_string(counter()++) + ".log");
@@ -95,7 +90,7 @@ class AgentProcess {
     ready_ = waitUntil(
         [this] {
           std::lock_guard lock(mutex_);
-          return out_.find(readyLine_) != std::string::npos;
+          return out_.find("sample-app ready") != std::string::npos;
         },
         startTimeout);
   }
@@ -152,7 +147,6 @@ class AgentProcess {
   bool ready_ = false;
   bool exited_ = false;
   int exitStatus_ = 0;
-  std::string readyLine_;
   std::filesystem::path logPath_;
   std::thread reader_;
   std::mutex mutex_;
