@@ -214,10 +214,13 @@ void benchRoundTrip(int views) {
 
 }  // namespace
 
-int main() {
-  std::printf("In-process figures (the interpreter called directly on the main thread).\n");
-  for (int views : {100, 1000, 10000}) benchScreen(views, false);
-  for (int views : {100, 1000, 10000}) benchScreen(views, true);
+// With the argument "roundtrip" only the figures through the playback server.
+int main(int argc, char** argv) {
+  if (argc < 2 || std::string(argv[1]) != "roundtrip") {
+    std::printf("In-process figures (the interpreter called directly on the main thread).\n");
+    for (int views : {100, 1000, 10000}) benchScreen(views, false);
+    for (int views : {100, 1000, 10000}) benchScreen(views, true);
+  }
 
   // Last, because the first playback request stops the polling hook's walks for
   // the rest of the process.
