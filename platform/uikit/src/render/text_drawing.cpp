@@ -1,5 +1,9 @@
 #include "render/text_drawing.h"
 
+#include <cairo-ft.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
 #include <algorithm>
 #include <vector>
 
@@ -11,7 +15,35 @@ namespace uikit_render {
 namespace {
 
 constexpr const char* kFontFamily = "DejaVu Sans";
+constexpr const char* kFontDirectory = "/usr/share/fonts/truetype/dejavu/";
 constexpr const char* kEllipsis = "\xE2\x80\xA6";
+
+// The face of a font file through FreeType, made once and kept for the life of
+// the process (so no font lookup runs per drawing); nullptr when the file is
+// missing. Called under the Cairo lock.
+cairo_font_face_t* loadFace(const char* file) {
+  static FT_Library library = [] {
+    FT_Library made = nullptr;
+    return FT_Init_FreeType(&made) == 0 ? made : nullptr;
+  }();
+  FT_Face face = nullptr;
+  if (!library || FT_New_Face(library, (std::string(kFontDirectory) + file).c_str(), 0, &face) != 0) return nullptr;
+  cairo_font_face_t* cairoFace = cairo_ft_font_face_create_for_ft_face(face, 0);
+  if (cairo_font_face_status(cairoFace) != CAIRO_STATUS_SUCCESS) return nullptr;
+  return cairoFace;
+}
+
+// DejaVu Sans from its file; else the same family found by name.
+void selectFont(cairo_t* cr, bool bold) {
+  static cairo_font_face_t* regular = loadFace("DejaVuSans.ttf");
+  static cairo_font_face_t* boldFace = loadFace("DejaVuSans-Bold.ttf");
+  if (cairo_font_face_t* face = bold ? boldFace : regular) {
+    cairo_set_font_face(cr, face);
+  } else {
+    cairo_select_font_face(cr, kFontFamily, CAIRO_FONT_SLANT_NORMAL,
+                           bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+  }
+}
 
 double widthOf(cairo_t* cr, const std::string& text) {
   cairo_text_extents_t extents;
@@ -79,8 +111,7 @@ std::vector<std::string> wrap(cairo_t* cr, const std::string& text, double width
 void drawText(cairo_t* cr, const std::string& text, CGRect box, const TextStyle& style) {
   if (text.empty() || box.size.width <= 0 || style.fontSize <= 0) return;
   cairo_save(cr);
-  cairo_select_font_face(cr, kFontFamily, CAIRO_FONT_SLANT_NORMAL,
-                         style.bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+  selectFont(cr, style.bold);
   cairo_set_font_size(cr, style.fontSize);
   cairo_font_extents_t font;
   cairo_font_extents(cr, &font);

@@ -1,4 +1,4 @@
-// Text drawing with Cairo's text API in the DejaVu Sans face: one line truncated
+// Text drawing with Cairo in the DejaVu Sans face (its files through FreeType): one line truncated
 // with an ellipsis, or words wrapped over several lines.
 #pragma once
 
