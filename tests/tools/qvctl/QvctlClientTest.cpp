@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "fake_server.h"
 #include "qvctl/Connection.h"
@@ -185,6 +186,30 @@ TEST(QvctlConnection, FailuresAreErrorsWithAReadableReason) {
   const auto start = Clock::now();
   EXPECT_NE(errorOf(silent, 300ms).find("timed out"), std::string::npos);
   EXPECT_LT(Clock::now() - start, 5s);
+}
+
+TEST(QvctlConnection, ARefusedConnectionIsTriedAgainForAWhile) {
+  // A server that starts listening a little later, as the playback server does
+  // after its previous client left.
+  const std::uint16_t port = qvtest::unusedPort();
+  EXPECT_THROW(qvctl::Connection("127.0.0.1", port, 5s), Error);  // no retry: refused at once
+  std::thread later([port] {
+    std::this_thread::sleep_for(300ms);
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd, 1) == 0) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 10000) > 0) ::close(::accept(fd, nullptr, nullptr));
+    }
+    ::close(fd);
+  });
+  EXPECT_NO_THROW(qvctl::Connection("127.0.0.1", port, 5s, 5s));
+  later.join();
 }
 
 }  // namespace

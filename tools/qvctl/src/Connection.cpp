@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 namespace qvctl {
 
@@ -65,9 +66,11 @@ int connectOne(const addrinfo* ai, Clock::time_point deadline, std::string& fail
 
 }  // namespace
 
-Connection::Connection(const std::string& host, std::uint16_t port, std::chrono::milliseconds timeout)
+Connection::Connection(const std::string& host, std::uint16_t port, std::chrono::milliseconds timeout,
+                       std::chrono::milliseconds retryRefused)
     : peer_(host + ":" + std::to_string(port)) {
   const auto deadline = Clock::now() + timeout;
+  const auto retryUntil = std::min(deadline, Clock::now() + retryRefused);
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -77,7 +80,12 @@ Connection::Connection(const std::string& host, std::uint16_t port, std::chrono:
     throw Error("cannot connect to " + peer_ + ": " + ::gai_strerror(rc));
   }
   std::string failure = "no address";
-  for (const addrinfo* ai = list; ai && fd_ < 0; ai = ai->ai_next) fd_ = connectOne(ai, deadline, failure);
+  const std::string refused = std::strerror(ECONNREFUSED);
+  for (;;) {
+    for (const addrinfo* ai = list; ai && fd_ < 0; ai = ai->ai_next) fd_ = connectOne(ai, deadline, failure);
+    if (fd_ >= 0 || failure != refused || Clock::now() >= retryUntil) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
   ::freeaddrinfo(list);
   if (fd_ < 0) throw Error("cannot connect to " + peer_ + ": " + failure);
 }

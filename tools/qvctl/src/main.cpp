@@ -24,6 +24,9 @@ Playback (port 9898; one request, one reply printed on stdout):
   qvctl play '<json>'          send a request such as
                                '{"functionname":"findelements","accessortype":"text","accessorvalue":"Log In"}'
 %s
+  Each playback command is a connection of its own. The playback server listens
+  again about a second after a client has left; qvctl waits up to 2 s for that.
+
 Recorder (port 9892):
   qvctl record                 print every frame, one per line (the greeting on
                                stderr, recorded steps and spy lists on stdout) until
@@ -105,8 +108,12 @@ std::uint16_t portOf(const Options& o, std::uint16_t fallback) {
   return o.port ? static_cast<std::uint16_t>(o.port) : fallback;
 }
 
+// The playback server takes a second to listen again after each client, so a
+// command right after another one waits for it that long.
+constexpr std::chrono::milliseconds kPlayBackRelistenWait{2000};
+
 int play(const Options& o, const std::string& requestJson) {
-  Connection connection(o.host, portOf(o, kPlayBackPort), timeoutOf(o));
+  Connection connection(o.host, portOf(o, kPlayBackPort), timeoutOf(o), kPlayBackRelistenWait);
   std::string reply = playRequest(connection, requestJson, Clock::now() + timeoutOf(o));
   std::fwrite(reply.data(), 1, reply.size(), stdout);
   std::fputc('\n', stdout);

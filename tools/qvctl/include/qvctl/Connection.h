@@ -23,8 +23,11 @@ inline constexpr std::string_view kPlayBackGreetingPrefix = "Welcome PlayBackSer
 class Connection {
  public:
   // Connects to host:port (name or address, IPv4 or IPv6) within `timeout`.
-  // Throws Error when nothing accepts the connection in time.
-  Connection(const std::string& host, std::uint16_t port, std::chrono::milliseconds timeout);
+  // Throws Error when nothing accepts the connection in time. A refused
+  // connection is tried again for up to `retryRefused` (the playback server
+  // listens again a second after its previous client left).
+  Connection(const std::string& host, std::uint16_t port, std::chrono::milliseconds timeout,
+             std::chrono::milliseconds retryRefused = std::chrono::milliseconds(0));
   ~Connection();
   Connection(Connection&& other) noexcept;
   Connection& operator=(Connection&&) = delete;
