@@ -19,15 +19,31 @@ demo="$build/demo"
 mkdir -p "$demo"
 rm -f "$demo/device.port" "$demo"/*.png
 app_pid=""
+record_pid=""
 cleanup() {
   exec 3>&- 2>/dev/null || true
+  exec 4>&- 2>/dev/null || true
+  if [[ -n "$record_pid" ]]; then kill "$record_pid" 2>/dev/null || true; wait "$record_pid" 2>/dev/null || true; fi
   if [[ -n "$app_pid" ]]; then kill "$app_pid" 2>/dev/null || true; wait "$app_pid" 2>/dev/null || true; fi
+  rm -f "$demo/recorder.commands"
 }
 trap cleanup EXIT
 
-echo "Starting the sample application (headless)..."
+# The agent is loaded into the application (preloaded) when it is built; its
+# recorder and playback servers then listen on 9892 and 9898.
+agent=""
+qvctl="$build/bin/qvctl"
+if [[ -e "$build/lib/libQuorvel.so" && -x "$qvctl" ]]; then
+  if "$qvctl" --timeout 1 play '{}' >/dev/null 2>&1; then
+    echo "Port 9898 already serves an agent: this demo runs without its own."
+  else
+    agent="$build/lib/libQuorvel.so"
+  fi
+fi
+
+echo "Starting the sample application (headless${agent:+, agent loaded})..."
 start_ns=$(date +%s%N)
-QUORVEL_DEVICE_PORT=0 QUORVEL_DEVICE_PORT_FILE="$demo/device.port" \
+LD_PRELOAD="$agent" QUORVEL_DEVICE_PORT=0 QUORVEL_DEVICE_PORT_FILE="$demo/device.port" \
   "$build/bin/sample-app" >"$demo/sample-app.out" 2>"$demo/sample-app.log" &
 app_pid=$!
 for _ in $(seq 1 200); do
@@ -63,6 +79,17 @@ middle_of() {
     awk '{ printf "%g %g", $1 + $3 / 2, $2 + $4 / 2 }'
 }
 
+if [[ -n "$agent" ]]; then
+  # One recorder session for the whole demo: the recorder port serves one client in
+  # the life of the application. Commands are typed into its standard input.
+  rm -f "$demo/recorder.commands"
+  mkfifo "$demo/recorder.commands"
+  "$qvctl" record <"$demo/recorder.commands" >"$demo/recorded-steps.jsonl" 2>"$demo/recorder.err" &
+  record_pid=$!
+  exec 4>"$demo/recorder.commands"
+  echo "  \$ qvctl record   (frames in $demo/recorded-steps.jsonl)"
+fi
+
 echo
 echo "A session on the touch screen and keyboard:"
 device "screenshot $demo/start.png"
@@ -81,6 +108,40 @@ device "screenshot $demo/settings.png"
 echo
 echo "Screenshots: $demo/login.png (after logging in), $demo/start.png, $demo/list.png, $demo/settings.png"
 echo "Application log: $demo/sample-app.log"
+
+if [[ -n "$agent" ]]; then
+  echo
+  echo "The agent, driven with qvctl:"
+  sed 's/^/  recorder: /' "$demo/recorder.err"
+  trap '' PIPE  # a recorder session that has ended must not end the demo
+  for command in startobjectspy:"Switching to spy" stopobjectspy:"Switching to recorder"; do
+    echo "  > ${command%%:*}   (typed into the qvctl record session)"
+    echo "${command%%:*}" >&4 2>/dev/null || true
+    for _ in $(seq 1 60); do grep -q "${command#*:}" "$demo/sample-app.log" && break; sleep 0.05; done
+  done
+  grep -o 'Switching to [a-z]*' "$demo/sample-app.log" | sed 's/^/  agent log: /' || true
+  qv() {
+    echo "  \$ qvctl$(printf ' %q' "$@")"
+    "$qvctl" "$@" 2>&1 | cut -c1-160 | sed 's/^/    /' || true
+  }
+  # An element ID is valid until the next find: find once, then use the IDs.
+  echo "  \$ qvctl find text Settings"
+  found=$("$qvctl" find text "Settings" 2>&1 || true)
+  echo "    $found"
+  id=$(sed -n 's/.*"elementID":"\([^"]*\)".*/\1/p' <<<"$found" | head -n 1)
+  if [[ -n "$id" ]]; then
+    qv gettext "$id"
+    qv getwidth "$id"
+  fi
+  qv play '{"functionname":"nosuchcommand"}'
+  qv play $'\xff is not UTF-8'
+  # The first playback request ended the recording for the life of the application.
+  for _ in $(seq 1 40); do kill -0 "$record_pid" 2>/dev/null || break; sleep 0.05; done
+  exec 4>&-
+  tail -n 1 "$demo/recorder.err" | sed 's/^/  recorder: /'
+  echo "  recorded frames: $(wc -l <"$demo/recorded-steps.jsonl")"
+  qv --timeout 2 spy start
+fi
 
 echo
 missing=()
