@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "render/text_drawing.h"
+
 QV_OBJC_DEFINE_CLASS(UILabel, UIView)
 
 UILabel::UILabel(CGRect frame) : UIView(frame), textColor_(UIColor::blackColor()) {
@@ -62,33 +64,21 @@ void UILabel::setNumberOfLines(long lines) {
   numberOfLines_ = std::max(0L, lines);
 }
 
-namespace {
-
-// Characters (not bytes) of a UTF-8 text.
-std::size_t characterCount(const std::string& text) {
-  std::size_t n = 0;
-  for (unsigned char c : text) {
-    if ((c & 0xC0) != 0x80) ++n;
-  }
-  return n;
-}
-
-}  // namespace
-
 CGSize UILabel::sizeThatFits(CGSize size) {
   std::optional<std::string> text;
   CGFloat font;
   long lines;
+  bool bold;
   {
     std::lock_guard lock(mutex_);
     text = text_;
     font = fontSize_;
     lines = numberOfLines_;
+    bold = bold_;
   }
   if (!text || text->empty()) return {0, 0};
-  CGFloat charWidth = font * 0.55;
   CGFloat lineHeight = std::ceil(font * 1.2);
-  CGFloat width = std::ceil(charWidth * static_cast<CGFloat>(characterCount(*text)));
+  CGFloat width = std::ceil(uikit_render::textWidth(*text, font, bold));
   if (size.width > 0 && width > size.width && lines != 1) {
     long needed = static_cast<long>(std::ceil(width / size.width));
     if (lines > 0) needed = std::min(needed, lines);

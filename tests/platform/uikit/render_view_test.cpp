@@ -151,6 +151,22 @@ TEST(RenderView, LabelsDrawTheirText) {
   EXPECT_EQ(outside, 0);
 }
 
+TEST(RenderView, LabelsSizedToFitShowTheirWholeTextAtEveryScale) {
+  for (const char* text : {"OK", "Cancel", "Log In", "Welcome, Zo\xC3\xAB", "WWWWWWWW iiiiiii"}) {
+    auto fitted = std::make_shared<UILabel>();
+    fitted->setText(text);
+    fitted->setBold(text[0] == 'W');
+    fitted->sizeToFit();
+    auto roomy = std::make_shared<UILabel>(CGRectMake(0, 0, fitted->bounds().size.width + 60, fitted->bounds().size.height));
+    roomy->setText(text);
+    roomy->setBold(text[0] == 'W');
+    for (CGFloat scale : {1.0, 2.0, 3.0}) {
+      // Truncation would replace the end of the text by an ellipsis: fewer ink pixels.
+      EXPECT_EQ(darkPixels(render(fitted, scale)), darkPixels(render(roomy, scale))) << text << " at " << scale;
+    }
+  }
+}
+
 TEST(RenderView, TextFieldsShowTextOrAGreyPlaceholder) {
   auto field = std::make_shared<UITextField>(CGRectMake(0, 0, 200, 40));
   field->setBackgroundColor(UIColor::whiteColor());
@@ -269,4 +285,30 @@ TEST(RenderView, ScreenSnapshotLayersTheWindows) {
   EXPECT_TRUE(near(pointColor(shot, 10, 10), 0, 0, 0, 0));  // nothing shown: a black screen
   EXPECT_EQ(pointColor(shot, 10, 10).a, 255);
   (void)app;
+}
+
+TEST(RenderView, AlertsDimTheScreenAndShowTheirTexts) {
+  CGRect screen = UIScreen::mainScreen()->bounds();
+  auto window = std::make_shared<UIWindow>(screen);
+  window->setBackgroundColor(UIColor::whiteColor());
+  window->makeKeyAndVisible();
+  auto before = UIScreenSnapshotImage(true);
+
+  auto alert = std::make_shared<UIAlertView>("Title", "A message", nullptr, "Cancel", std::vector<std::string>{"OK"});
+  alert->show();
+  auto shot = UIScreenSnapshotImage(true);
+  if (const char* keep = std::getenv("QV_KEEP_RENDERINGS")) UIImageWritePNGToFile(shot, std::string(keep) + "/alert.png");
+  EXPECT_TRUE(near(pointColor(shot, 10, 10), 153, 153, 153, 3));  // white under the 40% black overlay
+  CGRect box = alert->convertRectToView(alert->bounds(), nullptr);
+  int dark = 0;
+  for (double y = box.origin.y; y < CGRectGetMaxY(box); y += 0.5) {
+    for (double x = box.origin.x; x < CGRectGetMaxX(box); x += 0.5) {
+      RGBA c = pointColor(shot, x, y);
+      dark += c.r < 90 && c.g < 90 && c.b < 90;
+    }
+  }
+  EXPECT_GT(dark, 100);  // title and message
+  EXPECT_NE(pointColor(before, box.origin.x + 20, box.origin.y + 10).r, pointColor(shot, box.origin.x + 20, box.origin.y + 10).r + 0);
+  alert->dismissWithClickedButtonIndex(0, false);
+  window->setHidden(true);
 }

@@ -33,7 +33,8 @@ class UILabel : public UIView {
   long numberOfLines() const;  // 1 by default; 0 means unlimited
   void setNumberOfLines(long lines);
 
-  // An estimate from the character count and the font size (no font metrics).
+  // From the font the label is drawn in: one line as wide as the text, or the
+  // lines a narrower width needs (an estimate: words are not wrapped here).
   CGSize sizeThatFits(CGSize size) override;
   CGSize intrinsicContentSize() override;
 

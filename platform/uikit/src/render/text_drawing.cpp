@@ -33,8 +33,16 @@ cairo_font_face_t* loadFace(const char* file) {
   return cairoFace;
 }
 
-// DejaVu Sans from its file; else the same family found by name.
+// DejaVu Sans from its file; else the same family found by name. Advances are not
+// hinted, so a text measures the same at every scale (labels are sized at one
+// scale and drawn at another).
 void selectFont(cairo_t* cr, bool bold) {
+  static cairo_font_options_t* options = [] {
+    cairo_font_options_t* made = cairo_font_options_create();
+    cairo_font_options_set_hint_metrics(made, CAIRO_HINT_METRICS_OFF);
+    return made;
+  }();
+  cairo_set_font_options(cr, options);
   static cairo_font_face_t* regular = loadFace("DejaVuSans.ttf");
   static cairo_font_face_t* boldFace = loadFace("DejaVuSans-Bold.ttf");
   if (cairo_font_face_t* face = bold ? boldFace : regular) {
@@ -51,8 +59,12 @@ double widthOf(cairo_t* cr, const std::string& text) {
   return extents.x_advance;
 }
 
+// Rounding slack when a measured text is compared with the width it was sized to.
+constexpr double kFitTolerance = 0.5;
+
 // The longest prefix of `text` that fits `width` with an ellipsis after it.
 std::string truncated(cairo_t* cr, const std::string& text, double width) {
+  width += kFitTolerance;
   if (widthOf(cr, text) <= width) return text;
   auto chars = uikit_internal::splitCharacters(text);
   while (!chars.empty()) {
@@ -107,6 +119,16 @@ std::vector<std::string> wrap(cairo_t* cr, const std::string& text, double width
 }
 
 }  // namespace
+
+CGFloat textWidth(const std::string& text, CGFloat fontSize, bool bold) {
+  if (text.empty() || !(fontSize > 0)) return 0;
+  CairoLock lock(cairoMutex());
+  static cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+  static cairo_t* cr = cairo_create(surface);
+  selectFont(cr, bold);
+  cairo_set_font_size(cr, fontSize);
+  return widthOf(cr, text);
+}
 
 void drawText(cairo_t* cr, const std::string& text, CGRect box, const TextStyle& style) {
   if (text.empty() || box.size.width <= 0 || style.fontSize <= 0) return;

@@ -24,4 +24,8 @@ struct TextStyle {
 // Draws `text` inside `box` (user-space points).
 void drawText(cairo_t* cr, const std::string& text, CGRect box, const TextStyle& style);
 
+// The advance width in points of `text` on one line, as drawText draws it. Safe
+// from any thread.
+CGFloat textWidth(const std::string& text, CGFloat fontSize, bool bold);
+
 }  // namespace uikit_render

@@ -9,6 +9,7 @@
 #include "render/graphics_context.h"
 #include "render/text_drawing.h"
 #include "uikit/CATransaction.h"
+#include "uikit/UIAlertView.h"
 #include "uikit/UIApplication.h"
 #include "uikit/UIGraphics.h"
 #include "uikit/UIImageView.h"
@@ -197,6 +198,17 @@ void drawContent(cairo_t* cr, UIView& view, CGRect box, CGPoint boundsOrigin) {
     hairline(cr, 0, box.size.width, 0.25, gray(0.7));
   } else if (dynamic_cast<_UINavigationBarBackIndicatorView*>(&view)) {
     drawBackChevron(cr, view, box);
+  } else if (dynamic_cast<UIButton*>(&view) && std::dynamic_pointer_cast<UIAlertView>(view.superview())) {
+    hairline(cr, 0, box.size.width, 0.25, gray(0.8));  // the line above an alert's button
+    if (view.frame().origin.x > 0) {
+      cairo_save(cr);
+      setSourceColor(cr, gray(0.8));
+      cairo_set_line_width(cr, 0.5);
+      cairo_move_to(cr, 0.25, 0);
+      cairo_line_to(cr, 0.25, box.size.height);
+      cairo_stroke(cr);
+      cairo_restore(cr);
+    }
   }
 }
 
