@@ -34,9 +34,7 @@ void UIViewsManager::walkSubviewsInPreOrder(const std::shared_ptr<UIView>& root,
 namespace {
 
 // A highlight that was left on a view is taken off by whichever walk passes it.
-void clearStaleHighlight(const std::shared_ptr<UIView>& view) {
-  if (UIView_ToolkitAdditions::TK_hasHighlightBorder(view)) UIView_ToolkitAdditions::deHighlightView(view);
-}
+void clearStaleHighlight(const std::shared_ptr<UIView>& view) { UIView_ToolkitAdditions::TK_clearStaleHighlight(view); }
 
 }  // namespace
 

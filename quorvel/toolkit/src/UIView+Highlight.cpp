@@ -2,6 +2,10 @@
 // safe from any thread, so the marking may be set from any thread (the inventory walk
 // de-highlights from its background thread) and the delayed restores are applied on
 // a background queue, never waiting on the main thread.
+#include <map>
+#include <optional>
+#include <mutex>
+
 #include "dispatch/dispatch.h"
 #include "quorvel/toolkit/UIView+ToolkitAdditions.h"
 #include "uikit/CALayer.h"
@@ -24,12 +28,40 @@ void setBorder(const std::shared_ptr<CALayer>& layer, CGFloat width, const CGCol
   layer->setBorderColor(color);
 }
 
+// What the toolkit knows about a view it highlighted: how many highlight restores
+// are still to run, and the border the view had before the marking went on. A view
+// with a pending restore is kept alive by that restore, so its address is a stable
+// key for as long as the record exists.
+struct HighlightRecord {
+  int pendingRestores = 0;
+  CGFloat originalWidth = 0;
+  CGColorRef originalColor;
+};
+
+std::mutex& recordsMutex() {
+  static std::mutex* m = new std::mutex;
+  return *m;
+}
+
+std::map<const UIView*, HighlightRecord>& records() {
+  static auto* map = new std::map<const UIView*, HighlightRecord>;
+  return *map;
+}
+
 // Sets the border again after the restore delay. The restore keeps the view alive
 // and holds its own reference to the colour until it has run.
-void setBorderLater(const std::shared_ptr<UIView>& view, CGFloat width, const CGColorRef& color) {
+void setBorderLater(const std::shared_ptr<UIView>& view, CGFloat width, const CGColorRef& color,
+                    bool highlightRestore = false) {
   auto delay = static_cast<std::int64_t>(TK_borderRestoreDelay * NSEC_PER_SEC);
-  dispatch_after(dispatch_time(DISPATCH_TIME_NOW, delay), restoreQueue(), [view, width, color] {
+  dispatch_after(dispatch_time(DISPATCH_TIME_NOW, delay), restoreQueue(), [view, width, color, highlightRestore] {
     if (auto layer = view->layer()) setBorder(layer, width, color);
+    if (!highlightRestore) return;
+    std::lock_guard lock(recordsMutex());
+    auto it = records().find(view.get());
+    // Once no restore is pending and the marking is gone, nothing needs remembering.
+    if (it != records().end() && --it->second.pendingRestores == 0 && !TK_hasHighlightBorder(view)) {
+      records().erase(it);
+    }
   });
 }
 
@@ -49,8 +81,43 @@ void highlightView(const std::shared_ptr<UIView>& view) {
   if (!layer) return;
   CGFloat oldWidth = layer->borderWidth();
   CGColorRef oldColor = layer->borderColor();
+  {
+    std::lock_guard lock(recordsMutex());
+    HighlightRecord& record = records()[view.get()];
+    if (record.pendingRestores == 0 && !TK_hasHighlightBorder(view)) {
+      record.originalWidth = oldWidth;
+      record.originalColor = oldColor;
+    }
+    ++record.pendingRestores;
+  }
   setBorder(layer, TK_highlightBorderWidth, TK_highlightBorderColor());
-  setBorderLater(view, oldWidth, oldColor);
+  setBorderLater(view, oldWidth, oldColor, true);
+}
+
+bool TK_hasPendingHighlightRestore(const std::shared_ptr<UIView>& view) {
+  if (!view) return false;
+  std::lock_guard lock(recordsMutex());
+  auto it = records().find(view.get());
+  return it != records().end() && it->second.pendingRestores > 0;
+}
+
+void TK_clearStaleHighlight(const std::shared_ptr<UIView>& view) {
+  if (!TK_hasHighlightBorder(view)) return;
+  std::optional<std::pair<CGFloat, CGColorRef>> original;
+  {
+    std::lock_guard lock(recordsMutex());
+    auto it = records().find(view.get());
+    if (it != records().end()) {
+      if (it->second.pendingRestores > 0) return;  // the highlight will restore itself
+      original = std::make_pair(it->second.originalWidth, it->second.originalColor);
+      records().erase(it);
+    }
+  }
+  if (original) {
+    deHighlightView(view, original->first, original->second);
+  } else {
+    deHighlightView(view);
+  }
 }
 
 void deHighlightView(const std::shared_ptr<UIView>& view) {

@@ -136,3 +136,51 @@ TEST(HighlightTest, CallsFromSeveralThreadsAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// The inventory walks pass every view about five times a second and clear left-over
+// markings. A fresh highlight must still come off after its second, and not blink.
+TEST(HighlightTest, WalkClearingDuringAHighlightDoesNotMakeItPermanent) {
+  auto view = viewWithBorder(2.0, kRed);
+  highlightView(view);
+  TK_clearStaleHighlight(view);  // a walk while the highlight's restore is pending
+  EXPECT_TRUE(hasBorder(view, 4.0, kGreen));
+  EXPECT_TRUE(TK_hasPendingHighlightRestore(view));
+  ASSERT_TRUE(qvtest::waitUntil([&] {
+    TK_clearStaleHighlight(view);
+    return hasBorder(view, 2.0, kRed);
+  }));
+  EXPECT_FALSE(TK_hasPendingHighlightRestore(view));
+  // Walks keep passing for longer than any restore delay: the border stays put.
+  auto until = Clock::now() + 1500ms;
+  while (Clock::now() < until) {
+    TK_clearStaleHighlight(view);
+    ASSERT_TRUE(hasBorder(view, 2.0, kRed));
+    std::this_thread::sleep_for(50ms);  // the walk's pace, not a wait for a condition
+  }
+}
+
+TEST(HighlightTest, WalkReplacesAMarkingLeftForGoodByTheOriginalBorder) {
+  auto view = viewWithBorder(2.0, kRed);
+  highlightView(view);
+  highlightView(view);  // the second restore puts the marking back for good
+  ASSERT_TRUE(qvtest::waitUntil([&] { return !TK_hasPendingHighlightRestore(view); }, 5s));
+  EXPECT_TRUE(hasBorder(view, 4.0, kGreen));
+  TK_clearStaleHighlight(view);
+  EXPECT_TRUE(hasBorder(view, 2.0, kRed));
+  auto until = Clock::now() + 1500ms;
+  while (Clock::now() < until) {
+    TK_clearStaleHighlight(view);
+    ASSERT_TRUE(hasBorder(view, 2.0, kRed));
+    std::this_thread::sleep_for(50ms);
+  }
+}
+
+TEST(HighlightTest, WalkDeHighlightsAMarkingItDidNotDraw) {
+  auto view = viewWithBorder(4.0, kGreen);  // drawn by someone else
+  TK_clearStaleHighlight(view);
+  EXPECT_TRUE(hasBorder(view, 1.0, kGreen));  // the usual de-highlight
+}
+
+}  // namespace

@@ -34,6 +34,17 @@ void deHighlightView(const std::shared_ptr<UIView>& view);
 // Sets the given border now and sets it again after 1 second.
 void deHighlightView(const std::shared_ptr<UIView>& view, CGFloat width, const CGColorRef& color);
 
+// Takes a left-over highlight marking off a view (the inventory walks call this for
+// every view they pass). A marking whose own restore is still pending is left alone:
+// de-highlighting it would read the marking and put it back after the highlight's
+// restore, making a one-second highlight permanent. A marking left for good (two
+// highlights less than a second apart) is replaced by the border the view had
+// before it was first highlighted; a marking this toolkit did not draw is
+// de-highlighted as usual.
+void TK_clearStaleHighlight(const std::shared_ptr<UIView>& view);
+// Whether a highlight restore of this view is still to run.
+bool TK_hasPendingHighlightRestore(const std::shared_ptr<UIView>& view);
+
 // Visibility and tappability queries. Read-only; they never fail: a missing window,
 // superview or hit view makes the answer NO (or the no-point).
 
