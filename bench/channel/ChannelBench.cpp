@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "agent_process.h"
+#include "app_process.h"
 #include "qvctl/Connection.h"
 
 int main(int argc, char** argv) {
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
   const int requests = argc > 1 ? std::atoi(argv[1]) : 10000;
   if (!std::getenv("QV_BUILD_DIR")) ::setenv("QV_BUILD_DIR", QV_DEFAULT_BUILD_DIR, 1);
 
-  qvtest::AgentProcess app;
+  qvtest::AppProcess app;
   if (!app.ready()) {
     std::fprintf(stderr, "channel_bench: the application did not start\n");
     return 1;

@@ -19,7 +19,7 @@
 #include <string>
 #include <thread>
 
-#include "agent_process.h"
+#include "app_process.h"
 #include "qvctl/Connection.h"
 #include "wait.h"
 
@@ -27,7 +27,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using qvtest::AgentProcess;
+using qvtest::AppProcess;
 using qvtest::waitUntil;
 
 constexpr std::uint16_t kRecorder = qvctl::kRecorderPort;
@@ -155,7 +155,7 @@ class ChannelE2ETest : public ::testing::Test {
     EXPECT_EQ(qvctl::playRequest(*client, R"({"functionname":"nosuchcommand"})", Clock::now() + 10s), "[]");
   }
 
-  AgentProcess app;
+  AppProcess app;
 };
 
 TEST_F(ChannelE2ETest, GreetingsFramingAndOneClientPerServer) {
@@ -362,7 +362,9 @@ TEST(ChannelE2EStartTest, AgentStartsOnceWhenLoadedTwice) {
   const auto copy = std::filesystem::temp_directory_path() / ("libQuorvel-copy-" + std::to_string(::getpid()) + ".so");
   std::filesystem::copy_file(build / "lib" / "libQuorvel.so", copy, std::filesystem::copy_options::overwrite_existing);
   {
-    AgentProcess app(copy.string());
+    qvtest::AppOptions options;
+    options.preload = {copy.string()};
+    AppProcess app(options);
     ASSERT_TRUE(app.ready()) << app.log();
     auto count = [&](const std::string& line) {
       std::string log = app.log();

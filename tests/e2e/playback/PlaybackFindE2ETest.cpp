@@ -17,17 +17,14 @@
 #include <vector>
 
 #include "foundation/json.h"
-#include "sample_process.h"
+#include "app_process.h"
 #include "wait.h"
 
 extern char** environ;
 
 namespace {
 
-std::filesystem::path buildDir() {
-  const char* dir = std::getenv("QV_BUILD_DIR");
-  return dir ? dir : "build";
-}
+using qvtest::buildDir;
 
 // Runs qvctl with the arguments and returns what it printed on stdout (empty when
 // it failed).
@@ -152,19 +149,7 @@ JSONValue output(const std::string& value) { return JSONValue::array({{{"output"
 
 TEST(PlaybackFindE2ETest, FindsTheLogInButtonFourWaysAndAnswersQueriesAboutIt) {
   ASSERT_TRUE(std::filesystem::exists(buildDir() / "lib" / "libQuorvel.so"));
-  // The child inherits the preload; a sanitised agent is preloaded ahead of the
-  // sanitiser's runtime, which must be told to accept that.
-  const char* asan = std::getenv("ASAN_OPTIONS");
-  const std::string asanBefore = asan ? asan : "";
-  ::setenv("ASAN_OPTIONS", (asanBefore + (asanBefore.empty() ? "" : ":") + "verify_asan_link_order=0").c_str(), 1);
-  ::setenv("LD_PRELOAD", (buildDir() / "lib" / "libQuorvel.so").c_str(), 1);
-  sampletest::SampleProcess app;
-  ::unsetenv("LD_PRELOAD");
-  if (asan) {
-    ::setenv("ASAN_OPTIONS", asanBefore.c_str(), 1);
-  } else {
-    ::unsetenv("ASAN_OPTIONS");
-  }
+  qvtest::AppProcess app;
   ASSERT_TRUE(app.ready());
 
   // The playback server answers once the agent has started.

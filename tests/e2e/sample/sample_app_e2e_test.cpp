@@ -9,7 +9,7 @@
 #include <regex>
 
 #include "line_client.h"
-#include "sample_process.h"
+#include "app_process.h"
 #include "uikit/UIImage.h"
 #include "uikit/UIImagePNG.h"
 
@@ -97,7 +97,7 @@ class SampleApp : public ::testing::Test {
     return UIImageWithPNGData(bytes, 2.0);
   }
 
-  sampletest::SampleProcess app;
+  qvtest::AppProcess app;
   qvtest::LineClient client;
   std::filesystem::path dir;
 };
@@ -228,9 +228,11 @@ TEST_F(SampleApp, NothingAClientSendsBringsItDown) {
 }
 
 TEST(SampleAppStart, ATakenDevicePortEndsTheApplicationWithAnError) {
-  sampletest::SampleProcess first;
+  qvtest::AppProcess first;
   ASSERT_TRUE(first.ready());
-  sampletest::SampleProcess second(first.port());
+  qvtest::AppOptions options;
+  options.devicePort = first.port();
+  qvtest::AppProcess second(options);
   EXPECT_FALSE(second.ready());
   EXPECT_TRUE(qvtest::waitUntil([&] { return !second.alive(); }));
   EXPECT_EQ(second.exitStatus(), 2);
