@@ -2,6 +2,7 @@
 // accepts, one thread per connection that reads command lines and answers them,
 // and an input source of the main run loop through which the commands' work runs
 // on the main thread.
+#include <algorithm>
 #include "device/UIDeviceInput.h"
 
 #include <arpa/inet.h>
@@ -299,8 +300,10 @@ void Server::acceptLoop(int listenFd, int wakeFd) {
     int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     std::lock_guard lock(mutex_);
-    if (!running_ || connections_.size() >= kMaxConnections) {
-      sendAll(fd, "error: too many connections\n");
+    // Connections that ended but are not reaped yet do not count against the limit.
+    auto live = std::count_if(connections_.begin(), connections_.end(), [](const Connection& c) { return !c.finished; });
+    if (!running_ || static_cast<std::size_t>(live) >= kMaxConnections) {
+      sendAll(fd, running_ ? "error: too many connections\n" : "error: device input stopped\n");
       ::close(fd);
       continue;
     }
