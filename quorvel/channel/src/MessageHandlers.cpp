@@ -13,14 +13,10 @@
 #include "quorvel/state/GlobalVars.h"
 #include "quorvel/state/UIViewStorage.h"
 #include "quorvel/toolkit/UIView+ToolkitAdditions.h"
+#include "quorvel/util/LowercaseString.h"
 #include "quorvel/util/Utilities.h"
 
 namespace {
-
-std::string lowercased(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 // The leading decimal integer of a text, read the way the platform's intValue
 // reads it: leading white space and a sign are allowed, reading stops at the first
@@ -64,7 +60,7 @@ void ServerManager::handleRecorderCommand(const NSData& data) {
       return;
     }
     NSLog("Recorder thread message is '%@'", *text);
-    const std::string command = lowercased(*text);
+    const std::string command = lowercaseString(*text);
     auto vars = GlobalVars::sharedInstance();
     if (command.find("startobjectspy") != std::string::npos) {
       NSLog("Switching to spy");

@@ -1,7 +1,7 @@
 #include "quorvel/model/VisibleViewList.h"
 
 #include "foundation/log.h"
-#include "quorvel/model/LowercaseString.h"
+#include "quorvel/util/LowercaseString.h"
 #include "quorvel/model/UIViewsManager.h"
 #include "quorvel/toolkit/UIView+ToolkitAdditions.h"
 #include "quorvel/util/Utilities.h"

@@ -2,7 +2,7 @@
 
 #include "foundation/format.h"
 #include "objc/exception.h"
-#include "quorvel/model/LowercaseString.h"
+#include "quorvel/util/LowercaseString.h"
 #include "quorvel/model/UIViewsManager.h"
 #include "quorvel/model/ViewIdentity.h"
 #include "quorvel/model/VisibleViewList.h"

@@ -1,6 +1,6 @@
 #include "quorvel/playback/UIViewsManager+Finding.h"
 
-#include "quorvel/model/LowercaseString.h"
+#include "quorvel/util/LowercaseString.h"
 #include "quorvel/model/ViewIdentity.h"
 #include "quorvel/model/XpathManager.h"
 #include "quorvel/playback/UIViewMemoryCache.h"

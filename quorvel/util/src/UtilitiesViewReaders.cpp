@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "foundation/log.h"
+#include "quorvel/util/LowercaseString.h"
 #include "quorvel/util/Utilities.h"
 #include "uikit/UIAccessibility.h"
 #include "uikit/UIBarButtonItem.h"
@@ -32,10 +33,7 @@ std::shared_ptr<T> kindOf(const objc::id& object) {
 
 bool classNameContains(const objc::id& object, const std::string& lowerCasePart) {
   if (!object) return false;
-  std::string name = object->className();
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return name.find(lowerCasePart) != std::string::npos;
+  return lowercaseString(object->className()).find(lowerCasePart) != std::string::npos;
 }
 
 const UIAccessibility* accessibility(const objc::id& object) {
