@@ -1,3 +1,4 @@
+#include <optional>
 #include "touch_screen.h"
 
 #include <cmath>
@@ -127,32 +128,36 @@ std::string fingerDown(CGPoint pointInKeyWindow) {
   return okWithView(hit);
 }
 
-std::string fingerMove(CGPoint pointInKeyWindow) {
-  if (!finger) return "error: no finger is down";
-  std::string error;
-  auto screen = screenPoint(pointInKeyWindow, &error);
-  if (!screen) return error;
+// Moves the finger that is down to a point and gives its touch `phase`; the
+// screen point, or absent with `error` set.
+std::optional<CGPoint> moveFinger(CGPoint pointInKeyWindow, UITouchPhase phase, std::string* error) {
+  if (!finger) {
+    *error = "error: no finger is down";
+    return std::nullopt;
+  }
+  auto screen = screenPoint(pointInKeyWindow, error);
+  if (!screen) return std::nullopt;
   auto touch = finger->touch;
   auto window = touch->window();
   touch->setTimestamp(now());
   if (window) touch->_setLocationInWindow(screenToWindow(window, *screen), false);
   if (distance(*screen, finger->startOnScreen) > UITapGestureRecognizer::kAllowableMovement) touch->setIsTap(false);
-  touch->setPhase(UITouchPhaseMoved);
-  deliver(touch);
+  touch->setPhase(phase);
+  return screen;
+}
+
+std::string fingerMove(CGPoint pointInKeyWindow) {
+  std::string error;
+  if (!moveFinger(pointInKeyWindow, UITouchPhaseMoved, &error)) return error;
+  deliver(finger->touch);
   return "ok";
 }
 
 std::string fingerUp(CGPoint pointInKeyWindow) {
-  if (!finger) return "error: no finger is down";
   std::string error;
-  auto screen = screenPoint(pointInKeyWindow, &error);
+  auto screen = moveFinger(pointInKeyWindow, UITouchPhaseEnded, &error);
   if (!screen) return error;
   auto touch = finger->touch;
-  auto window = touch->window();
-  touch->setTimestamp(now());
-  if (window) touch->_setLocationInWindow(screenToWindow(window, *screen), false);
-  if (distance(*screen, finger->startOnScreen) > UITapGestureRecognizer::kAllowableMovement) touch->setIsTap(false);
-  touch->setPhase(UITouchPhaseEnded);
   finger.reset();
   lastTap = touch->isTap() ? LastTap{touch->timestamp(), *screen, touch->tapCount()} : LastTap{};
   deliver(touch);

@@ -195,19 +195,15 @@ std::shared_ptr<_UINavigationBarBackIndicatorView> UINavigationBar::_backIndicat
   return backView_;
 }
 
+UINavigationBar::ItemViews UINavigationBar::itemViews() const {
+  std::lock_guard lock(mutex_);
+  return {titleView_, backView_, rightButton_, leftButton_};
+}
+
 void UINavigationBar::rebuildItemViews() {
   auto top = topItem();
   auto back = backItem();
-  std::shared_ptr<UINavigationItemView> titleView;
-  std::shared_ptr<_UINavigationBarBackIndicatorView> backView;
-  std::shared_ptr<UINavigationButton> right, left;
-  {
-    std::lock_guard lock(mutex_);
-    titleView = titleView_;
-    backView = backView_;
-    right = rightButton_;
-    left = leftButton_;
-  }
+  auto [titleView, backView, right, left] = itemViews();
   // The top item's view.
   if (top && !titleView) {
     titleView = std::make_shared<UINavigationItemView>();
@@ -264,16 +260,7 @@ void UINavigationBar::rebuildItemViews() {
 
 void UINavigationBar::layoutSubviews() {
   CGRect b = bounds();
-  std::shared_ptr<UINavigationItemView> titleView;
-  std::shared_ptr<_UINavigationBarBackIndicatorView> backView;
-  std::shared_ptr<UINavigationButton> right, left;
-  {
-    std::lock_guard lock(mutex_);
-    titleView = titleView_;
-    backView = backView_;
-    right = rightButton_;
-    left = leftButton_;
-  }
+  auto [titleView, backView, right, left] = itemViews();
   CGFloat side = std::min(100.0, b.size.width / 4);
   if (titleView) titleView->setFrame({{side, 0}, {std::max(0.0, b.size.width - 2 * side), b.size.height}});
   if (backView) backView->setFrame({{0, 0}, {side, b.size.height}});

@@ -53,6 +53,13 @@ class UINavigationBar : public UIView {
   static constexpr CGFloat kHeight = 44.0;
 
  private:
+  // The bar's own subviews, read together under the lock.
+  struct ItemViews {
+    std::shared_ptr<UINavigationItemView> titleView;
+    std::shared_ptr<_UINavigationBarBackIndicatorView> backView;
+    std::shared_ptr<UINavigationButton> right, left;
+  };
+  ItemViews itemViews() const;
   void rebuildItemViews();
 
   std::vector<std::shared_ptr<UINavigationItem>> items_;
