@@ -70,6 +70,8 @@ void UINavigationController::loadView() {
   layoutContent();
 }
 
+void UINavigationController::viewDidLayoutSubviews() { layoutContent(); }
+
 CGRect UINavigationController::_contentFrame() {
   auto container = view();
   CGRect b = container->bounds();

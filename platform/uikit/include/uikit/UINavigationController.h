@@ -34,6 +34,9 @@ class UINavigationController : public UIViewController, public UINavigationBarDe
   void setNavigationBarHidden(bool hidden, bool animated);
 
   void loadView() override;
+  // The bar and the top screen follow the container's size (a tab bar controller
+  // resizes it, for instance).
+  void viewDidLayoutSubviews() override;
   std::vector<std::shared_ptr<UIViewController>> _childrenForAppearance() const override;
 
   bool navigationBarBackIndicatorTapped(const std::shared_ptr<UINavigationBar>& bar) override;
