@@ -183,6 +183,21 @@ TEST_F(Controllers, TabBarSelectionMovesAppearance) {
   EXPECT_EQ(tabs->selectedViewController(), first);
 }
 
+TEST_F(Controllers, ScreensInsideNavigationInsideTabsStayAboveTheTabBar) {
+  auto window = makeKeyWindow();
+  auto screen = std::make_shared<Screen>("inner");
+  auto nav = std::make_shared<UINavigationController>()->initWithRootViewController(screen);
+  auto tabs = std::make_shared<UITabBarController>();
+  tabs->setViewControllers({nav}, false);
+  window->setRootViewController(tabs);
+  window->layoutIfNeeded();
+  CGRect content = screen->view()->convertRectToView(screen->view()->bounds(), nullptr);
+  CGRect bar = tabs->tabBar()->convertRectToView(tabs->tabBar()->bounds(), nullptr);
+  CGRect navBar = nav->navigationBar()->convertRectToView(nav->navigationBar()->bounds(), nullptr);
+  EXPECT_DOUBLE_EQ(CGRectGetMaxY(content), CGRectGetMinY(bar));
+  EXPECT_DOUBLE_EQ(CGRectGetMinY(content), CGRectGetMaxY(navBar));
+}
+
 TEST_F(Controllers, ViewLoadsOnceAndKnowsItsController) {
   auto screen = std::make_shared<Screen>("x");
   EXPECT_FALSE(screen->isViewLoaded());
