@@ -293,8 +293,12 @@ void ServerManager::playBackClientDidLeave(const AsyncTcpSocketPtr& sock) {
   sock->disconnect();
   isPlaybackRunning_ = false;
   jsonPlayBackServerData_.store(nullptr);
-  NSThread::sleepForTimeInterval(kPlayBackRelistenDelay);
-  // The same (now closed) socket object listens again; the next client receives no
-  // greeting.
-  listenForPlayBack(kPlayBackPort);
+  // The same (now closed) socket object listens again a second later; the next
+  // client receives no greeting. The second passes on a timer rather than in a sleep
+  // on the main thread, so the application's screen stays live after every client.
+  std::weak_ptr<ServerManager> weak = std::static_pointer_cast<ServerManager>(shared_from_this());
+  dispatch_after(dispatch_time(DISPATCH_TIME_NOW, static_cast<std::int64_t>(kPlayBackRelistenDelay * NSEC_PER_SEC)),
+                 dispatch_get_main_queue(), [weak] {
+                   if (auto self = weak.lock()) guarded("Playback server", [&] { self->listenForPlayBack(kPlayBackPort); });
+                 });
 }

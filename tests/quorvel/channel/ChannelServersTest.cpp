@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <string>
 
+#include "dispatch/dispatch.h"
 #include "foundation/runloop.h"
 #include "log_lines.h"
 #include "quorvel/channel/ServerManager.h"
@@ -212,6 +213,12 @@ TEST(ChannelServersTest, RecordingSpyModeAndPlaybackOverTheLifeOfTheServers) {
   // the next client gets no greeting and is answered.
   const auto left = Clock::now();
   ASSERT_TRUE(pumpUntil([&] { return logs.contains("Client Disconnected. Accepting port again-2"); }));
+  // The second before listening again does not hold the main thread: work queued on
+  // it now runs while the port is still closed.
+  bool mainQueueRan = false;
+  dispatch_async(dispatch_get_main_queue(), [&] { mainQueueRan = true; });
+  ASSERT_TRUE(pumpUntil([&] { return mainQueueRan; }));
+  EXPECT_TRUE(connectionRefused(ServerManager::kPlayBackPort)) << "the main thread waited out the second";
   std::optional<qvctl::Connection> next;
   ASSERT_TRUE(pumpUntil(
       [&] {
