@@ -2,6 +2,7 @@
 #include "touch_screen.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "foundation/process_info.h"
 #include "hid/IOHIDEvent.h"
@@ -242,6 +243,11 @@ std::string describeView(const std::shared_ptr<UIView>& view) {
   }
   if (auto text = visibleText(view)) line += " text=" + quoted(*text);
   if (auto identifier = view->accessibilityIdentifier()) line += " id=" + quoted(*identifier);
+  if (auto layer = view->layer(); layer && layer->borderWidth() > 0) {
+    char width[32];
+    std::snprintf(width, sizeof width, "%g", layer->borderWidth());
+    line += std::string(" border=") + width;
+  }
   return line;
 }
 

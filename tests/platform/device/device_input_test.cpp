@@ -74,6 +74,7 @@ class DeviceInputTest : public ::testing::Test {
     field->setAccessibilityIdentifier("nameField");
     label = std::make_shared<UILabel>(CGRectMake(20, 440, 300, 30));
     label->setText("Say \"hi\"");
+    field->layer()->setBorderWidth(1.5);
     for (const auto& v : std::vector<std::shared_ptr<UIView>>{pad, button, field, label}) window->addSubview(v);
     window->makeKeyAndVisible();
     ASSERT_TRUE(UIDeviceInput::startOnPort(0));
@@ -195,7 +196,7 @@ TEST_F(DeviceInputTest, TreeAndScreenshotShowTheScreen) {
   EXPECT_EQ(lines->front().rfind("UIWindow {{0, 0}, {390, 844}} hidden=0", 0), 0u) << lines->front();
   bool sawField = false, sawLabel = false, sawButtonTitle = false;
   for (const auto& l : *lines) {
-    if (l == "  UITextField {{20, 380}, {300, 40}} hidden=0 text=\"Name\" id=\"nameField\"") sawField = true;
+    if (l == "  UITextField {{20, 380}, {300, 40}} hidden=0 text=\"Name\" id=\"nameField\" border=1.5") sawField = true;
     if (l == "  UILabel {{20, 440}, {300, 30}} hidden=0 text=\"Say \\\"hi\\\"\"") sawLabel = true;
     if (l.rfind("    UILabel ", 0) == 0 && l.find("text=\"Press\"") != std::string::npos) sawButtonTitle = true;
   }

@@ -21,8 +21,8 @@
 //   screenshot PATH      a PNG of the whole screen at the screen's scale
 //   tree                 "ok", then the key window's view tree, one view per line
 //                        indented two spaces per depth (class, frame in window
-//                        coordinates, hidden flag, text and identifier when
-//                        present), then "end"
+//                        coordinates, hidden flag, text, identifier and layer
+//                        border width when present), then "end"
 //
 // Touches are hit-tested on the front-most window under the point (the keyboard
 // and alert windows lie above the application's), built with the touch's private
