@@ -29,21 +29,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The agent is loaded into the application (preloaded) when it is built; its
-# recorder and playback servers then listen on 9892 and 9898.
-agent=""
+# The sample application links the agent: its recorder and playback servers listen
+# on 9892 and 9898 as soon as the application starts.
 qvctl="$build/bin/qvctl"
-if [[ -e "$build/lib/libQuorvel.so" && -x "$qvctl" ]]; then
-  if "$qvctl" --timeout 1 play '{}' >/dev/null 2>&1; then
-    echo "Port 9898 already serves an agent: this demo runs without its own."
-  else
-    agent="$build/lib/libQuorvel.so"
-  fi
+if "$qvctl" --timeout 1 play '{}' >/dev/null 2>&1; then
+  echo "Port 9898 already serves an agent (another application is running): stop it first."
+  exit 1
 fi
 
-echo "Starting the sample application (headless${agent:+, agent loaded})..."
+echo "Starting the sample application (headless, agent inside)..."
 start_ns=$(date +%s%N)
-LD_PRELOAD="$agent" QUORVEL_DEVICE_PORT=0 QUORVEL_DEVICE_PORT_FILE="$demo/device.port" \
+QUORVEL_DEVICE_PORT=0 QUORVEL_DEVICE_PORT_FILE="$demo/device.port" \
   "$build/bin/sample-app" >"$demo/sample-app.out" 2>"$demo/sample-app.log" &
 app_pid=$!
 for _ in $(seq 1 200); do
@@ -79,16 +75,14 @@ middle_of() {
     awk '{ printf "%g %g", $1 + $3 / 2, $2 + $4 / 2 }'
 }
 
-if [[ -n "$agent" ]]; then
-  # One recorder session for the whole demo: the recorder port serves one client in
-  # the life of the application. Commands are typed into its standard input.
-  rm -f "$demo/recorder.commands"
-  mkfifo "$demo/recorder.commands"
-  "$qvctl" record <"$demo/recorder.commands" >"$demo/recorded-steps.jsonl" 2>"$demo/recorder.err" &
-  record_pid=$!
-  exec 4>"$demo/recorder.commands"
-  echo "  \$ qvctl record   (frames in $demo/recorded-steps.jsonl)"
-fi
+# One recorder session for the whole demo: the recorder port serves one client in the
+# life of the application. Commands are typed into its standard input.
+rm -f "$demo/recorder.commands"
+mkfifo "$demo/recorder.commands"
+"$qvctl" record <"$demo/recorder.commands" >"$demo/recorded-steps.jsonl" 2>"$demo/recorder.err" &
+record_pid=$!
+exec 4>"$demo/recorder.commands"
+echo "  \$ qvctl record   (frames in $demo/recorded-steps.jsonl)"
 
 echo
 echo "A session on the touch screen and keyboard:"
@@ -105,50 +99,49 @@ device "swipe 200 600 200 200"
 device "screenshot $demo/list.png"
 device "tap $(middle_of 'UITabBarButton .*text="Settings"')"
 device "screenshot $demo/settings.png"
+device "tap $(middle_of 'UITabBarButton .*text="Login"')"
 echo
 echo "Screenshots: $demo/login.png (after logging in), $demo/start.png, $demo/list.png, $demo/settings.png"
 echo "Application log: $demo/sample-app.log"
 
-if [[ -n "$agent" ]]; then
-  echo
-  echo "The agent, driven with qvctl:"
-  sed 's/^/  recorder: /' "$demo/recorder.err"
-  trap '' PIPE  # a recorder session that has ended must not end the demo
-  for command in startobjectspy:"Switching to spy" stopobjectspy:"Switching to recorder"; do
-    echo "  > ${command%%:*}   (typed into the qvctl record session)"
-    echo "${command%%:*}" >&4 2>/dev/null || true
-    for _ in $(seq 1 60); do grep -q "${command#*:}" "$demo/sample-app.log" && break; sleep 0.05; done
-  done
-  grep -o 'Switching to [a-z]*' "$demo/sample-app.log" | sed 's/^/  agent log: /' || true
-  qv() {
-    echo "  \$ qvctl$(printf ' %q' "$@")"
-    "$qvctl" "$@" 2>&1 | cut -c1-160 | sed 's/^/    /' || true
-  }
-  # An element ID is valid until the next find: find once, then use the IDs.
-  echo "  \$ qvctl find text Settings"
-  found=$("$qvctl" find text "Settings" 2>&1 || true)
-  echo "    $found"
-  id=$(sed -n 's/.*"elementID":"\([^"]*\)".*/\1/p' <<<"$found" | head -n 1)
-  if [[ -n "$id" ]]; then
-    qv gettext "$id"
-    qv getwidth "$id"
-  fi
-  qv play '{"functionname":"nosuchcommand"}'
-  qv play $'\xff is not UTF-8'
-  # The first playback request ended the recording for the life of the application.
-  for _ in $(seq 1 40); do kill -0 "$record_pid" 2>/dev/null || break; sleep 0.05; done
-  exec 4>&-
-  tail -n 1 "$demo/recorder.err" | sed 's/^/  recorder: /'
-  echo "  recorded frames: $(wc -l <"$demo/recorded-steps.jsonl")"
-  qv --timeout 2 spy start
+echo
+echo "The agent, driven with qvctl:"
+sed 's/^/  recorder: /' "$demo/recorder.err"
+trap '' PIPE  # a recorder session that has ended must not end the demo
+for command in startobjectspy:"Switching to spy" stopobjectspy:"Switching to recorder"; do
+  echo "  > ${command%%:*}   (typed into the qvctl record session)"
+  echo "${command%%:*}" >&4 2>/dev/null || true
+  for _ in $(seq 1 60); do grep -q "${command#*:}" "$demo/sample-app.log" && break; sleep 0.05; done
+done
+grep -o 'Switching to [a-z]*' "$demo/sample-app.log" | sed 's/^/  agent log: /' || true
+qv() {
+  echo "  \$ qvctl$(printf ' %q' "$@")"
+  "$qvctl" "$@" 2>&1 | cut -c1-160 | sed 's/^/    /' || true
+}
+# An element ID is valid until the next find: find once, then use the IDs.
+find_button='{"functionname":"findelements","tagname":"UIButton","accessortype":"text","accessorvalue":"Log In"}'
+echo "  \$ qvctl play '$find_button'"
+found=$("$qvctl" play "$find_button" 2>&1 || true)
+echo "    $found"
+id=$(sed -n 's/.*"elementID":"\([^"]*\)".*/\1/p' <<<"$found" | head -n 1)
+if [[ -n "$id" ]]; then
+  qv gettext "$id"
+  qv play "{\"functionname\":\"isdisplayed\",\"accessorvalue\":\"$id\"}"
+  qv getwidth "$id"
+  qv play "{\"functionname\":\"highlight\",\"accessorvalue\":\"$id\"}"
+  device "screenshot $demo/highlight.png"
 fi
+qv play '{"functionname":"nosuchcommand"}'
+qv play $'\xff is not UTF-8'
+# The first playback request ended the recording for the life of the application.
+for _ in $(seq 1 40); do kill -0 "$record_pid" 2>/dev/null || break; sleep 0.05; done
+exec 4>&-
+tail -n 1 "$demo/recorder.err" | sed 's/^/  recorder: /'
+echo "  recorded frames: $(wc -l <"$demo/recorded-steps.jsonl")"
+qv --timeout 2 spy start
 
 echo
-missing=()
-[[ -e "$build/lib/libQuorvel.so" ]] || missing+=("the agent (libQuorvel.so)")
-[[ -e "$build/bin/qvctl" ]] || missing+=("the qvctl client")
-[[ -e "$build/bin/Trellan" ]] || missing+=("the runner host")
-if ((${#missing[@]})); then
-  echo "Not built yet: $(IFS=,; echo "${missing[*]}" | sed 's/,/, /g'). The demo session that"
-  echo "records, spies and plays back against the sample application arrives with them."
-fi
+echo "Not built yet: the recording pipeline (taps and typing as recorded steps), the"
+echo "playback actions (clickelement, sendkeysonelement, swipes), the object spy, the"
+echo "web content bridge and the AI export; commands that need them answer with an"
+echo "exception message that says so."
