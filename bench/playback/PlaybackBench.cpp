@@ -122,7 +122,7 @@ JSONValue findByText(const std::string& text) {
 
 int countViews(const std::shared_ptr<UIView>& root) {
   int n = 0;
-  UIViewsManager::walkSubviewsInPreOrder(root, [&n](auto&, auto&) { return ++n, true; });
+  UIViewsManager::walkSubviewsInPreOrder(root, [&n](auto&, auto&, auto&) { return ++n, true; });
   return n;
 }
 

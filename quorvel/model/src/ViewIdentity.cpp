@@ -36,14 +36,23 @@ std::optional<std::string> getGUID(const std::shared_ptr<UIView>& view, const ch
   return readGUID(*view->layer(), key);
 }
 
-bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view, const char* key) {
+bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view, const char* key,
+                        const std::function<long()>& sameClassIndex) {
   if (!view) return false;
   auto layer = view->layer();
   std::lock_guard lock(stripeFor(layer.get()));
   if (readGUID(*layer, key)) return false;
   std::string guid = Utilities::getGUIDString();
+  // Registered before it is published on the layer: a walk on another thread that
+  // reads the GUID from the layer (without this lock) must also find its xpath,
+  // or it would build its children's xpaths without their parent's prefix.
+  auto registry = XpathManager::sharedInstance();
+  if (sameClassIndex) {
+    registry->createXpathPositionOfUIView(parent, view, guid, sameClassIndex());
+  } else {
+    registry->createXpathPositionOfUIView(parent, view, guid);
+  }
   layer->setValueForKey(key, guid);
-  XpathManager::sharedInstance()->createXpathPositionOfUIView(parent, view, guid);
   return true;
 }
 

@@ -18,19 +18,28 @@ std::shared_ptr<XpathManager> XpathManager::sharedInstance() {
 void XpathManager::createXpathPositionOfUIView(const std::shared_ptr<UIView>& parent,
                                                const std::shared_ptr<UIView>& view, const std::string& guid) {
   if (!view) return;
-  std::string prefix = getPositionXpathOfUIView(parent).value_or("");
+  createXpathPositionOfUIView(parent, view, guid, sameClassIndexOf(view));
+}
 
-  // The index among the superview's subviews of exactly the same class name, in
-  // back-to-front order.
-  auto className = Utilities::getUIViewClassName(view);
+long XpathManager::sameClassIndexOf(const std::shared_ptr<UIView>& view) {
   long index = 0;
-  if (auto superview = view->superview()) {
-    for (const auto& sibling : superview->subviews()) {
-      if (sibling == view) break;
-      if (Utilities::getUIViewClassName(sibling) == className) ++index;
-    }
+  auto superview = view ? view->superview() : nullptr;
+  if (!superview) return index;
+  auto className = Utilities::getUIViewClassName(view);
+  for (const auto& sibling : superview->subviews()) {
+    if (sibling == view) break;
+    if (Utilities::getUIViewClassName(sibling) == className) ++index;
   }
-  std::string segment = NSStringWithFormat("%@[%ld]", className, index);
+  return index;
+}
+
+void XpathManager::createXpathPositionOfUIView(const std::shared_ptr<UIView>& parent,
+                                               const std::shared_ptr<UIView>& view, const std::string& guid,
+                                               long sameClassIndex) {
+  if (!view) return;
+  std::string prefix = getPositionXpathOfUIView(parent).value_or("");
+  auto className = Utilities::getUIViewClassName(view);
+  std::string segment = NSStringWithFormat("%@[%ld]", className, sameClassIndex);
   std::string xpath = NSStringWithFormat("%@\\%@", prefix, segment);
 
   std::lock_guard lock(mutex_);

@@ -45,8 +45,9 @@ void findElements(UIViewsManager& manager, const std::shared_ptr<UIView>& root, 
   std::optional<std::string> wanted;
   if (tag) wanted = lowercaseString(*tag);
   UIViewsManager::walkSubviewsInPreOrder(
-      root, [&](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view) {
-        ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kPlaybackGUIDKey);
+      root, [&](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
+                const UIViewsManager::SameClassIndex& sameClassIndex) {
+        ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kPlaybackGUIDKey, sameClassIndex);
         if (wanted && (wanted->empty() ||
                        *wanted == lowercaseString(Utilities::getUIViewClassName(view).value_or("")))) {
           identifyElementByAccessor(manager, view, tag, accessorType, accessorValue);

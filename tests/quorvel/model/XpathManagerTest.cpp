@@ -42,6 +42,38 @@ TEST(XpathManagerTest, WalkedHierarchyGetsClassIndexedXpaths) {
   EXPECT_EQ(registry()->getIdentificationGUIDFromXpath(std::nullopt), std::nullopt);
 }
 
+TEST(XpathManagerTest, WalksCountALevelAsTheSuperviewDoesHiddenSiblingsIncluded) {
+  auto window = makeWindow();
+  auto container = std::make_shared<UIView>();
+  window->addSubview(container);
+  auto hidden = std::make_shared<UILabel>();
+  hidden->setHidden(true);
+  container->addSubview(hidden);
+  std::vector<std::shared_ptr<UIView>> views;
+  for (int i = 0; i < 6; ++i) {
+    views.push_back(i % 2 ? std::static_pointer_cast<UIView>(std::make_shared<UIButton>())
+                          : std::static_pointer_cast<UIView>(std::make_shared<UILabel>()));
+    container->addSubview(views.back());
+  }
+  // The recording walk skips the hidden label but still counts it, as the
+  // registry's own count from the superview does.
+  std::make_shared<UIViewsManager>()->GetAllViews(window, true);
+  EXPECT_EQ(ViewIdentity::getRecordingGUID(hidden), std::nullopt);
+  for (const auto& view : views) {
+    const std::string expected = "\\UIView[0]\\" + view->className() + "[" +
+                                 std::to_string(XpathManager::sameClassIndexOf(view)) + "]";
+    EXPECT_EQ(registry()->getPositionXpathOfUIView(view), expected);
+  }
+  EXPECT_EQ(registry()->getPositionXpathOfUIView(views[4]), std::string("\\UIView[0]\\UILabel[3]"));
+  EXPECT_EQ(registry()->getPositionXpathOfUIView(views[5]), std::string("\\UIView[0]\\UIButton[2]"));
+
+  // A view added later is counted when a later walk meets it.
+  auto late = std::make_shared<UIButton>();
+  container->addSubview(late);
+  std::make_shared<UIViewsManager>()->GetAllViews(window, true);
+  EXPECT_EQ(registry()->getPositionXpathOfUIView(late), std::string("\\UIView[0]\\UIButton[3]"));
+}
+
 TEST(XpathManagerTest, IndexCountsOnlySiblingsOfTheSameClassAndPrefixComesFromTheParent) {
   auto window = makeWindow();
   auto parent = std::make_shared<UIView>();

@@ -33,7 +33,14 @@ class UIViewsManager : public objc::Object {
   // The traversal the walks and the element search share: visits every view below
   // `root` in pre-order with its parent; `visit` answers whether to go below the
   // view. Iterative, so a deep hierarchy cannot exhaust the thread's stack.
-  using Visitor = std::function<bool(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view)>;
+  //
+  // `sameClassIndex` gives the view's index among the same-class views of its level
+  // (as XpathManager::sameClassIndexOf counts it, over the level as the walk found
+  // it). The whole level is counted the first time one of its views asks, so giving
+  // GUIDs to every view of a flat screen costs one pass per level, not one per view.
+  using SameClassIndex = std::function<long()>;
+  using Visitor = std::function<bool(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
+                                     const SameClassIndex& sameClassIndex)>;
   static void walkSubviewsInPreOrder(const std::shared_ptr<UIView>& root, const Visitor& visit);
 
  private:

@@ -4,6 +4,7 @@
 // registration of the view's position xpath under it, and is never changed.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,9 @@ inline std::optional<std::string> getPlaybackGUID(const std::shared_ptr<UIView>&
 // Atomic per view: of several threads meeting the same view at once exactly one
 // attaches, and the others return only after its registration is complete, so a
 // walk that goes on to the view's subviews always finds the parent's xpath.
-bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view, const char* key);
+// `sameClassIndex`, when given, supplies the view's same-class sibling index for
+// its xpath (a walk knows it cheaply); otherwise it is counted from the superview.
+bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view, const char* key,
+                        const std::function<long()>& sameClassIndex = {});
 
 }  // namespace ViewIdentity

@@ -32,6 +32,13 @@ class XpathManager : public objc::Object {
   // An earlier GUID registered under the same xpath is replaced.
   void createXpathPositionOfUIView(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
                                    const std::string& guid);
+  // The same with the view's same-class sibling index already known, as a walk
+  // that counts a whole level at once knows it.
+  void createXpathPositionOfUIView(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
+                                   const std::string& guid, long sameClassIndex);
+  // The view's index among the subviews of its superview that have exactly its
+  // class name, counted back to front from 0; 0 for a view without a superview.
+  static long sameClassIndexOf(const std::shared_ptr<UIView>& view);
   // The xpath registered for the view's recording GUID, else for its playback
   // GUID; absent when it has neither or the GUID was never registered.
   std::optional<std::string> getPositionXpathOfUIView(const std::shared_ptr<UIView>& view) const;
