@@ -149,10 +149,24 @@ class ChannelE2ETest : public ::testing::Test {
   void TearDown() override { EXPECT_TRUE(app.alive()) << "the application died; its log:\n" << app.log(); }
 
   // A well-formed request on a fresh playback connection is answered.
+  // A well-formed client is served again. A connection the kernel completed while
+  // an earlier client's was still waiting to be accepted is turned away when the
+  // server takes that earlier one (one client at a time), so such a client tries
+  // again, as a desktop tool would.
   void expectPlayBackServes(std::chrono::milliseconds within = 10s) {
-    auto client = connectWithin(kPlayBack, within);
-    ASSERT_TRUE(client) << "the playback server does not listen again";
-    EXPECT_EQ(qvctl::playRequest(*client, R"({"functionname":"nosuchcommand"})", Clock::now() + 10s), "[]");
+    const auto deadline = Clock::now() + within;
+    std::string lastError = "the playback server does not listen again";
+    while (Clock::now() < deadline) {
+      auto client = connectWithin(kPlayBack, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
+      if (!client) break;
+      try {
+        EXPECT_EQ(qvctl::playRequest(*client, R"({"functionname":"nosuchcommand"})", Clock::now() + 10s), "[]");
+        return;
+      } catch (const qvctl::Error& e) {
+        lastError = e.what();
+      }
+    }
+    ADD_FAILURE() << lastError;
   }
 
   AppProcess app;

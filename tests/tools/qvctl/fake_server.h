@@ -40,7 +40,10 @@ class FakeServer {
     });
   }
   ~FakeServer() {
-    ::shutdown(listenFd_, SHUT_RDWR);
+    // A client that connected but was not accepted yet (a busy machine) is still
+    // served: the thread sees it too. Otherwise the thread is woken from its wait.
+    pollfd pending{listenFd_, POLLIN, 0};
+    if (::poll(&pending, 1, 0) <= 0) ::shutdown(listenFd_, SHUT_RDWR);
     if (thread_.joinable()) thread_.join();
     ::close(listenFd_);
   }
