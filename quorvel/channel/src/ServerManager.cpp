@@ -225,8 +225,13 @@ void ServerManager::socketDidConnectToHost(const AsyncTcpSocketPtr& sock, const 
   } else if (sock == playBackServerSocket_.load()) {
     data = jsonPlayBackServerData_.load();
   }
-  if (data && !data->empty()) writeFramed(sock, *data);
+  // The read for whatever arrives first is queued before the write: the write's
+  // completion queues a read up to CR LF from the delegate queue, and reads are
+  // served in the order they were queued, so queuing this one second would let a
+  // fast write put the CR LF read first and the client's first message (read as
+  // it comes, without a line end) would wait for a CR LF.
   sock->readDataWithTimeout(-1, kReadTag);
+  if (data && !data->empty()) writeFramed(sock, *data);
 }
 
 void ServerManager::socketDidWriteDataWithTag(const AsyncTcpSocketPtr& sock, long tag) {
