@@ -140,4 +140,18 @@ TEST(TrellanAppDelegate, ResigningActiveBeginsABackgroundTaskEachTime) {
   EXPECT_EQ(app->_backgroundTaskCount(), before);
 }
 
+TEST(TrellanAppDelegate, AnExpiredBackgroundTaskIsLoggedAtErrorLevel) {
+  auto app = UIApplication::sharedApplication();
+  app->_expireBackgroundTasks();  // nothing left over from other tests
+  auto delegate = std::make_shared<_TrellanAppDelegate>();
+  LogCapture log;
+  delegate->applicationWillResignActive(app);
+  ASSERT_EQ(app->_backgroundTaskCount(), 1u);
+  EXPECT_EQ(app->_expireBackgroundTasks(), 1u);
+  EXPECT_EQ(app->_backgroundTaskCount(), 0u);
+  auto entries = log.entries();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[1], std::make_pair(XCTLogLevel::error, std::string("background task expired!!!")));
+}
+
 }  // namespace

@@ -137,6 +137,19 @@ void UIApplication::endBackgroundTask(UIBackgroundTaskIdentifier identifier) {
   backgroundTasks_.erase(identifier);
 }
 
+std::size_t UIApplication::_expireBackgroundTasks() {
+  std::map<UIBackgroundTaskIdentifier, std::function<void()>> expired;
+  {
+    std::lock_guard lock(mutex_);
+    expired.swap(backgroundTasks_);
+  }
+  // Outside the lock: a handler may begin or end tasks itself.
+  for (auto& [identifier, handler] : expired) {
+    if (handler) handler();
+  }
+  return expired.size();
+}
+
 std::size_t UIApplication::_backgroundTaskCount() const {
   std::lock_guard lock(mutex_);
   return backgroundTasks_.size();

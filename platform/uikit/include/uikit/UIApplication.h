@@ -73,6 +73,10 @@ class UIApplication : public UIResponder {
   UIBackgroundTaskIdentifier beginBackgroundTaskWithExpirationHandler(std::function<void()> handler);
   void endBackgroundTask(UIBackgroundTaskIdentifier identifier);
   std::size_t _backgroundTaskCount() const;
+  // What the system does when the application's background time runs out: every
+  // task still running is ended and its expiration handler runs, on the calling
+  // thread, in the order the tasks were begun. Returns how many expired.
+  std::size_t _expireBackgroundTasks();
 
   // The first responder of the key window, else of any visible window.
   std::shared_ptr<UIResponder> _firstResponder() const;
