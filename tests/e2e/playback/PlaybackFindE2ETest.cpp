@@ -151,6 +151,10 @@ TEST(PlaybackFindE2ETest, FindsTheLogInButtonFourWaysAndAnswersQueriesAboutIt) {
   ASSERT_TRUE(std::filesystem::exists(buildDir() / "lib" / "libQuorvel.so"));
   qvtest::AppProcess app;
   ASSERT_TRUE(app.ready());
+  // Another application's agent on the same ports would answer some requests.
+  ASSERT_TRUE(qvtest::waitUntil([&] { return app.logContains("Playback server started on port 9898"); },
+                                std::chrono::seconds(10)))
+      << "the agent's playback server did not start (port 9898 taken by another process?)";
 
   // The playback server answers once the agent has started.
   JSONValue byText;
