@@ -79,7 +79,8 @@ Text switchState(const std::shared_ptr<UIView>& element) {
 void findEditableComponents(UIViewFinder& finder, const Text& accessorType, const Text& accessorValue) {
   UIViewsManager manager;
   bool sawTextField = false;
-  for (const auto& view : finder.getAllUIViewsAccordingToViewType(std::string())) {
+  const auto visibleViews = finder.getAllUIViewsAccordingToViewType(std::string());
+  for (const auto& view : visibleViews) {
     if (!view->isKindOfClass(UITextField::classObject())) continue;
     if (!accessorType) return;
     if (*accessorType == "text" || *accessorType == "partialtext" || accessorType->empty()) {
@@ -93,10 +94,11 @@ void findEditableComponents(UIViewFinder& finder, const Text& accessorType, cons
   }
   if (!sawTextField) return;
   // An xpath names one view of any class, found once the screen shows a visible text
-  // field; the search over a fresh list would give the same answer for every field.
+  // field; the search would give the same answer for every field. The list above is
+  // still the screen's: nothing has changed it on this (main) thread since.
   auto guid = XpathManager::sharedInstance()->getIdentificationGUIDFromXpath(accessorValue);
   if (!guid) return;
-  for (const auto& view : finder.getAllUIViewsAccordingToViewType(std::string())) {
+  for (const auto& view : visibleViews) {
     if (ViewIdentity::getPlaybackGUID(view) == guid) {
       cache()->addViewInMemoryCache(view);
       return;

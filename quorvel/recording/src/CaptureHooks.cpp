@@ -17,8 +17,7 @@ void load(objc::Class* receivingClass) {
       "agentSendEvent:", [](objc::Object& self, std::shared_ptr<UIEvent> event) {
         agentSendEvent(static_cast<UIApplication&>(self), event);
       });
-  objc::method_exchangeImplementations(receivingClass->getInstanceMethod("sendEvent:"),
-                                       receivingClass->getInstanceMethod("agentSendEvent:"));
+  NSObject_NSObject::swizzle("sendEvent:", "agentSendEvent:", receivingClass);
 }
 
 void agentSendEvent(UIApplication& app, const std::shared_ptr<UIEvent>& event) {

@@ -45,10 +45,11 @@ bool isZeroSize(CGRect r) { return r.size.width == 0 && r.size.height == 0; }
 bool isVisibleInWindowFrame(const std::shared_ptr<UIView>& view) {
   if (!view) return false;
   CGRect visible = frameInWindow(view);
-  performBlockOnAscendentViews(view, [&visible](const std::shared_ptr<UIView>& v, bool& stop) {
+  // Every ancestor shares the view's window, so it is looked up once.
+  const std::shared_ptr<UIView> window = view->window();
+  performBlockOnAscendentViews(view, [&visible, &window](const std::shared_ptr<UIView>& v, bool& stop) {
     if (v->clipsToBounds()) visible = CGRectIntersection(visible, frameInWindow(v));
-    auto superview = v->superview();
-    if (isZeroSize(visible) || superview == std::static_pointer_cast<UIView>(v->window())) stop = true;
+    if (isZeroSize(visible) || v->superview() == window) stop = true;
   });
   return !isZeroSize(visible);
 }

@@ -171,7 +171,8 @@ class Object : public std::enable_shared_from_this<Object> {
   // The run-time class: the native class unless object_setClass changed it.
   Class* getClass() const;
   void setClass(Class* cls);  // object_setClass
-  std::string className() const { return getClass()->name(); }
+  // Classes live as long as the process, so their names can be handed out by reference.
+  const std::string& className() const { return getClass()->name(); }
 
   bool isKindOfClass(const Class* cls) const;
   bool isKindOfClass(std::string_view className) const;  // false for unknown names
