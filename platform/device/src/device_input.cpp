@@ -156,8 +156,7 @@ class Server {
 
   std::mutex lifecycleMutex_;  // start and stop one at a time, each to its end
   mutable std::mutex mutex_;
-  bool running_ = false;
-  int port_ = 0;
+  int port_ = 0;  // 0 while not running: a listening port is never 0
   int listenFd_ = -1;
   int wakeFd_ = -1;
   std::thread acceptThread_;
@@ -199,7 +198,7 @@ void writePortFile(const char* path, int port) {
 bool Server::start(int requestedPort) {
   std::lock_guard lifecycle(lifecycleMutex_);
   std::lock_guard lock(mutex_);
-  if (running_) return true;
+  if (port_ != 0) return true;
   if (requestedPort < 0 || requestedPort > 65535) {
     NSLog("Device input: invalid port %d", requestedPort);
     return false;
@@ -228,7 +227,6 @@ bool Server::start(int requestedPort) {
   wakeFd_ = wake;
   port_ = ntohs(address.sin_port);
   runner_ = MainThreadRunner::create();
-  running_ = true;
   acceptThread_ = std::thread([this, fd, wake] { acceptLoop(fd, wake); });
   if (const char* portFile = std::getenv("QUORVEL_DEVICE_PORT_FILE"); portFile && *portFile) {
     writePortFile(portFile, port_);
@@ -244,8 +242,7 @@ void Server::stop() {
   std::shared_ptr<MainThreadRunner> runner;
   {
     std::lock_guard lock(mutex_);
-    if (!running_) return;
-    running_ = false;
+    if (port_ == 0) return;
     port_ = 0;
     std::uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
@@ -302,8 +299,9 @@ void Server::acceptLoop(int listenFd, int wakeFd) {
     std::lock_guard lock(mutex_);
     // Connections that ended but are not reaped yet do not count against the limit.
     auto live = std::count_if(connections_.begin(), connections_.end(), [](const Connection& c) { return !c.finished; });
-    if (!running_ || static_cast<std::size_t>(live) >= kMaxConnections) {
-      sendAll(fd, running_ ? "error: too many connections\n" : "error: device input stopped\n");
+    const bool running = port_ != 0;
+    if (!running || static_cast<std::size_t>(live) >= kMaxConnections) {
+      sendAll(fd, running ? "error: too many connections\n" : "error: device input stopped\n");
       ::close(fd);
       continue;
     }

@@ -96,8 +96,6 @@ std::string okWithView(const std::shared_ptr<UIView>& view) { return view ? "ok 
 
 }  // namespace
 
-bool isFingerDown() { return finger.has_value(); }
-
 std::string fingerDown(CGPoint pointInKeyWindow) {
   if (finger) return "error: the finger is already down";
   std::string error;

@@ -20,7 +20,6 @@ namespace device_input {
 std::string fingerDown(CGPoint pointInKeyWindow);
 std::string fingerMove(CGPoint pointInKeyWindow);
 std::string fingerUp(CGPoint pointInKeyWindow);
-bool isFingerDown();
 // Lifts the finger at the point; when that cannot be (the point left the screen,
 // the key window went away) the touch is cancelled instead. Never leaves it down.
 std::string liftOrCancelFinger(CGPoint pointInKeyWindow);

@@ -278,8 +278,6 @@ class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
   std::uint64_t interval_ = DISPATCH_TIME_FOREVER;
   std::uint64_t timerId_ = 0;
   std::uint64_t timerGeneration_ = 0;
-
-  friend class dispatch_internal::EpollThread;
 };
 
 namespace dispatch_internal {

@@ -55,9 +55,7 @@ std::shared_ptr<UIApplication> makeShared(objc::Class* cls) {
 
 }  // namespace
 
-UIApplication::UIApplication() : touchesEvent_(std::make_shared<UIEvent>(UIEventTypeTouches)) {
-  CFRunLoopAddCommonMode(CFRunLoopGetMain(), UITrackingRunLoopMode);
-}
+UIApplication::UIApplication() : touchesEvent_(std::make_shared<UIEvent>(UIEventTypeTouches)) {}
 
 UIApplication::~UIApplication() = default;
 

@@ -49,13 +49,6 @@ void UIViewsManager::walkSubviewsInPreOrder(const std::shared_ptr<UIView>& root,
   }
 }
 
-namespace {
-
-// A highlight that was left on a view is taken off by whichever walk passes it.
-void clearStaleHighlight(const std::shared_ptr<UIView>& view) { UIView_ToolkitAdditions::TK_clearStaleHighlight(view); }
-
-}  // namespace
-
 UIViewsManager::ViewList UIViewsManager::GetAllViews(const std::shared_ptr<UIView>& root, bool start) {
   if (start) views_.clear();
   walkSubviewsInPreOrder(root, [this](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
@@ -65,7 +58,7 @@ UIViewsManager::ViewList UIViewsManager::GetAllViews(const std::shared_ptr<UIVie
       GlobalVars::sharedInstance()->set_editAbleElement(view);
     }
     ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kRecordingGUIDKey, sameClassIndex);
-    clearStaleHighlight(view);
+    UIView_ToolkitAdditions::TK_clearStaleHighlight(view);  // a highlight left behind
     views_.push_back(view);
     return true;
   });
@@ -77,7 +70,7 @@ UIViewsManager::ViewList UIViewsManager::GetAllViewsForPlayer(const std::shared_
   walkSubviewsInPreOrder(root, [this](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
                                       const SameClassIndex& sameClassIndex) {
     ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kPlaybackGUIDKey, sameClassIndex);
-    clearStaleHighlight(view);
+    UIView_ToolkitAdditions::TK_clearStaleHighlight(view);  // a highlight left behind
     views_.push_back(view);
     return true;
   });

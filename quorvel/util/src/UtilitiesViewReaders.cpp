@@ -1,8 +1,6 @@
 // The view readers: class name, accessibility texts and the two text variants.
 // They run on the main thread and on the inventory walk's background thread, so
 // they use only the toolkit's thread-safe read accessors.
-#include <algorithm>
-#include <cctype>
 #include <exception>
 
 #include "foundation/log.h"
