@@ -20,23 +20,16 @@ constexpr const char* kInitializationAssertionName = "Trellan Initialization";
 // The class is registered under its own name so that UIApplicationMain can make
 // the delegate from "_TrellanAppDelegate"; the property is in the method table for
 // key-value access.
-objc::Class* _TrellanAppDelegate::classObject() {
-  static objc::Class* cls = objc::Class::registerClass(
-      "_TrellanAppDelegate", UIApplicationDelegate::classObject(), [](objc::Class* c) {
-        c->addMethod<std::any>("temporaryProcessAssertion", [](objc::Object& self) -> std::any {
-          return static_cast<_TrellanAppDelegate&>(self).temporaryProcessAssertion();
-        });
-        c->addMethod<void, std::any>("setTemporaryProcessAssertion:", [](objc::Object& self, std::any value) {
-          std::shared_ptr<BKSProcessAssertion> assertion;
-          if (value.has_value()) assertion = std::any_cast<std::shared_ptr<BKSProcessAssertion>>(value);
-          static_cast<_TrellanAppDelegate&>(self).setTemporaryProcessAssertion(std::move(assertion));
-        });
-      });
-  return cls;
-}
-[[maybe_unused]] static const bool qv_objc_factory__TrellanAppDelegate =
-    objc::registerDefaultFactory<_TrellanAppDelegate>();
-[[maybe_unused]] static objc::Class* const qv_objc_class__TrellanAppDelegate = _TrellanAppDelegate::classObject();
+QV_OBJC_DEFINE_CLASS(_TrellanAppDelegate, UIApplicationDelegate, [](objc::Class* c) {
+  c->addMethod<std::any>("temporaryProcessAssertion", [](objc::Object& self) -> std::any {
+    return static_cast<_TrellanAppDelegate&>(self).temporaryProcessAssertion();
+  });
+  c->addMethod<void, std::any>("setTemporaryProcessAssertion:", [](objc::Object& self, std::any value) {
+    std::shared_ptr<BKSProcessAssertion> assertion;
+    if (value.has_value()) assertion = std::any_cast<std::shared_ptr<BKSProcessAssertion>>(value);
+    static_cast<_TrellanAppDelegate&>(self).setTemporaryProcessAssertion(std::move(assertion));
+  });
+})
 
 bool _TrellanAppDelegate::didFinishLaunchingWithOptions(const std::shared_ptr<UIApplication>& application,
                                                         const std::map<std::string, std::any>&) {

@@ -22,7 +22,7 @@ const CFRunLoopMode UITrackingRunLoopMode = "UITrackingRunLoopMode";
   return true;
 }();
 
-QV_UIKIT_DEFINE_CLASS(UIApplication, UIResponder, [](objc::Class* c) {
+QV_OBJC_DEFINE_CLASS(UIApplication, UIResponder, [](objc::Class* c) {
   c->addMethod<void, std::shared_ptr<UIEvent>>("sendEvent:", [](objc::Object& self, std::shared_ptr<UIEvent> event) {
     static_cast<UIApplication&>(self)._dispatchEvent(event);
   });

@@ -5,16 +5,6 @@
 
 #include "objc/runtime.h"
 
-// QV_UIKIT_DEFINE_CLASS(Name, Super, installer): like QV_OBJC_DEFINE_CLASS, with a
-// method installer (a callable taking the objc::Class*).
-#define QV_UIKIT_DEFINE_CLASS(Name, Super, ...)                                            \
-  ::objc::Class* Name::classObject() {                                                     \
-    static ::objc::Class* cls = ::objc::Class::registerClass(#Name, Super::classObject(), __VA_ARGS__); \
-    return cls;                                                                            \
-  }                                                                                        \
-  [[maybe_unused]] static const bool qv_objc_factory_##Name = ::objc::registerDefaultFactory<Name>(); \
-  [[maybe_unused]] static ::objc::Class* const qv_objc_class_##Name = Name::classObject();
-
 namespace uikit_internal {
 
 // The shared pointer of an object owned by one (nullptr during construction).

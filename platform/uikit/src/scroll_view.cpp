@@ -7,7 +7,7 @@
 #include "foundation/process_info.h"
 #include "uikit/UIScrollViewPanGestureRecognizer.h"
 
-QV_UIKIT_DEFINE_CLASS(UIScrollView, UIView, [](objc::Class* c) {
+QV_OBJC_DEFINE_CLASS(UIScrollView, UIView, [](objc::Class* c) {
   c->addMethod<CGPoint>("contentOffset", [](objc::Object& self) { return static_cast<UIScrollView&>(self).bounds().origin; });
   c->addMethod<void, CGPoint>("setContentOffset:", [](objc::Object& self, CGPoint offset) {
     static_cast<UIScrollView&>(self).setContentOffsetAnimated(offset, false);

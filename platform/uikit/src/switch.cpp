@@ -2,7 +2,7 @@
 
 #include "class_support.h"
 
-QV_UIKIT_DEFINE_CLASS(UISwitch, UIControl, [](objc::Class* c) {
+QV_OBJC_DEFINE_CLASS(UISwitch, UIControl, [](objc::Class* c) {
   c->addMethod<bool>("isOn", [](objc::Object& self) { return static_cast<UISwitch&>(self)._isOnValue(); });
   c->addMethod<void, bool>("setOn:", [](objc::Object& self, bool on) { static_cast<UISwitch&>(self)._setOnValue(on); });
 })

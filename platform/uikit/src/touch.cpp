@@ -4,7 +4,7 @@
 #include "uikit/UIView.h"
 #include "uikit/UIWindow.h"
 
-QV_UIKIT_DEFINE_CLASS(UITouch, objc::Object, [](objc::Class* c) {
+QV_OBJC_DEFINE_CLASS(UITouch, objc::Object, [](objc::Class* c) {
   c->addMethod<void, std::shared_ptr<UIView>>("setGestureView:", [](objc::Object& self, std::shared_ptr<UIView> view) {
     auto& touch = static_cast<UITouch&>(self);
     std::lock_guard lock(touch.mutex_);

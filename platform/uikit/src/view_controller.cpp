@@ -20,7 +20,7 @@ void installAppearance(objc::Class* c, const char* selector) {
 
 }  // namespace
 
-QV_UIKIT_DEFINE_CLASS(UIViewController, UIResponder, [](objc::Class* c) {
+QV_OBJC_DEFINE_CLASS(UIViewController, UIResponder, [](objc::Class* c) {
   installAppearance<&UIViewController::viewWillAppear>(c, "viewWillAppear:");
   installAppearance<&UIViewController::viewDidAppear>(c, "viewDidAppear:");
   installAppearance<&UIViewController::viewWillDisappear>(c, "viewWillDisappear:");

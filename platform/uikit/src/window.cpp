@@ -12,7 +12,7 @@
 #include "uikit/UITouch.h"
 #include "uikit/UIViewController.h"
 
-QV_UIKIT_DEFINE_CLASS(UIWindow, UIView, [](objc::Class* c) {
+QV_OBJC_DEFINE_CLASS(UIWindow, UIView, [](objc::Class* c) {
   c->addMethod<void, std::shared_ptr<UIEvent>>("sendEvent:", [](objc::Object& self, std::shared_ptr<UIEvent> event) {
     static_cast<UIWindow&>(self)._dispatchEvent(event);
   });

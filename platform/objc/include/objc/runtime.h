@@ -147,9 +147,12 @@ inline Class* NSClassFromString(std::string_view name) { return Class::named(nam
   static ::objc::Class* classObject();                             \
   ::objc::Class* nativeClass() const override { return classObject(); }
 
-#define QV_OBJC_DEFINE_CLASS(Name, Super)                                          \
+// QV_OBJC_DEFINE_CLASS(Name, Super[, installer]): the optional installer (a callable
+// taking the objc::Class*) puts the class's methods into its table.
+#define QV_OBJC_DEFINE_CLASS(Name, Super, ...)                                     \
   ::objc::Class* Name::classObject() {                                             \
-    static ::objc::Class* cls = ::objc::Class::registerClass(#Name, Super::classObject()); \
+    static ::objc::Class* cls =                                                    \
+        ::objc::Class::registerClass(#Name, Super::classObject() __VA_OPT__(, ) __VA_ARGS__); \
     return cls;                                                                    \
   }                                                                                \
   [[maybe_unused]] static const bool qv_objc_factory_##Name =                      \
