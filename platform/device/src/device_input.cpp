@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "command.h"
+#include "foundation/data.h"
 #include "foundation/log.h"
 #include "foundation/runloop.h"
 #include "touch_screen.h"
@@ -184,13 +185,7 @@ bool sendAll(int fd, const std::string& text) {
 }
 
 void writePortFile(const char* path, int port) {
-  std::string temporary = std::string(path) + ".tmp" + std::to_string(::getpid());
-  std::FILE* file = std::fopen(temporary.c_str(), "w");
-  bool ok = file && std::fprintf(file, "%d\n", port) > 0;
-  if (file) ok = std::fclose(file) == 0 && ok;
-  if (ok) ok = std::rename(temporary.c_str(), path) == 0;
-  if (!ok) {
-    std::remove(temporary.c_str());
+  if (!foundation::writeFileAtomically(path, std::to_string(port) + "\n")) {
     NSLog("Device input: cannot write the port file %@", std::string(path));
   }
 }

@@ -1,6 +1,9 @@
 #include "foundation/data.h"
 
 #include <openssl/evp.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 namespace foundation {
 
@@ -95,6 +98,18 @@ std::optional<NSData> base64Decode(std::string_view text) {
   if (text.size() >= 2 && text[text.size() - 2] == '=') ++padding;
   out.resize(static_cast<std::size_t>(n) - padding);
   return out;
+}
+
+bool writeFileAtomically(const std::string& path, std::string_view bytes) {
+  if (path.empty()) return false;
+  std::string temporary = path + ".tmp" + std::to_string(::getpid());
+  std::FILE* file = std::fopen(temporary.c_str(), "wb");
+  if (!file) return false;
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  ok = (std::fclose(file) == 0) && ok;
+  if (ok) ok = std::rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) std::remove(temporary.c_str());
+  return ok;
 }
 
 }  // namespace foundation

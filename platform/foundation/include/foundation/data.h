@@ -22,4 +22,9 @@ std::string base64Encode(std::string_view bytes);
 // Absent when the text is not valid Base64.
 std::optional<NSData> base64Decode(std::string_view text);
 
+// Writes the bytes to `path` atomically: into a temporary file beside it, then
+// renamed over it, so a reader sees the old contents or all of the new ones.
+// Returns false (and leaves no temporary file) when any step fails.
+bool writeFileAtomically(const std::string& path, std::string_view bytes);
+
 }  // namespace foundation

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "foundation/data.h"
 #include "render/graphics_context.h"
 #include "uikit/UIImage.h"
 #include "uikit/UIImageJPEG.h"
@@ -131,12 +132,6 @@ bool UIImageWritePNGToFile(const std::shared_ptr<UIImage>& image, const std::str
   if (path.empty()) return false;
   auto data = UIImagePNGRepresentation(image);
   if (!data) return false;
-  std::string temporary = path + ".tmp" + std::to_string(::getpid());
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (!file) return false;
-  bool ok = std::fwrite(data->data(), 1, data->size(), file) == data->size();
-  ok = (std::fclose(file) == 0) && ok;
-  if (ok) ok = std::rename(temporary.c_str(), path.c_str()) == 0;
-  if (!ok) std::remove(temporary.c_str());
-  return ok;
+  return foundation::writeFileAtomically(
+      path, std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
 }
