@@ -146,13 +146,13 @@ void ServerManager::listenForPlayBack(std::uint16_t port) {
     NSLog("1 Error starting server: %@", error);
     NSLog("Playback server not listening; trying port %hu again every %.1f s", port, kPlayBackRelistenDelay);
   }
-  schedulePlayBackListenRetry(port);
+  schedulePlayBackListen(port, socketPlaybackServerQueue_);
 }
 
-void ServerManager::schedulePlayBackListenRetry(std::uint16_t port) {
+void ServerManager::schedulePlayBackListen(std::uint16_t port, const dispatch_queue_t& queue) {
   std::weak_ptr<ServerManager> weak = std::static_pointer_cast<ServerManager>(shared_from_this());
   dispatch_after(dispatch_time(DISPATCH_TIME_NOW, static_cast<std::int64_t>(kPlayBackRelistenDelay * NSEC_PER_SEC)),
-                 socketPlaybackServerQueue_, [weak, port] {
+                 queue, [weak, port] {
                    auto self = weak.lock();
                    if (!self || self->isPlaybackRunning_) return;
                    guarded("Playback server", [&] { self->listenForPlayBack(port); });
@@ -301,9 +301,5 @@ void ServerManager::playBackClientDidLeave(const AsyncTcpSocketPtr& sock) {
   // The same (now closed) socket object listens again a second later; the next
   // client receives no greeting. The second passes on a timer rather than in a sleep
   // on the main thread, so the application's screen stays live after every client.
-  std::weak_ptr<ServerManager> weak = std::static_pointer_cast<ServerManager>(shared_from_this());
-  dispatch_after(dispatch_time(DISPATCH_TIME_NOW, static_cast<std::int64_t>(kPlayBackRelistenDelay * NSEC_PER_SEC)),
-                 dispatch_get_main_queue(), [weak] {
-                   if (auto self = weak.lock()) guarded("Playback server", [&] { self->listenForPlayBack(kPlayBackPort); });
-                 });
+  schedulePlayBackListen(kPlayBackPort, dispatch_get_main_queue());
 }

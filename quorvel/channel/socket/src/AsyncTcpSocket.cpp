@@ -395,25 +395,25 @@ bool AsyncTcpSocket::isConnected() const {
 
 std::optional<std::string> AsyncTcpSocket::localHost() const {
   std::optional<std::string> result;
-  performSync([&] { result = hostOf(socket4FD != -1 ? socket4FD : socket6FD, false); });
+  performSync([&] { result = hostOf(connectedFD(), false); });
   return result;
 }
 
 std::uint16_t AsyncTcpSocket::localPort() const {
   std::uint16_t result = 0;
-  performSync([&] { result = portOf(socket4FD != -1 ? socket4FD : socket6FD, false); });
+  performSync([&] { result = portOf(connectedFD(), false); });
   return result;
 }
 
 std::optional<std::string> AsyncTcpSocket::connectedHost() const {
   std::optional<std::string> result;
-  performSync([&] { result = hostOf(socket4FD != -1 ? socket4FD : socket6FD, true); });
+  performSync([&] { result = hostOf(connectedFD(), true); });
   return result;
 }
 
 std::uint16_t AsyncTcpSocket::connectedPort() const {
   std::uint16_t result = 0;
-  performSync([&] { result = portOf(socket4FD != -1 ? socket4FD : socket6FD, true); });
+  performSync([&] { result = portOf(connectedFD(), true); });
   return result;
 }
 
