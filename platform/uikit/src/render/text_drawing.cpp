@@ -67,14 +67,23 @@ std::string truncated(cairo_t* cr, const std::string& text, double width) {
   width += kFitTolerance;
   if (widthOf(cr, text) <= width) return text;
   auto chars = uikit_internal::splitCharacters(text);
-  while (!chars.empty()) {
-    chars.pop_back();
-    std::string candidate;
-    for (const auto& c : chars) candidate += c;
-    candidate += kEllipsis;
-    if (widthOf(cr, candidate) <= width) return candidate;
+  // Byte length of the first k characters, for every k.
+  std::vector<std::size_t> prefixBytes{0};
+  for (const auto& c : chars) prefixBytes.push_back(prefixBytes.back() + c.size());
+  auto candidate = [&](std::size_t k) { return text.substr(0, prefixBytes[k]) + kEllipsis; };
+  // Advances are never negative, so a longer prefix is never narrower: the longest
+  // one that fits is found by bisection (fits(lo) holds, fits(hi) does not).
+  if (chars.empty() || widthOf(cr, candidate(0)) > width) return std::string();
+  std::size_t lo = 0, hi = chars.size();
+  while (hi - lo > 1) {
+    std::size_t mid = lo + (hi - lo) / 2;
+    if (widthOf(cr, candidate(mid)) <= width) {
+      lo = mid;
+    } else {
+      hi = mid;
+    }
   }
-  return std::string();
+  return candidate(lo);
 }
 
 // Greedy word wrap; a word wider than the line is broken between characters.
@@ -91,8 +100,9 @@ std::vector<std::string> wrap(cairo_t* cr, const std::string& text, double width
       std::string word = paragraph.substr(i, j == std::string::npos ? std::string::npos : j - i);
       i = j == std::string::npos ? paragraph.size() : j + 1;
       std::string candidate = line.empty() ? word : line + " " + word;
-      if (widthOf(cr, candidate) <= width || line.empty()) {
-        if (widthOf(cr, candidate) > width) {
+      const bool fits = widthOf(cr, candidate) <= width;
+      if (fits || line.empty()) {
+        if (!fits) {
           // One word wider than the line: break it.
           std::string part;
           for (const auto& c : uikit_internal::splitCharacters(candidate)) {
