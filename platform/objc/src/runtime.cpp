@@ -5,9 +5,15 @@
 
 namespace objc {
 
+// Hashing that accepts any text type, so that a lookup by name need not copy it.
+struct NameHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+};
+
 struct ClassRegistry {
   std::mutex mutex;
-  std::unordered_map<std::string, std::unique_ptr<Class>> classes;
+  std::unordered_map<std::string, std::unique_ptr<Class>, NameHash, std::equal_to<>> classes;
 
   static ClassRegistry& shared() {
     static ClassRegistry* registry = new ClassRegistry;  // never destroyed: classes outlive static teardown
@@ -67,7 +73,7 @@ Class* Class::allocateClassPair(Class* superclass, const std::string& name) {
 Class* Class::named(std::string_view name) {
   auto& registry = ClassRegistry::shared();
   std::lock_guard lock(registry.mutex);
-  auto it = registry.classes.find(std::string(name));
+  auto it = registry.classes.find(name);
   return it == registry.classes.end() ? nullptr : it->second.get();
 }
 

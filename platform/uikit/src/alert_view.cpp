@@ -83,19 +83,14 @@ long UIAlertView::addButtonWithTitle(const std::string& title) {
   }
   if (built) {
     // A button added after the alert was built gets its view at once.
-    auto button = UIButton::buttonWithType(UIButtonTypeSystem);
-    button->setTitle(title, UIControlStateNormal);
-    std::weak_ptr<UIAlertView> weak = std::static_pointer_cast<UIAlertView>(selfView());
-    button->addAction([weak, index](std::shared_ptr<UIControl>, std::shared_ptr<UIEvent>) {
-      if (auto alert = weak.lock()) alert->buttonTapped(index);
-    }, UIControlEventTouchUpInside);
+    auto button = makeButton(title, index);
     {
       std::lock_guard lock(mutex_);
       buttons_.push_back(button);
     }
     addSubview(button);
     setNeedsLayout();
-    layoutSubviews();
+    layoutIfNeeded();
   }
   return index;
 }
@@ -156,14 +151,8 @@ void UIAlertView::buildContent() {
   addSubview(titleLabel);
   addSubview(messageLabel);
   std::vector<std::shared_ptr<UIButton>> buttons;
-  std::weak_ptr<UIAlertView> weak = std::static_pointer_cast<UIAlertView>(selfView());
   for (std::size_t i = 0; i < titles.size(); ++i) {
-    auto button = UIButton::buttonWithType(UIButtonTypeSystem);
-    button->setTitle(titles[i], UIControlStateNormal);
-    long index = static_cast<long>(i);
-    button->addAction([weak, index](std::shared_ptr<UIControl>, std::shared_ptr<UIEvent>) {
-      if (auto alert = weak.lock()) alert->buttonTapped(index);
-    }, UIControlEventTouchUpInside);
+    auto button = makeButton(titles[i], static_cast<long>(i));
     addSubview(button);
     buttons.push_back(button);
   }
@@ -270,6 +259,16 @@ bool UIAlertView::isVisible() const {
 std::vector<std::shared_ptr<UIAlertView>> UIAlertView::_visibleAlerts() {
   std::lock_guard lock(alertsMutex());
   return shownAlerts();
+}
+
+std::shared_ptr<UIButton> UIAlertView::makeButton(const std::string& title, long index) {
+  auto button = UIButton::buttonWithType(UIButtonTypeSystem);
+  button->setTitle(title, UIControlStateNormal);
+  std::weak_ptr<UIAlertView> weak = std::static_pointer_cast<UIAlertView>(selfView());
+  button->addAction([weak, index](std::shared_ptr<UIControl>, std::shared_ptr<UIEvent>) {
+    if (auto alert = weak.lock()) alert->buttonTapped(index);
+  }, UIControlEventTouchUpInside);
+  return button;
 }
 
 void UIAlertView::buttonTapped(long index) {

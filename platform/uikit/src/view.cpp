@@ -130,29 +130,23 @@ void UIView::insertSubviewAtIndex(const std::shared_ptr<UIView>& view, long inde
 }
 
 void UIView::insertSubviewAboveSubview(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& sibling) {
-  long index = LONG_MAX;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = std::find(subviews_.begin(), subviews_.end(), sibling);
-    if (it != subviews_.end()) index = (it - subviews_.begin()) + 1;
-  }
-  // When the view is already a subview below the sibling, removing it first shifts
-  // the sibling down by one.
-  if (view && view->superview().get() == this && index != LONG_MAX) {
-    std::lock_guard lock(mutex_);
-    auto own = std::find(subviews_.begin(), subviews_.end(), view);
-    if (own != subviews_.end() && own - subviews_.begin() < index) --index;
-  }
-  insertSubviewInternal(view, index);
+  insertSubviewNextTo(view, sibling, 1);
 }
 
 void UIView::insertSubviewBelowSubview(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& sibling) {
+  insertSubviewNextTo(view, sibling, 0);
+}
+
+void UIView::insertSubviewNextTo(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& sibling,
+                                 long offset) {
   long index = LONG_MAX;
   {
     std::lock_guard lock(mutex_);
     auto it = std::find(subviews_.begin(), subviews_.end(), sibling);
-    if (it != subviews_.end()) index = it - subviews_.begin();
+    if (it != subviews_.end()) index = (it - subviews_.begin()) + offset;
   }
+  // When the view is already a subview below the sibling, removing it first shifts
+  // the sibling down by one.
   if (view && view->superview().get() == this && index != LONG_MAX) {
     std::lock_guard lock(mutex_);
     auto own = std::find(subviews_.begin(), subviews_.end(), view);

@@ -62,6 +62,8 @@ class UIAlertView : public UIView {
 
  private:
   void buildContent();
+  // A button with the title whose tap dismisses the alert with `index`.
+  std::shared_ptr<UIButton> makeButton(const std::string& title, long index);
   void buttonTapped(long index);
 
   std::optional<std::string> title_;

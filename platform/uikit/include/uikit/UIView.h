@@ -151,6 +151,9 @@ class UIView : public UIResponder, public UIAccessibility {
 
  private:
   void insertSubviewInternal(const std::shared_ptr<UIView>& view, long index);
+  // Inserts below (offset 0) or above (offset 1) a sibling; at the top when the
+  // sibling is not a subview.
+  void insertSubviewNextTo(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& sibling, long offset);
   void detachFromSuperview(bool notify);
   static void notifyWindowChange(const std::shared_ptr<UIView>& root);
   // The point in the coordinates of the topmost ancestor; sets *root to it.
