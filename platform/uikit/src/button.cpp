@@ -1,3 +1,4 @@
+#include "class_support.h"
 #include "uikit/UIButton.h"
 
 #include <algorithm>
@@ -87,17 +88,11 @@ void UIButton::setImage(const std::shared_ptr<UIImage>& image, UIControlState st
 std::shared_ptr<UIImage> UIButton::currentImage() const { return imageForState(state()); }
 
 std::shared_ptr<UILabel> UIButton::titleLabel() {
-  std::call_once(titleLabelOnce_, [this] {
+  return uikit_internal::lazySubview(titleLabelOnce_, mutex_, titleLabel_, *this, [&] {
     auto label = std::make_shared<UILabel>();
     label->setTextAlignment(NSTextAlignmentCenter);
-    {
-      std::lock_guard lock(mutex_);
-      titleLabel_ = label;
-    }
-    addSubview(label);
+    return label;
   });
-  std::lock_guard lock(mutex_);
-  return titleLabel_;
 }
 
 std::shared_ptr<UIImageView> UIButton::imageView() const {

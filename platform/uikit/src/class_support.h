@@ -1,9 +1,11 @@
-// Definition of a toolkit class whose runtime class carries methods in its table.
+// Small pieces the toolkit's classes share.
 #pragma once
 
 #include <memory>
+#include <mutex>
 
 #include "objc/runtime.h"
+#include "uikit/UIView.h"
 
 namespace uikit_internal {
 
@@ -16,5 +18,22 @@ std::shared_ptr<T> sharedFrom(const objc::Object* object) {
 
 // Schedules one layout pass of the visible windows on the main queue.
 void scheduleLayoutPass();
+
+// A subview made on first use: `make` builds it, it is stored in `slot` under the
+// owner's `mutex`, then added to `parent`. Every call returns the stored view.
+template <class T, class Make>
+std::shared_ptr<T> lazySubview(std::once_flag& once, std::mutex& mutex, std::shared_ptr<T>& slot, UIView& parent,
+                               Make make) {
+  std::call_once(once, [&] {
+    std::shared_ptr<T> made = make();
+    {
+      std::lock_guard lock(mutex);
+      slot = made;
+    }
+    parent.addSubview(made);
+  });
+  std::lock_guard lock(mutex);
+  return slot;
+}
 
 }  // namespace uikit_internal

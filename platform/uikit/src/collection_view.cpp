@@ -1,3 +1,4 @@
+#include "class_support.h"
 #include "uikit/UICollectionView.h"
 
 #include <algorithm>
@@ -59,17 +60,11 @@ void UICollectionViewCell::_setReuseIdentifier(std::optional<std::string> identi
 }
 
 std::shared_ptr<UIView> UICollectionViewCell::contentView() {
-  std::call_once(contentOnce_, [this] {
+  return uikit_internal::lazySubview(contentOnce_, mutex_, contentView_, *this, [&] {
     auto view = std::make_shared<UIView>(bounds());
     view->setOpaque(false);
-    {
-      std::lock_guard lock(mutex_);
-      contentView_ = view;
-    }
-    addSubview(view);
+    return view;
   });
-  std::lock_guard lock(mutex_);
-  return contentView_;
 }
 
 bool UICollectionViewCell::isSelected() const {

@@ -1,3 +1,4 @@
+#include "class_support.h"
 #include "uikit/UIKeyboard.h"
 
 #include <algorithm>
@@ -89,16 +90,9 @@ KeyboardState& state() {
 UIKeyboard::UIKeyboard(CGRect frame) : UIView(frame) { setBackgroundColor(UIColor::colorWithWhite(0.82, 1)); }
 
 std::shared_ptr<UIKeyboardLayoutStar> UIKeyboard::layout() {
-  std::call_once(layoutOnce_, [this] {
-    auto star = std::make_shared<UIKeyboardLayoutStar>(bounds());
-    {
-      std::lock_guard lock(mutex_);
-      layout_ = star;
-    }
-    addSubview(star);
+  return uikit_internal::lazySubview(layoutOnce_, mutex_, layout_, *this, [&] {
+    return std::make_shared<UIKeyboardLayoutStar>(bounds());
   });
-  std::lock_guard lock(mutex_);
-  return layout_;
 }
 
 std::shared_ptr<UIKeyboard> UIKeyboard::activeKeyboard() {
@@ -288,17 +282,11 @@ void UIKeyboardKeyView::_setKeyName(const std::string& name) {
 }
 
 std::shared_ptr<UILabel> UIKeyboardKeyView::label() {
-  std::call_once(labelOnce_, [this] {
-    auto l = std::make_shared<UILabel>();
-    l->setTextAlignment(NSTextAlignmentCenter);
-    {
-      std::lock_guard lock(mutex_);
-      label_ = l;
-    }
-    addSubview(l);
+  return uikit_internal::lazySubview(labelOnce_, mutex_, label_, *this, [&] {
+    auto label = std::make_shared<UILabel>();
+    label->setTextAlignment(NSTextAlignmentCenter);
+    return label;
   });
-  std::lock_guard lock(mutex_);
-  return label_;
 }
 
 void UIKeyboardKeyView::layoutSubviews() { label()->setFrame(bounds()); }

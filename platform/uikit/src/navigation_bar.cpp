@@ -1,3 +1,4 @@
+#include "class_support.h"
 #include "uikit/UINavigationBar.h"
 
 #include <algorithm>
@@ -40,18 +41,12 @@ std::optional<std::string> UINavigationItemView::title() const {
 }
 
 std::shared_ptr<UILabel> UINavigationItemView::titleLabel() {
-  std::call_once(labelOnce_, [this] {
+  return uikit_internal::lazySubview(labelOnce_, mutex_, label_, *this, [&] {
     auto label = std::make_shared<UILabel>();
     label->setTextAlignment(NSTextAlignmentCenter);
     label->setBold(true);
-    {
-      std::lock_guard lock(mutex_);
-      label_ = label;
-    }
-    addSubview(label);
+    return label;
   });
-  std::lock_guard lock(mutex_);
-  return label_;
 }
 
 void UINavigationItemView::layoutSubviews() { titleLabel()->setFrame(bounds()); }
@@ -77,17 +72,11 @@ void _UINavigationBarBackIndicatorView::_setBackTitle(std::optional<std::string>
 }
 
 std::shared_ptr<UILabel> _UINavigationBarBackIndicatorView::titleLabel() {
-  std::call_once(labelOnce_, [this] {
+  return uikit_internal::lazySubview(labelOnce_, mutex_, label_, *this, [&] {
     auto label = std::make_shared<UILabel>();
     label->setTextColor(UIColor::systemBlueColor());
-    {
-      std::lock_guard lock(mutex_);
-      label_ = label;
-    }
-    addSubview(label);
+    return label;
   });
-  std::lock_guard lock(mutex_);
-  return label_;
 }
 
 void _UINavigationBarBackIndicatorView::layoutSubviews() {

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "class_support.h"
 #include "uikit/UISegment.h"
 #include "uikit/UISegmentedControl.h"
 #include "uikit/UITouch.h"
@@ -42,18 +43,12 @@ void UISegment::setSelected(bool selected) {
 }
 
 std::shared_ptr<UILabel> UISegment::label() {
-  std::call_once(labelOnce_, [this] {
-    auto l = std::make_shared<UILabel>();
-    l->setTextAlignment(NSTextAlignmentCenter);
-    l->setFontSize(13);
-    {
-      std::lock_guard lock(mutex_);
-      label_ = l;
-    }
-    addSubview(l);
+  return uikit_internal::lazySubview(labelOnce_, mutex_, label_, *this, [&] {
+    auto label = std::make_shared<UILabel>();
+    label->setTextAlignment(NSTextAlignmentCenter);
+    label->setFontSize(13);
+    return label;
   });
-  std::lock_guard lock(mutex_);
-  return label_;
 }
 
 void UISegment::layoutSubviews() { label()->setFrame(bounds()); }

@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "class_support.h"
 #include "uikit/UITabBar.h"
 #include "uikit/UITabBarButton.h"
 
@@ -29,18 +30,12 @@ std::optional<std::string> UITabBarButton::title() const {
 }
 
 std::shared_ptr<UILabel> UITabBarButton::titleLabel() {
-  std::call_once(labelOnce_, [this] {
+  return uikit_internal::lazySubview(labelOnce_, mutex_, label_, *this, [&] {
     auto label = std::make_shared<UILabel>();
     label->setTextAlignment(NSTextAlignmentCenter);
     label->setFontSize(10);
-    {
-      std::lock_guard lock(mutex_);
-      label_ = label;
-    }
-    addSubview(label);
+    return label;
   });
-  std::lock_guard lock(mutex_);
-  return label_;
 }
 
 void UITabBarButton::layoutSubviews() {

@@ -1,3 +1,4 @@
+#include "class_support.h"
 #include "uikit/UITableView.h"
 
 #include <algorithm>
@@ -31,50 +32,31 @@ UITableViewCellStyle UITableViewCell::style() const {
 }
 
 std::shared_ptr<UIView> UITableViewCell::contentView() {
-  std::call_once(contentOnce_, [this] {
+  return uikit_internal::lazySubview(contentOnce_, mutex_, contentView_, *this, [&] {
     auto view = std::make_shared<UIView>(bounds());
     view->setOpaque(false);
     // The platform's content view class, so that class names read as on the device.
     if (auto* cls = objc::Class::named("UITableViewCellContentView")) object_setClass(*view, cls);
-    {
-      std::lock_guard lock(mutex_);
-      contentView_ = view;
-    }
-    addSubview(view);
+    return view;
   });
-  std::lock_guard lock(mutex_);
-  return contentView_;
 }
 
 std::shared_ptr<UILabel> UITableViewCell::textLabel() {
-  std::call_once(textOnce_, [this] {
-    auto label = std::make_shared<UILabel>();
-    {
-      std::lock_guard lock(mutex_);
-      textLabel_ = label;
-    }
-    contentView()->addSubview(label);
-    setNeedsLayout();
+  return uikit_internal::lazySubview(textOnce_, mutex_, textLabel_, *contentView(), [this] {
+    setNeedsLayout();  // the new label takes its place in the next pass
+    return std::make_shared<UILabel>();
   });
-  std::lock_guard lock(mutex_);
-  return textLabel_;
 }
 
 std::shared_ptr<UILabel> UITableViewCell::detailTextLabel() {
   if (style() == UITableViewCellStyleDefault) return nullptr;
-  std::call_once(detailOnce_, [this] {
+  return uikit_internal::lazySubview(detailOnce_, mutex_, detailTextLabel_, *contentView(), [this] {
+    setNeedsLayout();  // the new label takes its place in the next pass
     auto label = std::make_shared<UILabel>();
     label->setFontSize(style() == UITableViewCellStyleSubtitle ? 12 : 17);
     label->setTextColor(UIColor::grayColor());
-    {
-      std::lock_guard lock(mutex_);
-      detailTextLabel_ = label;
-    }
-    contentView()->addSubview(label);
-    setNeedsLayout();
+    return label;
   });
-  std::lock_guard lock(mutex_);
-  return detailTextLabel_;
 }
 
 std::optional<std::string> UITableViewCell::text() const {
