@@ -23,21 +23,21 @@ std::mutex& stripeFor(const CALayer* layer) {
   return stripes[std::hash<const CALayer*>{}(layer) % kStripes];
 }
 
-std::optional<std::string> readGUID(CALayer& layer, const char* key) {
+std::optional<std::string> readGUID(CALayer& layer, const std::string& key) {
   std::any value = layer.valueForKey(key);
-  if (const auto* text = std::any_cast<std::string>(&value)) return *text;
+  if (auto* text = std::any_cast<std::string>(&value)) return std::move(*text);
   return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<std::string> getGUID(const std::shared_ptr<UIView>& view, const char* key) {
+std::optional<std::string> getGUID(const std::shared_ptr<UIView>& view, const std::string& key) {
   if (!view) return std::nullopt;
   return readGUID(*view->layer(), key);
 }
 
-bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view, const char* key,
-                        const std::function<long()>& sameClassIndex) {
+bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
+                        const std::string& key, const std::function<long()>& sameClassIndex) {
   if (!view) return false;
   auto layer = view->layer();
   std::lock_guard lock(stripeFor(layer.get()));

@@ -13,11 +13,12 @@ class UIView;
 
 namespace ViewIdentity {
 
-inline constexpr const char* kRecordingGUIDKey = "ZarvoUIVIewGuid";
-inline constexpr const char* kPlaybackGUIDKey = "ZarvoUIVIewGuid_PlayBack";
+// Texts made once, so that the per-view look-ups of a walk do not build their key.
+inline const std::string kRecordingGUIDKey = "ZarvoUIVIewGuid";
+inline const std::string kPlaybackGUIDKey = "ZarvoUIVIewGuid_PlayBack";
 
 // The GUID stored on the view's layer under `key`; absent for no view or no GUID.
-std::optional<std::string> getGUID(const std::shared_ptr<UIView>& view, const char* key);
+std::optional<std::string> getGUID(const std::shared_ptr<UIView>& view, const std::string& key);
 inline std::optional<std::string> getRecordingGUID(const std::shared_ptr<UIView>& view) {
   return getGUID(view, kRecordingGUIDKey);
 }
@@ -34,7 +35,7 @@ inline std::optional<std::string> getPlaybackGUID(const std::shared_ptr<UIView>&
 // walk that goes on to the view's subviews always finds the parent's xpath.
 // `sameClassIndex`, when given, supplies the view's same-class sibling index for
 // its xpath (a walk knows it cheaply); otherwise it is counted from the superview.
-bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view, const char* key,
-                        const std::function<long()>& sameClassIndex = {});
+bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
+                        const std::string& key, const std::function<long()>& sameClassIndex = {});
 
 }  // namespace ViewIdentity
