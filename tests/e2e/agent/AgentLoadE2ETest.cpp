@@ -10,21 +10,17 @@
 #include <vector>
 
 #include "app_process.h"
+#include "loopback.h"
 #include "wait.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-bool portAccepts(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<std::uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  ::close(fd);
-  return ok;
+bool portAccepts(std::uint16_t port) {
+  int fd = qvtest::connectLoopback(port);
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
 }
 
 // Milliseconds of the day at which each log line holding `text` was written (the

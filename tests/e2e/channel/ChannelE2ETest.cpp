@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "app_process.h"
+#include "loopback.h"
 #include "qvctl/Connection.h"
 #include "wait.h"
 
@@ -35,49 +36,21 @@ constexpr std::uint16_t kPlayBack = qvctl::kPlayBackPort;
 const std::string kRecorderGreetingBytes = "0000000044Welcome! RecorderServer StartedSuccessfully ";
 const std::string kPlayBackGreetingBytes = "0000000058Welcome PlayBackServer Started Successfully (v25-Mar-2019)";
 
-// A plain client socket: the descriptor, or -1 with errno set when refused.
-int rawConnect(std::uint16_t port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    int saved = errno;
-    ::close(fd);
-    errno = saved;
-    return -1;
-  }
-  return fd;
-}
-
 // Connects as soon as the server listens (the playback server listens again a
 // second after its previous client left); -1 if it does not within `timeout`.
 int rawConnectWithin(std::uint16_t port, std::chrono::milliseconds timeout = 10s) {
   int fd = -1;
-  waitUntil([&] { return (fd = rawConnect(port)) >= 0; }, timeout);
+  waitUntil([&] { return (fd = qvtest::connectLoopback(port)) >= 0; }, timeout);
   return fd;
 }
 
 bool refused(std::uint16_t port) {
-  int fd = rawConnect(port);
+  int fd = qvtest::connectLoopback(port);
   if (fd >= 0) {
     ::close(fd);
     return false;
   }
   return errno == ECONNREFUSED;
-}
-
-// A second client while the first is connected: refused, or, when it reached the
-// listener's backlog just before the listener closed, reset without a byte.
-bool turnedAway(std::uint16_t port) {
-  int fd = rawConnect(port);
-  if (fd < 0) return errno == ECONNREFUSED;
-  pollfd p{fd, POLLIN, 0};
-  char byte;
-  bool away = ::poll(&p, 1, 5000) > 0 && ::recv(fd, &byte, 1, 0) <= 0;
-  ::close(fd);
-  return away;
 }
 
 bool sendAll(int fd, const std::string& bytes) {
@@ -173,15 +146,15 @@ class ChannelE2ETest : public ::testing::Test {
 };
 
 TEST_F(ChannelE2ETest, GreetingsFramingAndOneClientPerServer) {
-  int recorder = rawConnect(kRecorder);
+  int recorder = qvtest::connectLoopback(kRecorder);
   ASSERT_GE(recorder, 0);
   EXPECT_EQ(readExactly(recorder, kRecorderGreetingBytes.size()), kRecorderGreetingBytes);
-  EXPECT_TRUE(turnedAway(kRecorder)) << "a second recorder client while the first is connected";
+  EXPECT_TRUE(qvtest::turnedAway(kRecorder)) << "a second recorder client while the first is connected";
 
-  int playback = rawConnect(kPlayBack);
+  int playback = qvtest::connectLoopback(kPlayBack);
   ASSERT_GE(playback, 0);
   EXPECT_EQ(readExactly(playback, kPlayBackGreetingBytes.size()), kPlayBackGreetingBytes);
-  EXPECT_TRUE(turnedAway(kPlayBack)) << "a second playback client while the first is connected";
+  EXPECT_TRUE(qvtest::turnedAway(kPlayBack)) << "a second playback client while the first is connected";
 
   // An unknown command: exactly the twelve bytes of an empty list.
   ASSERT_TRUE(sendAll(playback, "{\"functionname\":\"nosuchcommand\"}\r\n"));
@@ -233,7 +206,7 @@ TEST_F(ChannelE2ETest, PlaybackServerListensAgainAfterItsClientLeaves) {
     // No greeting: the first frame is the reply.
     next->sendLine(R"({"functionname":"nosuchcommand"})", Clock::now() + 5s);
     EXPECT_EQ(next->readFrame(Clock::now() + 10s), "[]");
-    EXPECT_TRUE(turnedAway(kPlayBack));
+    EXPECT_TRUE(qvtest::turnedAway(kPlayBack));
   }
   EXPECT_TRUE(app.logContains("Client Disconnected. Accepting port again-2"));
 }
@@ -339,7 +312,7 @@ TEST_F(ChannelE2ETest, HostileClientsNeitherCrashNorStopTheServers) {
   // returns to listening.
   int accepted = 0;
   for (int i = 0; i < 1000; ++i) {
-    int fd = rawConnect(i % 2 ? kRecorder : kPlayBack);
+    int fd = qvtest::connectLoopback(i % 2 ? kRecorder : kPlayBack);
     if (fd >= 0) {
       ++accepted;
       ::close(fd);
@@ -354,7 +327,7 @@ TEST_F(ChannelE2ETest, HostileClientsNeitherCrashNorStopTheServers) {
 }
 
 TEST_F(ChannelE2ETest, OverlongLineClosesThePlaybackConnectionAndTheServerRecovers) {
-  int fd = rawConnect(kPlayBack);
+  int fd = qvtest::connectLoopback(kPlayBack);
   ASSERT_GE(fd, 0);
   EXPECT_EQ(readExactly(fd, kPlayBackGreetingBytes.size()), kPlayBackGreetingBytes);
   // The server reads up to 64 MiB looking for CR LF, then gives up on the client.
@@ -390,7 +363,7 @@ TEST(ChannelE2EStartTest, AgentStartsOnceWhenLoadedTwice) {
     EXPECT_EQ(count("Playback server started on port 9898"), 1);
     EXPECT_EQ(count("Loading ZARVO IOS INSTRUMENTOR..."), 1);
     EXPECT_EQ(count("Error starting server"), 0);
-    int recorder = rawConnect(kRecorder);
+    int recorder = qvtest::connectLoopback(kRecorder);
     ASSERT_GE(recorder, 0);
     EXPECT_EQ(readExactly(recorder, kRecorderGreetingBytes.size()), kRecorderGreetingBytes);
     ::close(recorder);

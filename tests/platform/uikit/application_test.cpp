@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "main_loop.h"
 #include "touch_helpers.h"
 
 namespace {
@@ -97,7 +98,7 @@ TEST(Application, TrackingModeIsACommonModeAndLayoutRunsOnTheMainQueue) {
   window->addSubview(segmented);
   segmented->setFrame(CGRectMake(0, 0, 200, 30));
   EXPECT_TRUE(segmented->needsLayout());
-  EXPECT_TRUE(uikittest::runMainLoopUntil([&] { return !segmented->needsLayout(); }));
+  EXPECT_TRUE(qvtest::runMainLoopUntil([&] { return !segmented->needsLayout(); }));
   EXPECT_EQ(segmented->segments()[1]->frame(), CGRectMake(100, 0, 100, 30));
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "main_loop.h"
 #include "touch_helpers.h"
 
 namespace {
@@ -57,7 +58,7 @@ TEST(ScrollView, AnimatedOffsetArrivesOnTheMainRunLoop) {
   scroll->setContentOffsetAnimated({0, 300}, true);
   EXPECT_TRUE(scroll->isAnimatingScroll());
   EXPECT_EQ(scroll->contentOffset(), (CGPoint{0, 100}));  // not yet moved
-  EXPECT_TRUE(uikittest::runMainLoopUntil([&] { return !scroll->isAnimatingScroll(); }));
+  EXPECT_TRUE(qvtest::runMainLoopUntil([&] { return !scroll->isAnimatingScroll(); }));
   EXPECT_EQ(scroll->contentOffset(), (CGPoint{0, 300}));
 
   // A later change ends a running animation.

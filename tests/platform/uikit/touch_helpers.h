@@ -81,15 +81,4 @@ inline CGPoint middleInWindow(const std::shared_ptr<UIView>& view) {
   return view->convertPointToView({b.origin.x + b.size.width / 2, b.origin.y + b.size.height / 2}, nullptr);
 }
 
-// Turns the main run loop until `condition` holds or `seconds` pass.
-template <class F>
-bool runMainLoopUntil(F condition, double seconds = 5.0) {
-  double deadline = NSProcessInfo::processInfo()->systemUptime() + seconds;
-  while (!condition()) {
-    if (NSProcessInfo::processInfo()->systemUptime() > deadline) return condition();
-    CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.01, false);
-  }
-  return true;
-}
-
 }  // namespace uikittest

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/log.h"
+#include "log_lines.h"
 #include "quorvel/bootstrap/RecordControl.h"
 #include "quorvel/recording/CaptureHooks.h"
 #include "quorvel/state/GlobalVars.h"
@@ -16,29 +17,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Collects the log lines that satisfy a filter.
-class LogCollector {
- public:
-  explicit LogCollector(std::string exact) : exact_(std::move(exact)) {
-    token_ = foundation::addLogObserver([this](const std::string& line) {
-      if (line != exact_) return;
-      std::lock_guard lock(mutex_);
-      ++count_;
-    });
-  }
-  ~LogCollector() { foundation::removeLogObserver(token_); }
-  int count() {
-    std::lock_guard lock(mutex_);
-    return count_;
-  }
-
- private:
-  std::string exact_;
-  int token_;
-  std::mutex mutex_;
-  int count_ = 0;
-};
 
 struct CycleTimes {
   std::mutex mutex;
@@ -51,10 +29,8 @@ struct CycleTimes {
 // The start-up runs once per process (as the library's load hook would), so all the
 // observations share one process and come in one test.
 TEST(BootstrapTest, LoadHooksStartTheAgentAndThePollingHookNeverOverlaps) {
-  LogCollector windowIsNull("WINDOW IS NULL");
-  LogCollector instrumentor("Loading ZARVO IOS INSTRUMENTOR...");
-  LogCollector windowLoaded("WINDOW IS LOADED UIWindow");
-  LogCollector clicked("Clicked");
+  qvtest::LogLines log;
+  auto windowIsNull = [&] { return log.countExact("WINDOW IS NULL"); };
 
   auto times = std::make_shared<CycleTimes>();
   std::atomic<bool> slow{true};
@@ -77,11 +53,11 @@ TEST(BootstrapTest, LoadHooksStartTheAgentAndThePollingHookNeverOverlaps) {
   EXPECT_EQ(vars->_spyMode(), std::string("false"));
   EXPECT_EQ(vars->_viewControllerLoaded(), std::string("LOADED"));
   EXPECT_EQ(vars->_currentUIWindow(), UIWindow::classObject());
-  EXPECT_EQ(instrumentor.count(), 1);
-  EXPECT_EQ(windowLoaded.count(), 1);
+  EXPECT_EQ(log.countExact("Loading ZARVO IOS INSTRUMENTOR..."), 1);
+  EXPECT_EQ(log.countExact("WINDOW IS LOADED UIWindow"), 1);
 
   // No window is key: every cycle logs "WINDOW IS NULL".
-  ASSERT_TRUE(qvtest::waitUntil([&] { return windowIsNull.count() >= 4; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(qvtest::waitUntil([&] { return windowIsNull() >= 4; }, std::chrono::seconds(10)));
   {
     std::lock_guard lock(times->mutex);
     EXPECT_EQ(times->maxRunning, 1);
@@ -98,7 +74,7 @@ TEST(BootstrapTest, LoadHooksStartTheAgentAndThePollingHookNeverOverlaps) {
   window->setRootViewController(controller);  // appearance callbacks run through the hooks
   window->makeKeyAndVisible();
   ASSERT_TRUE(qvtest::waitUntil([&] { return vars->_uiWindow() == window; }, std::chrono::seconds(5)));
-  int nullsWhenKey = windowIsNull.count();
+  int nullsWhenKey = windowIsNull();
   std::size_t cyclesWhenKey;
   {
     std::lock_guard lock(times->mutex);
@@ -110,7 +86,7 @@ TEST(BootstrapTest, LoadHooksStartTheAgentAndThePollingHookNeverOverlaps) {
         return times->cycles.size() >= cyclesWhenKey + 3;
       },
       std::chrono::seconds(5)));
-  EXPECT_LE(windowIsNull.count(), nullsWhenKey + 1);  // at most one cycle was already past its check
+  EXPECT_LE(windowIsNull(), nullsWhenKey + 1);  // at most one cycle was already past its check
   EXPECT_EQ(vars->_viewControllerLoaded(), std::string("LOADED"));
 
   // Every dispatched event passes through the capture hook, and the application
@@ -133,7 +109,7 @@ TEST(BootstrapTest, LoadHooksStartTheAgentAndThePollingHookNeverOverlaps) {
   app->sendEvent(event);
   touch->setPhase(UITouchPhaseEnded);
   app->sendEvent(event);
-  EXPECT_EQ(clicked.count(), 2);
+  EXPECT_EQ(log.countExact("Clicked"), 2);
   EXPECT_EQ(taps, 1);
 
   // The will-appear hook sets "LOADING" after the platform's own callback; the
@@ -149,9 +125,9 @@ TEST(BootstrapTest, LoadHooksStartTheAgentAndThePollingHookNeverOverlaps) {
 TEST(BootstrapTest, LoadHooksIgnoreSubclasses) {
   objc::Class* sub = objc::Class::allocateClassPair(UIWindow::classObject(), "MyAppWindowForLoadHookTest");
   ASSERT_NE(sub, nullptr);
-  LogCollector windowLoaded("WINDOW IS LOADED MyAppWindowForLoadHookTest");
+  qvtest::LogLines log;
   UIWindow_UIWindow::load(sub);
-  EXPECT_EQ(windowLoaded.count(), 0);
+  EXPECT_EQ(log.countExact("WINDOW IS LOADED MyAppWindowForLoadHookTest"), 0);
 }
 
 }  // namespace

@@ -19,6 +19,8 @@
 #include "dispatch/dispatch.h"
 #include "foundation/runloop.h"
 #include "log_lines.h"
+#include "loopback.h"
+#include "main_loop.h"
 #include "quorvel/channel/ServerManager.h"
 #include "quorvel/channel/TcpChannel.h"
 #include "quorvel/state/GlobalVars.h"
@@ -31,22 +33,13 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Waits for `condition`, turning the main run loop in between.
-bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s) {
-  const auto deadline = Clock::now() + timeout;
-  while (!condition()) {
-    if (Clock::now() >= deadline) return condition();
-    CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.005, false);
-  }
-  return true;
-}
 
 // The next frame, or absent when the server closed the connection; the main run
 // loop turns while waiting. Fails the test on a time-out.
 std::optional<std::string> nextFrame(qvctl::Connection& c, std::chrono::milliseconds timeout = 5s) {
   std::optional<std::string> frame;
   bool closed = false;
-  bool done = pumpUntil(
+  bool done = qvtest::runMainLoopUntil(
       [&] {
         if ((frame = c.nextBufferedFrame())) return true;
         pollfd p{c.fd(), POLLIN, 0};
@@ -68,24 +61,6 @@ bool connectionRefused(std::uint16_t port) {
   } catch (const qvctl::Error&) {
     return true;
   }
-}
-
-// A second client while the first is connected: refused, or, when it reached the
-// listener's backlog just before the listener closed, reset without a byte.
-bool turnedAway(std::uint16_t port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool away = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0;
-  if (!away) {
-    pollfd p{fd, POLLIN, 0};
-    char byte;
-    away = ::poll(&p, 1, 5000) > 0 && ::recv(fd, &byte, 1, 0) <= 0;
-  }
-  ::close(fd);
-  return away;
 }
 
 // A plain IPv4 listener holding a port.
@@ -124,14 +99,14 @@ TEST(ChannelServersTest, RecordingSpyModeAndPlaybackOverTheLifeOfTheServers) {
   EXPECT_EQ(logs.count("1 Error starting server"), 1);
   EXPECT_FALSE(logs.contains("Playback server started"));
   ::close(holder);
-  ASSERT_TRUE(pumpUntil([&] { return manager->isPlaybackRunning(); }, 10s));
+  ASSERT_TRUE(qvtest::runMainLoopUntil([&] { return manager->isPlaybackRunning(); }, 10s));
   EXPECT_EQ(logs.count("1 Error starting server"), 1);
   EXPECT_EQ(logs.countExact("Playback server started on port 9898"), 1);
 
   // --- Recording: the greeting, then every queued entry, framed, in order.
   qvctl::Connection recorder("127.0.0.1", ServerManager::kRecorderPort, 5s);
   EXPECT_EQ(nextFrame(recorder), std::string(ServerManager::kRecorderGreeting));
-  EXPECT_TRUE(turnedAway(ServerManager::kRecorderPort)) << "one recorder client at a time";
+  EXPECT_TRUE(qvtest::turnedAway(ServerManager::kRecorderPort)) << "one recorder client at a time";
   EXPECT_EQ(manager->connectedRecorderSocketCount(), 1u);
 
   const JSONValue step = JSONValue::parse(R"([{"action":"Click","elementText":"caf\u00e9 \"Log In\" / <b>",
@@ -170,7 +145,7 @@ TEST(ChannelServersTest, RecordingSpyModeAndPlaybackOverTheLifeOfTheServers) {
 
   // --- Spy mode through the recorder connection: of a batch, only the first goes.
   recorder.sendLine("StartObjectSpy", Clock::now() + 5s);
-  ASSERT_TRUE(pumpUntil([&] { return vars->_spyMode() == std::string("true"); }));
+  ASSERT_TRUE(qvtest::runMainLoopUntil([&] { return vars->_spyMode() == std::string("true"); }));
   // Once the pass that sent something has ended, the next pass is a second away:
   // the batch is queued as a whole before it.
   queue->enqueue(JSONValue::array({"marker"}));
@@ -186,24 +161,24 @@ TEST(ChannelServersTest, RecordingSpyModeAndPlaybackOverTheLifeOfTheServers) {
 
   // More commands than frames written: each is still read.
   recorder.sendLine("stopobjectspy", Clock::now() + 5s);
-  ASSERT_TRUE(pumpUntil([&] { return vars->_spyMode() == std::string("false"); }));
+  ASSERT_TRUE(qvtest::runMainLoopUntil([&] { return vars->_spyMode() == std::string("false"); }));
   recorder.sendLine("startobjectspy", Clock::now() + 5s);
-  ASSERT_TRUE(pumpUntil([&] { return vars->_spyMode() == std::string("true"); }));
+  ASSERT_TRUE(qvtest::runMainLoopUntil([&] { return vars->_spyMode() == std::string("true"); }));
   recorder.sendLine("stopobjectspy", Clock::now() + 5s);
-  ASSERT_TRUE(pumpUntil([&] { return vars->_spyMode() == std::string("false"); }));
+  ASSERT_TRUE(qvtest::runMainLoopUntil([&] { return vars->_spyMode() == std::string("false"); }));
 
   // --- Playback: the first client is greeted; a request closes the recorder
   // connection for good and is answered on its own connection.
   {
     qvctl::Connection playback("127.0.0.1", ServerManager::kPlayBackPort, 5s);
     EXPECT_EQ(nextFrame(playback), std::string(ServerManager::kPlayBackGreeting));
-    EXPECT_TRUE(turnedAway(ServerManager::kPlayBackPort)) << "one playback client at a time";
+    EXPECT_TRUE(qvtest::turnedAway(ServerManager::kPlayBackPort)) << "one playback client at a time";
     playback.sendLine(R"({"functionname":"gettext","accessorvalue":"no such element"})", Clock::now() + 5s);
     EXPECT_EQ(nextFrame(playback), std::string("[]"));
     EXPECT_EQ(vars->_isPlaybackStarted(), std::string("true"));
     EXPECT_TRUE(manager->_IsPlaybackGetResponse());
     EXPECT_EQ(nextFrame(recorder), std::nullopt) << "the recorder connection is closed";
-    EXPECT_TRUE(pumpUntil([&] { return manager->connectedRecorderSocketCount() == 0; }));
+    EXPECT_TRUE(qvtest::runMainLoopUntil([&] { return manager->connectedRecorderSocketCount() == 0; }));
     // The next request on the same connection is read to its CR LF.
     playback.sendLine(R"({"functionname":"no such command either"})", Clock::now() + 5s);
     EXPECT_EQ(nextFrame(playback), std::string("[]"));
@@ -212,15 +187,15 @@ TEST(ChannelServersTest, RecordingSpyModeAndPlaybackOverTheLifeOfTheServers) {
   // --- The playback client left: the server listens again about a second later;
   // the next client gets no greeting and is answered.
   const auto left = Clock::now();
-  ASSERT_TRUE(pumpUntil([&] { return logs.contains("Client Disconnected. Accepting port again-2"); }));
+  ASSERT_TRUE(qvtest::runMainLoopUntil([&] { return logs.contains("Client Disconnected. Accepting port again-2"); }));
   // The second before listening again does not hold the main thread: work queued on
   // it now runs while the port is still closed.
   bool mainQueueRan = false;
   dispatch_async(dispatch_get_main_queue(), [&] { mainQueueRan = true; });
-  ASSERT_TRUE(pumpUntil([&] { return mainQueueRan; }));
+  ASSERT_TRUE(qvtest::runMainLoopUntil([&] { return mainQueueRan; }));
   EXPECT_TRUE(connectionRefused(ServerManager::kPlayBackPort)) << "the main thread waited out the second";
   std::optional<qvctl::Connection> next;
-  ASSERT_TRUE(pumpUntil(
+  ASSERT_TRUE(qvtest::runMainLoopUntil(
       [&] {
         try {
           next.emplace("127.0.0.1", ServerManager::kPlayBackPort, 1s);
@@ -242,7 +217,7 @@ TEST(ChannelServersTest, RecordingSpyModeAndPlaybackOverTheLifeOfTheServers) {
   EXPECT_EQ(manager->socketShouldTimeoutReadWithTag(connection, 0, 15.0, 0), 10.0);
   EXPECT_EQ(manager->socketShouldTimeoutReadWithTag(connection, 0, 15.5, 0), 0.0);
   std::string probe;
-  ASSERT_TRUE(pumpUntil([&] {
+  ASSERT_TRUE(qvtest::runMainLoopUntil([&] {
     char buffer[64];
     pollfd p{next->fd(), POLLIN, 0};
     if (::poll(&p, 1, 0) > 0) {

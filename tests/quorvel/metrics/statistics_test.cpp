@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/log.h"
+#include "log_lines.h"
 #include "kernel/kernel.h"
 #include "kernel/testing.h"
 #include "objc/exception.h"
@@ -41,27 +42,6 @@ std::shared_ptr<CPULoad> makeLoad(double system, double user, double nice, doubl
   load->total = system + user + nice;
   return load;
 }
-
-// Collects the platform log while alive.
-class LogCapture {
- public:
-  LogCapture() {
-    token_ = foundation::addLogObserver([this](const std::string& m) {
-      std::lock_guard lock(mutex_);
-      messages_.push_back(m);
-    });
-  }
-  ~LogCapture() { foundation::removeLogObserver(token_); }
-  std::vector<std::string> messages() {
-    std::lock_guard lock(mutex_);
-    return messages_;
-  }
-
- private:
-  int token_;
-  std::mutex mutex_;
-  std::vector<std::string> messages_;
-};
 
 class MetricsTest : public ::testing::Test {
  protected:
@@ -207,7 +187,7 @@ TEST_F(MetricsTest, FailedQueryGivesTheFallbackAndLogsIt) {
   kernel::testing::setProcessorTicks(Ticks{ticks(1, 1, 1, 1), ticks(1, 1, 1, 1)});
   auto controller = std::make_shared<CPUInfoController>();
   kernel::testing::failQuery(Query::processorInfo, KERN_FAILURE);
-  LogCapture log;
+  qvtest::LogLines log;
   EXPECT_TRUE(controller->calculateCPUUsage().empty());  // nothing says how many processors there are
   auto info = std::make_shared<CPUInfo>();
   info->activeCPUCount = 3;
@@ -215,7 +195,7 @@ TEST_F(MetricsTest, FailedQueryGivesTheFallbackAndLogsIt) {
   auto loads = controller->calculateCPUUsage();
   ASSERT_EQ(loads.size(), 3u);
   for (const auto& load : loads) EXPECT_EQ(load->total, 0.0);
-  EXPECT_EQ(log.messages(), (std::vector<std::string>{"Throwing to error", "Throwing to error"}));
+  EXPECT_EQ(log.lines(), (std::vector<std::string>{"Throwing to error", "Throwing to error"}));
 
   // The previous sample survives a failed query.
   kernel::testing::failQuery(Query::processorInfo, KERN_SUCCESS);
@@ -268,9 +248,9 @@ TEST_F(MetricsTest, ShowMemoryAndCpuStatsLogsWholeNumbers) {
   kernel::testing::queueProcessorTicks(Ticks{ticks(12, 11, 13, 12)});
   const std::uint64_t total = std::make_shared<RAMInfoController>()->getRAMTotal();
 
-  LogCapture log;
+  qvtest::LogLines log;
   std::make_shared<Memory>()->showMemoryAndCpuStats();
-  EXPECT_EQ(log.messages(), (std::vector<std::string>{
+  EXPECT_EQ(log.lines(), (std::vector<std::string>{
                                 "Used Ram 8192", "Free Ram " + std::to_string(total - 8192), "Processor Count is 1",
                                 "User CPU Usage 25", "System CPU Usage 12", "App CPU Usage 25"}));
 }
@@ -278,9 +258,9 @@ TEST_F(MetricsTest, ShowMemoryAndCpuStatsLogsWholeNumbers) {
 TEST_F(MetricsTest, ShowMemoryAndCpuStatsLogsZeroWhenMemoryIsUnknown) {
   kernel::testing::failQuery(Query::hostStatistics, KERN_FAILURE);
   kernel::testing::failQuery(Query::processorInfo, KERN_FAILURE);
-  LogCapture log;
+  qvtest::LogLines log;
   std::make_shared<Memory>()->showMemoryAndCpuStats();
-  EXPECT_EQ(log.messages(), (std::vector<std::string>{"Used Ram 0", "Free Ram 0", "Throwing to error"}));
+  EXPECT_EQ(log.lines(), (std::vector<std::string>{"Used Ram 0", "Free Ram 0", "Throwing to error"}));
 }
 
 // ---- running average ----
