@@ -1,6 +1,7 @@
 #include "quorvel/channel/ServerManager.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 
 #include "foundation/format.h"
@@ -82,8 +83,15 @@ ServerManager::~ServerManager() {
 }
 
 NSData ServerManager::framedMessage(std::string_view payload) {
-  std::string framed = NSStringWithFormat("%010lu%@", static_cast<unsigned long>(payload.size()), payload);
-  return NSData(framed.begin(), framed.end());
+  // Ten decimal digits of the payload's byte count, then the payload, built in place:
+  // replies can be large (screen images), so the bytes are copied once.
+  char header[32];
+  const int length = std::snprintf(header, sizeof header, "%010lu", static_cast<unsigned long>(payload.size()));
+  NSData framed;
+  framed.reserve(static_cast<std::size_t>(length) + payload.size());
+  framed.insert(framed.end(), header, header + length);
+  framed.insert(framed.end(), payload.begin(), payload.end());
+  return framed;
 }
 
 std::size_t ServerManager::connectedRecorderSocketCount() const {
@@ -163,8 +171,8 @@ void ServerManager::stopRecordingWhilePlayBack() {
   if (auto sock = recorderServerSocket_.load()) sock->disconnect();
 }
 
-void ServerManager::writeFramed(const AsyncTcpSocketPtr& sock, const NSData& framed) {
-  sock->writeData(framed, -1, kFramedMessageTag);
+void ServerManager::writeFramed(const AsyncTcpSocketPtr& sock, NSData framed) {
+  sock->writeData(std::move(framed), -1, kFramedMessageTag);
 }
 
 // ---------------------------------------------------------------------------

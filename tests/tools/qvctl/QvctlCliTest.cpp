@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "fake_server.h"
+#include "qvctl/Frame.h"
 #include "wait.h"
 
 extern char** environ;
@@ -25,12 +26,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using qvtest::FakeServer;
-
-std::string frame(const std::string& payload) {
-  char header[16];
-  std::snprintf(header, sizeof header, "%010zu", payload.size());
-  return header + payload;
-}
+using qvctl::frame;
 
 struct CliRun {
   int status = -1;  // exit status, or 128 + signal

@@ -118,7 +118,7 @@ class ServerManager : public objc::Object, public AsyncTcpSocketDelegate {
   // The recovery after the playback client left (main thread).
   void playBackClientDidLeave(const AsyncTcpSocketPtr& sock);
   void highlightStoredView(const std::string& command);
-  static void writeFramed(const AsyncTcpSocketPtr& sock, const NSData& framed);
+  static void writeFramed(const AsyncTcpSocketPtr& sock, NSData framed);
 
   std::atomic<bool> isRecorderRunning_{false};
   std::atomic<bool> isPlaybackRunning_{false};
