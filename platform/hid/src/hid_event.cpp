@@ -101,23 +101,16 @@ IOHIDEventRef IOHIDEventCreateDigitizerFingerEventWithQuality(
     std::uint32_t eventMask, IOHIDFloat x, IOHIDFloat y, IOHIDFloat z, IOHIDFloat tipPressure,
     IOHIDFloat twist, IOHIDFloat minorRadius, IOHIDFloat majorRadius, IOHIDFloat quality,
     IOHIDFloat density, IOHIDFloat irregularity, Boolean range, Boolean touch, IOOptionBits options) {
-  IOHIDEventRef e = makeDigitizer(allocator, timeStamp, options);
-  setInt(e, kIOHIDEventFieldDigitizerType, kIOHIDDigitizerTransducerTypeFinger);
-  setInt(e, kIOHIDEventFieldDigitizerIndex, index);
-  setInt(e, kIOHIDEventFieldDigitizerIdentity, identity);
-  setInt(e, kIOHIDEventFieldDigitizerEventMask, eventMask);
-  setFloat(e, kIOHIDEventFieldDigitizerX, x);
-  setFloat(e, kIOHIDEventFieldDigitizerY, y);
-  setFloat(e, kIOHIDEventFieldDigitizerZ, z);
-  setFloat(e, kIOHIDEventFieldDigitizerPressure, tipPressure);
+  // A finger is a digitizer record without buttons or barrel, plus its contact shape.
+  IOHIDEventRef e = IOHIDEventCreateDigitizerEvent(allocator, timeStamp, kIOHIDDigitizerTransducerTypeFinger, index,
+                                                   identity, eventMask, 0, x, y, z, tipPressure, 0, range, touch,
+                                                   options);
   setFloat(e, kIOHIDEventFieldDigitizerTwist, twist);
   setFloat(e, kIOHIDEventFieldDigitizerMinorRadius, minorRadius);
   setFloat(e, kIOHIDEventFieldDigitizerMajorRadius, majorRadius);
   setFloat(e, kIOHIDEventFieldDigitizerQuality, quality);
   setFloat(e, kIOHIDEventFieldDigitizerDensity, density);
   setFloat(e, kIOHIDEventFieldDigitizerIrregularity, irregularity);
-  setInt(e, kIOHIDEventFieldDigitizerRange, range ? 1 : 0);
-  setInt(e, kIOHIDEventFieldDigitizerTouch, touch ? 1 : 0);
   return e;
 }
 
@@ -138,13 +131,23 @@ void IOHIDEventSetIntegerValue(IOHIDEventRef event, IOHIDEventField field, CFInd
   event->fields[field] = value;
 }
 
-CFIndex IOHIDEventGetIntegerValue(IOHIDEventRef event, IOHIDEventField field) {
+namespace {
+
+// A field read as `T`, converted from the other kind when it was set as that; 0
+// when the field was never set.
+template <class T>
+T fieldValue(IOHIDEventRef event, IOHIDEventField field) {
   if (!event) return 0;
   std::lock_guard lock(event->mutex);
   auto it = event->fields.find(field);
   if (it == event->fields.end()) return 0;
-  if (const auto* i = std::get_if<CFIndex>(&it->second)) return *i;
-  return static_cast<CFIndex>(std::get<IOHIDFloat>(it->second));
+  return std::visit([](auto value) { return static_cast<T>(value); }, it->second);
+}
+
+}  // namespace
+
+CFIndex IOHIDEventGetIntegerValue(IOHIDEventRef event, IOHIDEventField field) {
+  return fieldValue<CFIndex>(event, field);
 }
 
 void IOHIDEventSetFloatValue(IOHIDEventRef event, IOHIDEventField field, IOHIDFloat value) {
@@ -154,12 +157,7 @@ void IOHIDEventSetFloatValue(IOHIDEventRef event, IOHIDEventField field, IOHIDFl
 }
 
 IOHIDFloat IOHIDEventGetFloatValue(IOHIDEventRef event, IOHIDEventField field) {
-  if (!event) return 0.0;
-  std::lock_guard lock(event->mutex);
-  auto it = event->fields.find(field);
-  if (it == event->fields.end()) return 0.0;
-  if (const auto* f = std::get_if<IOHIDFloat>(&it->second)) return *f;
-  return static_cast<IOHIDFloat>(std::get<CFIndex>(it->second));
+  return fieldValue<IOHIDFloat>(event, field);
 }
 
 IOHIDEventType IOHIDEventGetType(IOHIDEventRef event) { return event ? event->type : kIOHIDEventTypeNULL; }
