@@ -248,11 +248,16 @@ std::optional<NSIndexPath> UITableView::indexPathForCell(const std::shared_ptr<U
   return cells_->indexPathOf(cell);
 }
 
+std::vector<UITableView::Row>::const_iterator UITableView::firstRowEndingBelow(CGFloat y) const {
+  // Rows follow each other with heights of zero or more, so their ends never
+  // decrease and the first one past `y` is found by bisection.
+  return std::partition_point(rows_.begin(), rows_.end(), [y](const Row& row) { return row.y + row.height <= y; });
+}
+
 std::optional<NSIndexPath> UITableView::indexPathAt(CGPoint point) const {
   std::lock_guard lock(mutex_);
-  for (const auto& row : rows_) {
-    if (point.y >= row.y && point.y < row.y + row.height) return row.indexPath;
-  }
+  auto row = firstRowEndingBelow(point.y);
+  if (row != rows_.end() && point.y >= row->y) return row->indexPath;
   return std::nullopt;
 }
 
@@ -327,11 +332,10 @@ void UITableView::layoutVisibleCells() {
   std::optional<NSIndexPath> selected;
   {
     std::lock_guard lock(mutex_);
-    for (const auto& row : rows_) {
-      if (row.height <= 0) continue;
-      if (row.y + row.height > visible.origin.y && row.y < visible.origin.y + visible.size.height) {
-        wanted.push_back({row.indexPath, {{0, row.y}, {visible.size.width, row.height}}});
-      }
+    for (auto row = firstRowEndingBelow(visible.origin.y);
+         row != rows_.end() && row->y < visible.origin.y + visible.size.height; ++row) {
+      if (row->height <= 0) continue;
+      wanted.push_back({row->indexPath, {{0, row->y}, {visible.size.width, row->height}}});
     }
     selected = selected_;
   }

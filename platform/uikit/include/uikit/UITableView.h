@@ -99,6 +99,8 @@ class UITableView : public UIScrollView {
   };
   void layoutVisibleCells();
   std::optional<NSIndexPath> indexPathAt(CGPoint point) const;
+  // The first row whose bottom lies below `y`; the caller holds mutex_.
+  std::vector<Row>::const_iterator firstRowEndingBelow(CGFloat y) const;
 
   std::weak_ptr<UITableViewDataSource> dataSource_;
   std::weak_ptr<UITableViewDelegate> delegate_;
