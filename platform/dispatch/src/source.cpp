@@ -161,10 +161,7 @@ class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
       timerId_ = 0;
     }
     if (interval != DISPATCH_TIME_FOREVER && interval > 0) {
-      dispatch_time_t next = deadline + interval;
-      dispatch_time_t now = dispatch_now();
-      if (next <= now) next = now + interval - ((now - deadline) % interval);
-      armTimer(next, generation);
+      armTimer(dispatch_next_fire_time(deadline, interval, dispatch_now()), generation);
     }
     submitIfReady();
   }

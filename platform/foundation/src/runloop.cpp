@@ -268,10 +268,7 @@ class CFRunLoop {
             items.timers.erase(std::remove(items.timers.begin(), items.timers.end(), t), items.timers.end());
           }
         } else {
-          // Next fire on the timer's own schedule; missed fires are skipped.
-          dispatch_time_t next = t->fireTime_ + t->intervalNs_;
-          if (next <= now) next = now + t->intervalNs_ - ((now - t->fireTime_) % t->intervalNs_);
-          t->fireTime_ = next;
+          t->fireTime_ = dispatch_next_fire_time(t->fireTime_, t->intervalNs_, now);
         }
       }
     }

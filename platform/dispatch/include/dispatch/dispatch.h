@@ -28,6 +28,15 @@ dispatch_time_t dispatch_time(dispatch_time_t when, std::int64_t delta);
 // The current monotonic time in nanoseconds (never 0).
 dispatch_time_t dispatch_now();
 
+// The next fire of a repeating timer that was due at `due` with `interval` (> 0):
+// one interval later, or, when that has passed by `now`, the next point on the
+// timer's own schedule after `now`; missed fires are skipped, not made up.
+inline dispatch_time_t dispatch_next_fire_time(dispatch_time_t due, std::uint64_t interval, dispatch_time_t now) {
+  dispatch_time_t next = due + interval;
+  if (next <= now) next = now + interval - ((now - due) % interval);
+  return next;
+}
+
 class DispatchQueue;
 using dispatch_queue_t = std::shared_ptr<DispatchQueue>;
 
