@@ -18,9 +18,7 @@ template <class Block>
 void guarded(const char* where, Block&& block) {
   try {
     block();
-  } catch (const objc::NSException& e) {
-    NSLog("%@: %@", where, e.what());
-  } catch (const std::exception& e) {
+  } catch (const std::exception& e) {  // NSException included
     NSLog("%@: %@", where, e.what());
   } catch (...) {
     NSLog("%@: unknown exception", where);
