@@ -13,9 +13,10 @@ class UIView;
 
 namespace ViewIdentity {
 
-// Texts made once, so that the per-view look-ups of a walk do not build their key.
-inline const std::string kRecordingGUIDKey = "ZarvoUIVIewGuid";
-inline const std::string kPlaybackGUIDKey = "ZarvoUIVIewGuid_PlayBack";
+// Texts made once, so that the per-view look-ups of a walk do not build their key,
+// and never destroyed: walks on background threads may outlive static destruction.
+inline const std::string& kRecordingGUIDKey = *new std::string("ZarvoUIVIewGuid");
+inline const std::string& kPlaybackGUIDKey = *new std::string("ZarvoUIVIewGuid_PlayBack");
 
 // The GUID stored on the view's layer under `key`; absent for no view or no GUID.
 std::optional<std::string> getGUID(const std::shared_ptr<UIView>& view, const std::string& key);
