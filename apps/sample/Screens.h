@@ -16,6 +16,8 @@ class LoginViewController : public UIViewController {
 
   std::shared_ptr<UITextField> userField_, passwordField_;
   std::shared_ptr<UISwitch> rememberSwitch_;
+  std::shared_ptr<UILabel> rememberChangesLabel_;  // how many value-changed actions the switch ran
+  int rememberChanges_ = 0;
   std::shared_ptr<UILabel> outcomeLabel_;
 };
 
@@ -54,6 +56,8 @@ class SettingsViewController : public UIViewController {
  private:
   std::shared_ptr<UILabel> status_;
   int taps_ = 0;
+  std::shared_ptr<UILabel> switchChangesLabel_;  // value-changed actions of the switches so far
+  int switchChanges_ = 0;
 };
 
 // Where web content will be shown.
@@ -71,5 +75,7 @@ std::shared_ptr<UILabel> makeLabel(CGRect frame, const std::string& text, const 
 // A navigation controller around `root` with a tab bar item titled `title`.
 std::shared_ptr<UINavigationController> inNavigation(const std::shared_ptr<UIViewController>& root,
                                                      const std::string& title);
+// "<what>: <count>", the text of the screens' counting labels.
+std::string countText(const std::string& what, int count);
 
 }  // namespace sample

@@ -201,7 +201,9 @@ TEST_F(SampleApp, TheOtherScreensAreReachedByTaps) {
   auto dark = find(views, "darkModeSwitch");
   ASSERT_TRUE(dark);
   EXPECT_EQ(tap(dark->middle()), "ok UISwitch");
-  EXPECT_EQ(find(tree(), "settingsStatus")->text, "Dark mode on");
+  views = tree();
+  EXPECT_EQ(find(views, "settingsStatus")->text, "Dark mode on");
+  EXPECT_EQ(find(views, "switchChanges")->text, "Switch changes: 1");  // a finger's tap runs the actions
   auto area = find(views, "tapArea");
   ASSERT_TRUE(area);
   tap(area->middle());
