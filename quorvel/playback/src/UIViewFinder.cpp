@@ -7,6 +7,7 @@
 #include "quorvel/model/ViewIdentity.h"
 #include "quorvel/model/VisibleViewList.h"
 #include "quorvel/model/XpathManager.h"
+#include "quorvel/playback/AiAPI.h"
 #include "quorvel/playback/UIViewMemoryCache.h"
 #include "quorvel/playback/UIViewsManager+Finding.h"
 #include "quorvel/toolkit/UIView+ToolkitAdditions.h"
@@ -163,8 +164,10 @@ JSONValue UIViewFinder::parseFunctionCallObject(const std::shared_ptr<FunctionCa
     if (auto element = cache()->getUIVIewAccordingToElementId(accessorValue)) {
       appendOutput(reply, NSStringWithFormat("%.f", element->bounds().size.width));
     }
-  } else if (function == "ai_findelements" || function == "ai_getscreensnapshot") {
-    raiseNotAvailable(function);
+  } else if (function == "ai_findelements") {
+    return std::make_shared<AiAPI>()->getAllViewsInformation(tagName);
+  } else if (function == "ai_getscreensnapshot") {
+    appendOutput(reply, std::make_shared<AiAPI>()->getBase64ImageOfCurrentWindow());
   } else if (function == "highlight") {
     if (auto element = cache()->getUIVIewAccordingToElementId(accessorValue)) {
       UIView_ToolkitAdditions::highlightView(element);
