@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -142,6 +143,51 @@ TEST(QvctlCli, ConvenienceCommandSendsTheRequestAndPrintsTheReply) {
   CliRun help = qvctl({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("never\n  listens again"), std::string::npos) << help.out;
+}
+
+TEST(QvctlCli, AiFindLeavesImagesOutAndSnapshotWritesTheJPEG) {
+  // One fake agent per run, each answering one request with `reply`.
+  auto runAgainst = [](const std::string& reply, const std::vector<std::string>& args, std::string* request = nullptr) {
+    std::string received;
+    CliRun run;
+    {
+      FakeServer server([&](int fd) {
+        received = FakeServer::readUntil(fd, "\r\n");
+        FakeServer::send(fd, frame(reply));
+      });
+      std::vector<std::string> full{"--port", std::to_string(server.port())};
+      full.insert(full.end(), args.begin(), args.end());
+      run = qvctl(full);
+    }
+    if (request) *request = received;
+    return run;
+  };
+  const std::string list = R"([{"elementID":"A","elementType":"UIButton","imageBase64":"/9j/4A=="}])";
+  std::string request;
+  CliRun plain = runAgainst(list, {"ai-find", "UIButton"}, &request);
+  EXPECT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(nlohmann::json::parse(plain.out), nlohmann::json::parse(R"([{"elementID":"A","elementType":"UIButton"}])"));
+  EXPECT_EQ(nlohmann::json::parse(request), nlohmann::json({{"functionname", "ai_findelements"}, {"tagname", "UIButton"}}));
+  CliRun withImages = runAgainst(list, {"--images", "ai-find"}, &request);
+  EXPECT_EQ(nlohmann::json::parse(withImages.out), nlohmann::json::parse(list));
+  EXPECT_EQ(nlohmann::json::parse(request)["tagname"], "");
+
+  const auto file = std::filesystem::temp_directory_path() / ("qvctl-snapshot-" + std::to_string(::getpid()) + ".jpg");
+  std::filesystem::remove(file);
+  CliRun snapshot = runAgainst(R"([{"output":"/9j/4A=="}])", {"snapshot", file.string()}, &request);
+  EXPECT_EQ(snapshot.status, 0) << snapshot.err;
+  EXPECT_EQ(nlohmann::json::parse(request), nlohmann::json({{"functionname", "ai_getscreensnapshot"}}));
+  std::ifstream in(file, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "\xFF\xD8\xFF\xE0");
+  std::filesystem::remove(file);
+
+  // A refusal is a one-line error that names the agent's reason, and leaves no file.
+  CliRun refused = runAgainst(R"([{"exceptionmsg":"Window Not Found"}])", {"snapshot", file.string()});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(lines(refused.err), 1) << refused.err;
+  EXPECT_NE(refused.err.find("Window Not Found"), std::string::npos) << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_EQ(qvctl({"snapshot"}).status, 2);
 }
 
 TEST(QvctlCli, RecordPrintsFramesAndForwardsTypedCommands) {
