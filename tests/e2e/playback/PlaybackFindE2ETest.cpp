@@ -1,77 +1,24 @@
 // The sample application with the agent preloaded, driven as the desktop tool does:
 // qvctl sends one playback command per run and prints the reply. The view tree of
 // the device input gives the position xpath of the "Log In" button.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "foundation/json.h"
 #include "app_process.h"
+#include "line_client.h"
+#include "qvctl_run.h"
 #include "wait.h"
-
-extern char** environ;
 
 namespace {
 
 using qvtest::buildDir;
 
-// Runs qvctl with the arguments and returns what it printed on stdout (empty when
-// it failed).
-std::string qvctl(const std::vector<std::string>& args) {
-  std::string path = (buildDir() / "bin" / "qvctl").string();
-  std::vector<std::string> all{path};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  int out[2];
-  if (::pipe(out) != 0) return {};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  pid_t pid;
-  int rc = ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(out[1]);
-  std::string text;
-  if (rc == 0) {
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(out[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) text.clear();
-  }
-  ::close(out[0]);
-  return text;
-}
-
-// One playback request through qvctl. The playback server takes one client at a
-// time and listens again only after the previous client has gone, so a run that
-// finds nothing listening yet is repeated.
-JSONValue play(const JSONValue& request) {
-  std::string reply;
-  qvtest::waitUntil(
-      [&] {
-        reply = qvctl({"play", request.dump()});
-        return !reply.empty();
-      },
-      std::chrono::seconds(10));
-  auto parsed = JSONValue::parse(reply, nullptr, false);
-  return parsed.is_discarded() ? JSONValue() : parsed;
-}
+JSONValue play(const JSONValue& request) { return qvtest::playThroughQvctl(request); }
 
 JSONValue findElements(const std::string& tag, const std::string& type, const std::string& value) {
   return play({{"functionname", "findelements"}, {"tagname", tag}, {"accessortype", type}, {"accessorvalue", value}});
@@ -83,27 +30,7 @@ JSONValue ask(const std::string& function, const std::string& elementId) {
 
 // The lines of the device input's "tree" command (without "ok" and "end").
 std::vector<std::string> deviceTree(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::vector<std::string> lines;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::write(fd, "tree\n", 5) == 5) {
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while (text.find("\nend\n") == std::string::npos && (n = ::read(fd, buffer, sizeof buffer)) > 0) {
-      text.append(buffer, static_cast<std::size_t>(n));
-    }
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-      if (line != "ok" && line != "end") lines.push_back(line);
-    }
-  }
-  ::close(fd);
-  return lines;
+  return qvtest::LineClient(port).tree().value_or(std::vector<std::string>());
 }
 
 // The position xpath of the first view of the tree whose line is of class `cls` and
