@@ -28,6 +28,10 @@ JSONValue AiAPI::getAllViewsInformation(const std::optional<std::string>& tag) {
 }
 
 JSONValue AiAPI::getViewProperty(const std::shared_ptr<UIView>& view) {
+  return getViewPropertyWithImage(view, Utilities::getBase64StringOfUIImageOfUIView(view).value_or(""));
+}
+
+JSONValue AiAPI::getViewPropertyWithImage(const std::shared_ptr<UIView>& view, std::string imageBase64) {
   using namespace UIView_ToolkitAdditions;
   const std::string elementId = Utilities::getGUIDString();
   UIViewMemoryCache::sharedInstance()->addViewInMemoryCache(view, elementId);
@@ -35,7 +39,7 @@ JSONValue AiAPI::getViewProperty(const std::shared_ptr<UIView>& view) {
       {"elementID", elementId},
       {"text", Utilities::getUIViewTextForPlayBack(view).value_or("")},
       {"elementType", Utilities::getUIViewClassName(view).value_or("")},
-      {"imageBase64", Utilities::getBase64StringOfUIImageOfUIView(view).value_or("")},
+      {"imageBase64", std::move(imageBase64)},
       {"childCount", NSStringWithFormat("%ld", static_cast<long>(view->subviews().size()))},
       {"isProbablyTappable", convertBooleanToString(IsActuallyTappable(view))},
       {"isVisibleInViewHierarchy", convertBooleanToString(isVisibleInViewHierarchy(view))},

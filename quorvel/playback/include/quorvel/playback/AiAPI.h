@@ -32,6 +32,9 @@ class AiAPI : public objc::Object {
   //   "isImageObject": "true" or "false"
   //   "rectangle"  see getRectObjectOfView
   JSONValue getViewProperty(const std::shared_ptr<UIView>& view);
+  // The same description with "imageBase64" given instead of rendered: what the rest
+  // of a description costs, apart from the image.
+  JSONValue getViewPropertyWithImage(const std::shared_ptr<UIView>& view, std::string imageBase64);
 
   // The key window rendered as a Base64 JPEG; absent without a key window.
   std::optional<std::string> getBase64ImageOfCurrentWindow();
