@@ -15,28 +15,19 @@
 #include <string>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "app_process.h"
 #include "quorvel/playback/UIViewFinder.h"
 #include "qvctl/Connection.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 
 constexpr double kSettleMs = UIViewFinder::kActionSettleMicroseconds / 1000.0;
 
-struct Stats {
-  double median, p99;
-};
-
-Stats stats(std::vector<double> samples) {
-  std::sort(samples.begin(), samples.end());
-  auto at = [&](double q) { return samples[std::min(samples.size() - 1, static_cast<std::size_t>(q * samples.size()))]; };
-  return {at(0.5), at(0.99)};
-}
-
 void print(const char* what, const std::vector<double>& samples) {
-  auto s = stats(samples);
+  auto s = bench::stats(samples);
   std::printf("  %-56s median %9.3f ms   p99 %9.3f ms\n", what, s.median, s.p99);
 }
 

@@ -11,6 +11,7 @@
 #include "quorvel/model/ViewIdentity.h"
 #include "quorvel/model/VisibleViewList.h"
 #include "quorvel/model/XpathManager.h"
+#include "quorvel/playback/AiAPI.h"
 #include "quorvel/playback/PlayBackInteractionMethods.h"
 #include "quorvel/playback/UIViewMemoryCache.h"
 #include "quorvel/playback/UIViewsManager+Finding.h"
@@ -61,13 +62,6 @@ void appendOutput(JSONValue& reply, const Text& value) {
 }
 
 const char* boolText(bool value) { return value ? "true" : "false"; }
-
-// The commands whose operations (the AI export) this agent does not have yet: they
-// answer with an exception instead of pretending to act.
-[[noreturn]] void raiseNotAvailable(const std::string& command) {
-  objc::NSException::raise(objc::NSGenericException,
-                           NSStringWithFormat("The command \"%@\" is not available yet", command));
-}
 
 // Switch state: a UISwitch, or a view whose class name contains "switch" and that
 // answers isOn; absent for any other view.
@@ -223,8 +217,10 @@ JSONValue UIViewFinder::parseFunctionCallObject(const std::shared_ptr<FunctionCa
     if (auto element = cache()->getUIVIewAccordingToElementId(accessorValue)) {
       appendOutput(reply, NSStringWithFormat("%.f", element->bounds().size.width));
     }
-  } else if (function == "ai_findelements" || function == "ai_getscreensnapshot") {
-    raiseNotAvailable(function);
+  } else if (function == "ai_findelements") {
+    return std::make_shared<AiAPI>()->getAllViewsInformation(tagName);
+  } else if (function == "ai_getscreensnapshot") {
+    appendOutput(reply, std::make_shared<AiAPI>()->getBase64ImageOfCurrentWindow());
   } else if (function == "highlight") {
     if (auto element = cache()->getUIVIewAccordingToElementId(accessorValue)) {
       UIView_ToolkitAdditions::highlightView(element);

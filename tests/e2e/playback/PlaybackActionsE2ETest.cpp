@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "app_process.h"
-#include "qvctl_process.h"
+#include "foundation/json.h"
+#include "qvctl_run.h"
 #include "wait.h"
 
 namespace {

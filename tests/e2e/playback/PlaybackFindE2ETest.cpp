@@ -1,28 +1,24 @@
 // The sample application with the agent preloaded, driven as the desktop tool does:
 // qvctl sends one playback command per run and prints the reply. The view tree of
 // the device input gives the position xpath of the "Log In" button.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "foundation/json.h"
 #include "app_process.h"
-#include "qvctl_process.h"
+#include "line_client.h"
+#include "qvctl_run.h"
 #include "wait.h"
 
 namespace {
 
 using qvtest::buildDir;
 
-JSONValue play(const JSONValue& request) { return qvtest::playback({"play", request.dump()}); }
+JSONValue play(const JSONValue& request) { return qvtest::playThroughQvctl(request); }
 
 JSONValue findElements(const std::string& tag, const std::string& type, const std::string& value) {
   return play({{"functionname", "findelements"}, {"tagname", tag}, {"accessortype", type}, {"accessorvalue", value}});
@@ -34,27 +30,7 @@ JSONValue ask(const std::string& function, const std::string& elementId) {
 
 // The lines of the device input's "tree" command (without "ok" and "end").
 std::vector<std::string> deviceTree(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::vector<std::string> lines;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::write(fd, "tree\n", 5) == 5) {
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while (text.find("\nend\n") == std::string::npos && (n = ::read(fd, buffer, sizeof buffer)) > 0) {
-      text.append(buffer, static_cast<std::size_t>(n));
-    }
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-      if (line != "ok" && line != "end") lines.push_back(line);
-    }
-  }
-  ::close(fd);
-  return lines;
+  return qvtest::LineClient(port).tree().value_or(std::vector<std::string>());
 }
 
 // The position xpath of the first view of the tree whose line is of class `cls` and
@@ -141,6 +117,7 @@ TEST(PlaybackFindE2ETest, FindsTheLogInButtonFourWaysAndAnswersQueriesAboutIt) {
   EXPECT_EQ(ask("getwidth", id), width);
   ASSERT_TRUE(width.is_array() && width.size() == 1) << width.dump();
   EXPECT_GT(std::stoi(width[0]["output"].get<std::string>()), 0);
+
   EXPECT_TRUE(app.alive());
 }
 

@@ -258,21 +258,6 @@ TEST_F(InterpreterTest, CommandWordsAreCaseInsensitiveAndUnknownWordsReplyEmpty)
             std::nullopt);
 }
 
-TEST_F(InterpreterTest, CommandsWithoutTheirOperationsRaiseInsteadOfPretending) {
-  auto id = findOne({"findelements", "UIButton", "text", "Log In", {}});
-  for (const char* command : {"ai_findelements", "AI_GetScreenSnapshot"}) {
-    try {
-      run({command, "", "", id, std::string("hello")});
-      ADD_FAILURE() << command << " replied as if it had acted";
-    } catch (const objc::NSException& e) {
-      ASSERT_TRUE(e.reason());
-      EXPECT_NE(e.reason()->find("not available yet"), std::string::npos) << *e.reason();
-    }
-  }
-  // The element cache was left alone.
-  EXPECT_EQ(UIViewMemoryCache::sharedInstance()->getUIVIewAccordingToElementId(id), login);
-}
-
 TEST_F(InterpreterTest, AnAbsentTextIsAnExceptionNotAnEntry) {
   // A text field with nothing typed and no placeholder has no playback text at all.
   auto bare = std::make_shared<UITextField>(CGRectMake(20, 300, 300, 40));

@@ -33,6 +33,7 @@ enum class Shape {
   elementData,  // <id> <data>
   none,         // no arguments
   tagOptional,  // [tagname]
+  outputFile,   // <file>, where the tool writes the reply; nothing is sent
 };
 
 struct Convenience {
@@ -60,8 +61,9 @@ constexpr Convenience kCommands[] = {
     {"getheight", "getheight", Shape::element, "getheight <id>"},
     {"getwidth", "getwidth", Shape::element, "getwidth <id>"},
     {"mark", "highlight", Shape::element, "mark <id>  highlight a found element"},
-    {"ai-find", "ai_findelements", Shape::tagOptional, "ai-find [class]"},
-    {"snapshot", "ai_getscreensnapshot", Shape::none, "snapshot  Base64 JPEG of the key window"},
+    {"ai-find", "ai_findelements", Shape::tagOptional,
+     "ai-find [class]  every visible element described (images only with --images)"},
+    {"snapshot", "ai_getscreensnapshot", Shape::outputFile, "snapshot <file>  write the key window as a JPEG file"},
 };
 
 void expectArgs(const Convenience& c, const std::vector<std::string>& args, std::size_t min, std::size_t max) {
@@ -109,6 +111,9 @@ Request requestForCommand(const std::string& word, const std::vector<std::string
       case Shape::tagOptional:
         expectArgs(c, args, 0, 1);
         r.tagname = args.empty() ? "" : args[0];
+        break;
+      case Shape::outputFile:
+        expectArgs(c, args, 1, 1);
         break;
     }
     return r;
