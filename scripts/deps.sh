@@ -7,8 +7,14 @@ packages=(
   cmake ninja-build g++ pkg-config make
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcairo2-dev libturbojpeg0-dev libcurl4-openssl-dev
-  uuid-dev libssl-dev fonts-dejavu-core fontconfig
+  uuid-dev libssl-dev fonts-dejavu-core fontconfig libcpp-httplib-dev
+  # the WebDriver endpoint's tests: Selenium Grid runs on Java, network namespaces
+  # of their own for the devices
+  openjdk-17-jre-headless iproute2
 )
+# The WebDriver clients of the tests come from the npm registry; a machine that
+# already has Node.js (from any source) keeps it.
+if ! command -v npm >/dev/null 2>&1; then packages+=(nodejs npm); fi
 
 missing=()
 for p in "${packages[@]}"; do
