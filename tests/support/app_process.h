@@ -39,11 +39,16 @@ inline std::string agentLibrary() { return (buildDir() / "lib" / "libQuorvel.so"
 
 struct AppOptions {
   std::string program = "sample-app";    // a name under build/bin, or a path
+  std::vector<std::string> arguments;    // after the program's name
+  std::vector<std::string> launcher;     // a command the program runs under ("unshare", "-n")
   std::string readyLine = "sample-app ready";
   std::vector<std::string> preload;      // LD_PRELOAD entries
   int devicePort = 0;                    // 0: any free port, read from the port file
   std::map<std::string, std::string> environment;  // extra variables
   std::chrono::milliseconds startTimeout = std::chrono::seconds(30);
+  // How the process is stopped; anything but SIGKILL gets 10 seconds to end by
+  // itself (a script that stops what it started) before SIGKILL.
+  int stopSignal = SIGKILL;
 };
 
 class AppProcess {
@@ -79,8 +84,13 @@ class AppProcess {
     std::vector<char*> envp;
     for (auto& e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::string path = program.string();
-    char* argv[] = {path.data(), nullptr};
+    std::vector<std::string> words = options.launcher;
+    words.push_back(program.string());
+    words.insert(words.end(), options.arguments.begin(), options.arguments.end());
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    stopSignal_ = options.stopSignal;
 
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return;
@@ -90,7 +100,7 @@ class AppProcess {
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     if (logFd >= 0) posix_spawn_file_actions_adddup2(&actions, logFd, STDERR_FILENO);
     const auto started = std::chrono::steady_clock::now();
-    int rc = ::posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, envp.data());
+    int rc = ::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     if (logFd >= 0) ::close(logFd);
@@ -124,9 +134,13 @@ class AppProcess {
 
   ~AppProcess() {
     if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
       int status;
-      ::waitpid(pid_, &status, 0);
+      ::kill(pid_, stopSignal_);
+      if (stopSignal_ == SIGKILL ||
+          !waitUntil([this, &status] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, std::chrono::seconds(10))) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status, 0);
+      }
     }
     if (reader_.joinable()) reader_.join();
     if (outFd_ >= 0) ::close(outFd_);
@@ -181,6 +195,7 @@ class AppProcess {
   }
 
   pid_t pid_ = -1;
+  int stopSignal_ = SIGKILL;
   int outFd_ = -1;
   int port_ = 0;
   int exitStatus_ = -1;
