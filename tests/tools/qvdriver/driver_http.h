@@ -22,7 +22,10 @@ struct DriverReply {
 
 class DriverHttp {
  public:
-  explicit DriverHttp(int port) : client_("127.0.0.1", port) { client_.set_read_timeout(120, 0); }
+  explicit DriverHttp(int port) : client_("127.0.0.1", port) {
+    client_.set_read_timeout(120, 0);
+    client_.set_tcp_nodelay(true);
+  }
 
   DriverReply call(const std::string& method, const std::string& path, const std::string& body = "{}") {
     httplib::Result result = method == "GET"      ? client_.Get(path)

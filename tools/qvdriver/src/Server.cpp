@@ -45,6 +45,8 @@ Server::Server(DriverOptions options) : state_(std::make_unique<State>(std::move
   http.Patch(".*", handle);
   http.Options(".*", handle);
   http.set_payload_max_length(kMaxBody);
+  // Replies go out at once, not held back waiting for the client's acknowledgement.
+  http.set_tcp_nodelay(true);
   http.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr error) {
     Failure failure = failureOf(error);
     response.status = errorKind(failure.code).status;
