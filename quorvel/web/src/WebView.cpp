@@ -111,6 +111,7 @@ void WebView::injectOrCollect() {
          {"ZARVO_bililiteRange.js", "ZARVO_sendkeys.js", "xpathbuilder.js", "hybridrecorder.js", "hybridplayer.js"}) {
       injectJSFile(webView, file);
     }
+    if (checkWebViewIsAlreadyHacked(webView)) NSLog("Page scripts injected into the web view");
     return;
   }
   auto vars = GlobalVars::sharedInstance();

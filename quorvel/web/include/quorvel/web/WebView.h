@@ -48,8 +48,9 @@ class WebView : public objc::Object {
   void switchToRecorderMode();
 
   // Schedules one injection-or-collection on the main queue and returns: injects
-  // the scripts into a displayed, loaded page without them, or else collects the
-  // page's recorded steps into GlobalVars. Exceptions inside are dropped.
+  // the scripts into a displayed, loaded page without them (logging "Page scripts
+  // injected into the web view" once they all took), or else collects the page's
+  // recorded steps into GlobalVars. Exceptions inside are dropped.
   void performRecorderAndPlaybackInjection();
   // What that schedules, run on the calling (main) thread.
   void injectOrCollect();
