@@ -21,13 +21,15 @@ var ZarvoPlayer = window.ZarvoPlayer || (function () {
     return jQuery(element).is(':visible');
   }
 
+  // The text is compared before visibility is asked: most elements fail on the text.
   function matches(element, type, value) {
-    if (!shown(element)) return false;
-    if (type === '') return true;
+    if (type === '') return shown(element);
     if (value === null) return false;
     var text = ZarvoPage.textOf(element);
-    if (type === 'text') return text === value;
-    if (type === 'partialtext') return value !== '' && text.toLowerCase().indexOf(value.toLowerCase()) >= 0;
+    if (type === 'text') return text === value && shown(element);
+    if (type === 'partialtext') {
+      return value !== '' && text.toLowerCase().indexOf(value.toLowerCase()) >= 0 && shown(element);
+    }
     return false;
   }
 
