@@ -14,6 +14,7 @@
 #include "app_process.h"
 #include "foundation/json.h"
 #include "line_client.h"
+#include "reply_lists.h"
 #include "qvctl/Connection.h"
 #include "qvctl/Request.h"
 #include "wait.h"
@@ -191,17 +192,8 @@ JSONValue play(qvctl::Connection& playback, const qvctl::Request& request) {
   return parsed.is_discarded() ? JSONValue(reply) : parsed;
 }
 
-std::vector<std::string> elementIds(const JSONValue& reply) {
-  std::vector<std::string> ids;
-  if (reply.is_array()) {
-    for (const auto& entry : reply) {
-      if (entry.contains("elementID")) ids.push_back(entry["elementID"]);
-    }
-  }
-  return ids;
-}
-
-JSONValue output(const std::string& text) { return JSONValue::array({{{"output", text}}}); }
+using qvtest::elementIds;
+using qvtest::outputReply;
 
 bool saysNotAvailable(const JSONValue& reply) {
   return reply.is_array() && reply.size() == 1 && reply[0].value("exceptionmsg", "").find("not available") != std::string::npos;
@@ -224,7 +216,7 @@ TEST(WebE2ETest, PlaybackFindsClicksTypesAndReadsPageElements) {
   JSONValue readBack;
   EXPECT_TRUE(qvtest::waitUntil([&] {
     readBack = play(playback, request("gettext", name[0]));
-    return readBack == output(typed);
+    return readBack == outputReply(typed);
   }, 10s)) << readBack.dump();
 
   button = elementIds(play(playback, request("findelements", "sign up", "partialtext", "button")));
@@ -238,7 +230,7 @@ TEST(WebE2ETest, PlaybackFindsClicksTypesAndReadsPageElements) {
     resultText = play(playback, request("gettext", result[0]));
     return true;
   }, 10s)) << "the result text did not change";
-  EXPECT_EQ(resultText, output("Welcome, " + typed + "!"));
+  EXPECT_EQ(resultText, outputReply("Welcome, " + typed + "!"));
 
   // The native commands answer after the page's: once they exist, both replies are
   // empty lists; until then the native side raises "not available".

@@ -11,6 +11,7 @@
 #include "foundation/json.h"
 #include "log_lines.h"
 #include "main_loop.h"
+#include "reply_lists.h"
 #include "quorvel/channel/ServerManager.h"
 #include "quorvel/playback/UIViewMemoryCache.h"
 #include "quorvel/state/GlobalVars.h"
@@ -199,15 +200,7 @@ JSONValue reply(const JSONValue& request) {
   return parsed.is_discarded() ? JSONValue() : parsed;
 }
 
-std::vector<std::string> elementIds(const JSONValue& list) {
-  std::vector<std::string> ids;
-  if (list.is_array()) {
-    for (const auto& entry : list) {
-      if (entry.contains("elementID")) ids.push_back(entry["elementID"]);
-    }
-  }
-  return ids;
-}
+using qvtest::elementIds;
 
 std::shared_ptr<FunctionCallObject> command(const std::string& function, const std::string& elementId,
                                             const std::optional<std::string>& data) {
@@ -232,14 +225,14 @@ TEST_F(WebBridgeTest, RepliesPreferNativeAnswersAndValuesReachThePageExactly) {
   ASSERT_EQ(elementIds(both).size(), 1u) << both.dump();
   EXPECT_EQ(cache->getUIVIewAccordingToElementId(elementIds(both)[0]), label);
   EXPECT_EQ(reply({{"functionname", "gettext"}, {"accessorvalue", elementIds(both)[0]}}),
-            JSONValue::parse(R"([{"output":"Sign Up"}])"));
+            qvtest::outputReply("Sign Up"));
   auto pageOnly = reply({{"functionname", "FindElements"}, {"tagname", "BUTTON"}, {"accessortype", "Text"},
                          {"accessorvalue", "Sign Up"}});
   ASSERT_EQ(elementIds(pageOnly).size(), 1u) << pageOnly.dump();
   const std::string button = elementIds(pageOnly)[0];
   EXPECT_EQ(cache->getUIVIewAccordingToElementId(button), nullptr);
   EXPECT_EQ(reply({{"functionname", "gettext"}, {"accessorvalue", button}}),
-            JSONValue::parse(R"([{"output":"Sign Up"}])"));
+            qvtest::outputReply("Sign Up"));
 
   // Inside a page element: the form's three inputs.
   auto form = elementIds(reply({{"functionname", "findelements"}, {"tagname", "form"}, {"accessortype", ""},
@@ -267,7 +260,7 @@ TEST_F(WebBridgeTest, RepliesPreferNativeAnswersAndValuesReachThePageExactly) {
   ASSERT_EQ(area.size(), 1u);
   WebViewCommands::parseFunctionCallObjectForWebView(command("sendkeysonelement", area[0], tricky));
   ASSERT_TRUE(qvtest::runMainLoopUntil([&] { return js("document.getElementById('area').value") != ""; }));
-  EXPECT_EQ(reply({{"functionname", "gettext"}, {"accessorvalue", area[0]}}), JSONValue::array({{{"output", tricky}}}));
+  EXPECT_EQ(reply({{"functionname", "gettext"}, {"accessorvalue", area[0]}}), qvtest::outputReply(tricky));
   EXPECT_EQ(webView->_page()->dismissedDialogs(), 0u);
   EXPECT_EQ(WebScript::call("f", {std::nullopt, std::string("a'b\\")}), "f(null,'a\\'b\\\\')");
 
