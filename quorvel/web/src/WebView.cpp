@@ -112,6 +112,10 @@ void WebView::injectOrCollect() {
       injectJSFile(webView, file);
     }
     if (checkWebViewIsAlreadyHacked(webView)) NSLog("Page scripts injected into the web view");
+    // A page loaded while the agent spies starts spying too, not recording.
+    if (GlobalVars::sharedInstance()->_spyMode() == std::string("true")) {
+      callJavaScriptFunction(webView, "switchtospymode()");
+    }
     return;
   }
   auto vars = GlobalVars::sharedInstance();

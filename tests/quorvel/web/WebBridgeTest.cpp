@@ -158,9 +158,13 @@ TEST_F(WebBridgeTest, ScriptsAreInjectedOnceStepsAreCollectedInOrderAndAReloadOr
   EXPECT_TRUE(logs.contains("*****WEBVIEW IS LOADING"));
   ASSERT_TRUE(qvtest::runMainLoopUntil([&] { return !webView->isLoading(); }, 30s));
   EXPECT_FALSE(bridge->checkWebViewIsAlreadyHacked(webView));
+  vars->set_spyMode("true");  // a page injected while the agent spies spies too
   bridge->injectOrCollect();
+  vars->set_spyMode("false");
   EXPECT_EQ(server.requests("hybridplayer.js"), 2);
   EXPECT_TRUE(bridge->checkWebViewIsAlreadyHacked(webView));
+  EXPECT_EQ(js("ZarvoPage.mode"), "spy");
+  bridge->switchToRecorderMode();
 
   // A file that cannot be fetched: every cycle injects again until it can be.
   webView->reload();

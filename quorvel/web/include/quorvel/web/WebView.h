@@ -49,8 +49,9 @@ class WebView : public objc::Object {
 
   // Schedules one injection-or-collection on the main queue and returns: injects
   // the scripts into a displayed, loaded page without them (logging "Page scripts
-  // injected into the web view" once they all took), or else collects the page's
-  // recorded steps into GlobalVars. Exceptions inside are dropped.
+  // injected into the web view" once they all took, and putting the page into spy
+  // mode when the agent is in it), or else collects the page's recorded steps into
+  // GlobalVars. Exceptions inside are dropped.
   void performRecorderAndPlaybackInjection();
   // What that schedules, run on the calling (main) thread.
   void injectOrCollect();
