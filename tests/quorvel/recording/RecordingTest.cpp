@@ -294,6 +294,21 @@ TEST(RecordingTest, ATouchOnAContainerRecordsTheVisibleViewUnderTheFinger) {
   EXPECT_EQ(step.element.at("name"), "");
   EXPECT_FALSE(step.element.contains("logicalname"));
 
+  // A web view records no step of its own: it leaves the image of the touched area
+  // for the steps its page records.
+  static objc::Class* webClass = objc::Class::allocateClassPair(UIView::classObject(), "AppUIWebPanel");
+  auto web = objc::makeInstanceOf<UIView>(webClass, CGRectMake(20, 650, 350, 150));
+  s.form->addSubview(web);
+  std::make_shared<UIViewsManager>()->GetAllViews(s.window, true);
+  GlobalVars::sharedInstance()->set_webViewBase64Image(std::nullopt);
+  s.tap(web);
+  expectNoStep("a web view");
+  auto image = GlobalVars::sharedInstance()->_webViewBase64Image();
+  ASSERT_TRUE(image);
+  auto touchedArea = UIImageWithJPEGData(foundation::base64Decode(*image).value_or(NSData()));
+  ASSERT_TRUE(touchedArea);
+  EXPECT_EQ(touchedArea->pixelWidth(), static_cast<int>(300 * UIScreen::mainScreen()->scale()));
+
   // A view that is not among the key window's visible views has index "0".
   auto other = std::make_shared<UIWindow>(CGRectMake(0, 0, 390, 844));
   other->setHidden(false);
