@@ -71,21 +71,9 @@ void ElementsQueue::addTypedTextInQueue(const std::shared_ptr<ElementInfo>& info
   allElements_.push_back(info);
 }
 
-ElementsQueue::Records ElementsQueue::getElementsBucket() const {
-  std::lock_guard lock(mutex_);
-  return allElements_;
-}
-
 std::size_t ElementsQueue::getElementsBucketSize() const {
   std::lock_guard lock(mutex_);
   return allElements_.size();
-}
-
-void ElementsQueue::clearBucket() {
-  Records released;
-  std::lock_guard lock(mutex_);
-  released.swap(allElements_);  // views are released after the lock, with `released`
-  allElementsAddedGuid_.clear();
 }
 
 ElementsQueue::Records ElementsQueue::takeBucket() {

@@ -53,11 +53,7 @@ class ElementsQueue : public objc::Object {
   bool acceptsElementOfUIView(const std::shared_ptr<UIView>& view) const;
   // Appends a typed-text record (main thread); texts are not filtered.
   void addTypedTextInQueue(const std::shared_ptr<ElementInfo>& info);
-  // A snapshot of the bucket, in arrival order.
-  Records getElementsBucket() const;
   std::size_t getElementsBucketSize() const;
-  // Empties the bucket and its GUID list.
-  void clearBucket();
 
   // Arms one run of the recorded-action thread, 0.1 seconds from now, on the
   // background global queue; every run arms the next one when it ends.
@@ -79,7 +75,8 @@ class ElementsQueue : public objc::Object {
  private:
   // One run's work.
   void recordBucket();
-  // Every record, emptying the bucket; nothing while an event is being dispatched.
+  // Every record in arrival order, emptying the bucket and its GUID list; nothing
+  // while an event is being dispatched.
   Records takeBucket();
 
   mutable std::mutex mutex_;

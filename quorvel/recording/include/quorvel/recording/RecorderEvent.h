@@ -32,6 +32,7 @@ class RecorderEvent : public objc::Object {
 
   // Movement beyond which a touch is a scroll (strictly more, in points).
   static constexpr double kScrollThreshold = 10.0;
+
   void handleEvent(const std::shared_ptr<UIEvent>& event);
 
   void touchesBeganOnView(const Touches& touches, const std::shared_ptr<UIEvent>& event);
@@ -45,10 +46,6 @@ class RecorderEvent : public objc::Object {
   // element when that is another view; (x, y) in the view's coordinates.
   void submitViewForRecording(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIEvent>& event, double x,
                               double y);
-
-  CGPoint initialTouchPoint() const { return initialTouchPoint_; }
-  bool isScrolling() const { return isScrolling_; }
-  bool isVerticalScroll() const { return isVerticalScroll_; }
 
  private:
   // A typed-text record of the editable element when it is not `touched` and
