@@ -111,14 +111,14 @@ echo "Screenshots: $demo/login.png (after logging in), $demo/start.png, $demo/li
 echo "Application log: $demo/sample-app.log"
 
 echo
-# Each touch and the typed text became a recorded step; they reach the recorder
-# client within about a second. Wait until no more arrive.
+# Each touch and the typed text became a recorded step; the agent sends what was
+# recorded once a second. Wait until a longer while passes with nothing new.
 count=-1
-for _ in $(seq 1 30); do
+for _ in $(seq 1 10); do
   now=$(wc -l <"$demo/recorded-steps.jsonl")
   [[ "$now" -eq "$count" && "$now" -gt 0 ]] && break
   count=$now
-  sleep 0.5
+  sleep 1.2
 done
 echo "Recorded steps ($demo/recorded-steps.jsonl, one JSON line each):"
 field() { grep -o "\"$1\":\"[^\"]*\"" <<<"$2" | head -n 1 | cut -d'"' -f4; }
