@@ -174,5 +174,5 @@ echo "  recorded frames: $(wc -l <"$demo/recorded-steps.jsonl")"
 qv --timeout 2 spy start
 
 echo
-echo "Not built yet: the object spy and the web content bridge; commands that need them"
-echo "answer with an exception message that says so."
+echo "Not built yet: the native object spy (in spy mode native touches are not recorded,"
+echo "and nothing describes them yet)."
