@@ -1,7 +1,9 @@
 // An application (build/bin/sample-app by default) as a child process for
 // end-to-end tests and benchmarks: its device input on a free port named in a file,
-// its log (standard error) in a file callers can read, ready once it prints its
-// ready line, killed when the object goes away. The sample application links the
+// its log (standard error) in a file callers can read, its standard output as it
+// comes, ready once it prints its ready line, killed when the object goes away.
+// Standard input is empty. A desktop tool runs the same way, with its arguments
+// and no ready line. The sample application links the
 // agent, so the agent runs in it; `preload` adds libraries with LD_PRELOAD (for
 // applications that do not link the agent, or a second copy of it).
 #pragma once
@@ -39,7 +41,8 @@ inline std::string agentLibrary() { return (buildDir() / "lib" / "libQuorvel.so"
 
 struct AppOptions {
   std::string program = "sample-app";    // a name under build/bin, or a path
-  std::string readyLine = "sample-app ready";
+  std::vector<std::string> arguments;
+  std::string readyLine = "sample-app ready";  // empty: ready once started
   std::vector<std::string> preload;      // LD_PRELOAD entries
   int devicePort = 0;                    // 0: any free port, read from the port file
   std::map<std::string, std::string> environment;  // extra variables
@@ -80,17 +83,22 @@ class AppProcess {
     for (auto& e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);
     std::string path = program.string();
-    char* argv[] = {path.data(), nullptr};
+    std::vector<std::string> args{path};
+    args.insert(args.end(), options.arguments.begin(), options.arguments.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
 
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return;
     int logFd = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     if (logFd >= 0) posix_spawn_file_actions_adddup2(&actions, logFd, STDERR_FILENO);
     const auto started = std::chrono::steady_clock::now();
-    int rc = ::posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, envp.data());
+    int rc = ::posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     if (logFd >= 0) ::close(logFd);
@@ -100,7 +108,7 @@ class AppProcess {
       return;
     }
     outFd_ = out[0];
-    const std::string readyLine = options.readyLine + "\n";
+    const std::string readyLine = options.readyLine.empty() ? "" : options.readyLine + "\n";
     reader_ = std::thread([this, started, readyLine] {
       char buffer[4096];
       ssize_t n;
@@ -109,11 +117,15 @@ class AppProcess {
         if (n < 0) break;
         std::lock_guard lock(mutex_);
         output_.append(buffer, static_cast<std::size_t>(n));
-        if (readyAfter_.count() == 0 && output_.find(readyLine) != std::string::npos) {
+        if (readyAfter_.count() == 0 && !readyLine.empty() && output_.find(readyLine) != std::string::npos) {
           readyAfter_ = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
         }
       }
     });
+    if (options.readyLine.empty()) {
+      ready_ = true;
+      return;
+    }
     waitUntil([this] { return startupTime().count() > 0 || !alive(); }, options.startTimeout);
     ready_ = startupTime().count() > 0;
     if (ready_) {
@@ -158,6 +170,12 @@ class AppProcess {
   }
   // The exit status once alive() saw the process end (-1 for a signal or before).
   int exitStatus() const { return exitStatus_; }
+
+  // Everything the process wrote on its standard output so far.
+  std::string output() const {
+    std::lock_guard lock(mutex_);
+    return output_;
+  }
 
   // Everything the application (and the agent in it) logged so far.
   std::string log() const {

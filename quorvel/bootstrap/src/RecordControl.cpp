@@ -7,6 +7,7 @@
 #include "quorvel/channel/TcpChannel.h"
 #include "quorvel/model/UIViewsManager.h"
 #include "quorvel/recording/CaptureHooks.h"
+#include "quorvel/recording/ElementsQueue.h"
 #include "quorvel/state/GlobalVars.h"
 #include "quorvel/web/WebView.h"
 #include "uikit/UIApplication.h"
@@ -44,6 +45,7 @@ void RecordControl::setCycleObserver(CycleObserver observer) {
 }
 
 void RecordControl::load() {
+  ElementsQueue::sharedInstance()->startRecorderActionThread();
   std::make_shared<TcpChannel>()->start();
   auto vars = GlobalVars::sharedInstance();
   vars->set_spyMode("false");

@@ -134,7 +134,7 @@ void ServerManager::handlePlayBackRequest(const NSData& data, const AsyncTcpSock
     const auto reply = playBackReplyForRequest(data);
     if (!reply) {
       // Unanswered: no completed write asks for the next request, so ask here.
-      connection->readDataToData(AsyncTcpSocket::CRLFData(), -1, kReadTag);
+      queueCommandRead(connection, CommandRead::toCRLF);
       return;
     }
     writeFramed(connection, framedMessage(*reply));

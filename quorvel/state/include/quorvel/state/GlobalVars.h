@@ -27,6 +27,12 @@ class GlobalVars : public objc::Object {
   // The text field whose typed text is still to be recorded.
   std::shared_ptr<UIView> _editAbleElement() const { return editAbleElement.load(); }
   void set_editAbleElement(std::shared_ptr<UIView> v) { editAbleElement.store(std::move(v)); }
+  // Clears the editable element if it is still `expected`: the one caller that
+  // succeeds records its text, so the main thread and the recorded-action thread
+  // never both record the same text.
+  bool take_editAbleElement(const std::shared_ptr<UIView>& expected) {
+    return editAbleElement.compareExchange(expected, nullptr);
+  }
 
   // The key window as last seen by the polling hook.
   std::shared_ptr<UIWindow> _uiWindow() const { return uiWindow.load(); }
