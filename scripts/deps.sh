@@ -7,14 +7,15 @@ packages=(
   cmake ninja-build g++ pkg-config make
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcairo2-dev libturbojpeg0-dev libcurl4-openssl-dev
-  uuid-dev libssl-dev fonts-dejavu-core fontconfig libcpp-httplib-dev
-  # the WebDriver endpoint's tests: Selenium Grid runs on Java, network namespaces
-  # of their own for the devices
-  openjdk-17-jre-headless iproute2
+  uuid-dev libssl-dev fonts-dejavu-core fontconfig
+  chromium chromium-driver nodejs
+  # the WebDriver endpoint, and its tests: Selenium Grid runs on Java, the devices
+  # in network namespaces of their own
+  libcpp-httplib-dev openjdk-17-jre-headless iproute2
 )
-# The WebDriver clients of the tests come from the npm registry; a machine that
-# already has Node.js (from any source) keeps it.
-if ! command -v npm >/dev/null 2>&1; then packages+=(nodejs npm); fi
+# The WebDriver clients of the tests come from the npm registry. A Node.js from
+# elsewhere brings its own npm; Debian's comes apart.
+if ! command -v npm >/dev/null 2>&1; then packages+=(npm); fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -22,6 +23,8 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
+# npm comes with some builds of nodejs; Debian's own nodejs needs the npm package.
+if ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing missing packages: ${missing[*]}"

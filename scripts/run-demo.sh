@@ -84,8 +84,13 @@ record_pid=$!
 exec 4>"$demo/recorder.commands"
 echo "  \$ qvctl record   (frames in $demo/recorded-steps.jsonl)"
 
+# The agent meets a screen's views within a polling cycle (0.2 s) of their showing
+# up and records touches on them from then on; a person is slower than this script.
+settle() { sleep 0.5; }
+
 echo
 echo "A session on the touch screen and keyboard:"
+settle
 device "screenshot $demo/start.png"
 device "tap $(middle_of 'id="userField"')"
 device "type demo user"
@@ -95,6 +100,7 @@ tree=$(view_tree)
 outcome=$(grep -m1 'id="outcomeLabel"' <<<"$tree" | sed -E 's/.* text="([^"]*)".*/\1/')
 echo "  the outcome label now reads: $outcome"
 device "tap $(middle_of 'UITabBarButton .*text="List"')"
+settle
 device "swipe 200 600 200 200"
 device "screenshot $demo/list.png"
 device "tap $(middle_of 'UITabBarButton .*text="Settings"')"
@@ -103,6 +109,24 @@ device "tap $(middle_of 'UITabBarButton .*text="Login"')"
 echo
 echo "Screenshots: $demo/login.png (after logging in), $demo/start.png, $demo/list.png, $demo/settings.png"
 echo "Application log: $demo/sample-app.log"
+
+echo
+# Each touch and the typed text became a recorded step; the agent sends what was
+# recorded once a second. Wait until a longer while passes with nothing new.
+count=-1
+for _ in $(seq 1 10); do
+  now=$(wc -l <"$demo/recorded-steps.jsonl")
+  [[ "$now" -eq "$count" && "$now" -gt 0 ]] && break
+  count=$now
+  sleep 1.2
+done
+echo "Recorded steps ($demo/recorded-steps.jsonl, one JSON line each):"
+field() { grep -o "\"$1\":\"[^\"]*\"" <<<"$2" | head -n 1 | cut -d'"' -f4; }
+while IFS= read -r line; do
+  data=$(field data "$line")
+  printf '  %-22s %-18s %s\n' "$(field action "$line")" "$(field className "$line")" \
+    "$(field elementText "$line")${data:+ data=\"$data\"}"
+done <"$demo/recorded-steps.jsonl"
 
 echo
 echo "The agent, driven with qvctl:"
@@ -150,6 +174,5 @@ echo "  recorded frames: $(wc -l <"$demo/recorded-steps.jsonl")"
 qv --timeout 2 spy start
 
 echo
-echo "Not built yet: the recording pipeline (taps and typing as recorded steps), the"
-echo "object spy, the web content bridge and the AI export; commands that need them"
-echo "answer with an exception message that says so."
+echo "Not built yet: the native object spy (in spy mode native touches are not recorded,"
+echo "and nothing describes them yet)."

@@ -60,11 +60,18 @@ class SettingsViewController : public UIViewController {
   int switchChanges_ = 0;
 };
 
-// Where web content will be shown.
+class UIWebView;
+
+// A web page with a sign-up form (two fields, a checkbox, a button that shows a
+// result, a link to a second page), served from the application's own files.
 class WebViewController : public UIViewController {
   QV_OBJC_DECLARE_CLASS(WebViewController)
  public:
   void viewDidLoad() override;
+  void viewDidLayoutSubviews() override;
+
+ private:
+  std::shared_ptr<UIWebView> webView_;
 };
 
 // Helpers shared by the screens.

@@ -1,7 +1,9 @@
 // An application (build/bin/sample-app by default) as a child process for
 // end-to-end tests and benchmarks: its device input on a free port named in a file,
-// its log (standard error) in a file callers can read, ready once it prints its
-// ready line, killed when the object goes away. The sample application links the
+// its log (standard error) in a file callers can read, its standard output as it
+// comes, ready once it prints its ready line, killed when the object goes away.
+// Standard input is empty. A desktop tool runs the same way, with its arguments
+// and no ready line. The sample application links the
 // agent, so the agent runs in it; `preload` adds libraries with LD_PRELOAD (for
 // applications that do not link the agent, or a second copy of it).
 #pragma once
@@ -39,9 +41,9 @@ inline std::string agentLibrary() { return (buildDir() / "lib" / "libQuorvel.so"
 
 struct AppOptions {
   std::string program = "sample-app";    // a name under build/bin, or a path
-  std::vector<std::string> arguments;    // after the program's name
-  std::vector<std::string> launcher;     // a command the program runs under ("unshare", "-n")
-  std::string readyLine = "sample-app ready";
+  std::vector<std::string> arguments;
+  std::vector<std::string> launcher;     // a command the program runs under ("unshare", "--net")
+  std::string readyLine = "sample-app ready";  // empty: ready once started
   std::vector<std::string> preload;      // LD_PRELOAD entries
   int devicePort = 0;                    // 0: any free port, read from the port file
   std::map<std::string, std::string> environment;  // extra variables
@@ -84,22 +86,23 @@ class AppProcess {
     std::vector<char*> envp;
     for (auto& e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::vector<std::string> words = options.launcher;
-    words.push_back(program.string());
-    words.insert(words.end(), options.arguments.begin(), options.arguments.end());
+    std::vector<std::string> args = options.launcher;
+    args.push_back(program.string());
+    args.insert(args.end(), options.arguments.begin(), options.arguments.end());
     std::vector<char*> argv;
-    for (auto& word : words) argv.push_back(word.data());
+    for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    stopSignal_ = options.stopSignal;
 
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return;
     int logFd = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     if (logFd >= 0) posix_spawn_file_actions_adddup2(&actions, logFd, STDERR_FILENO);
     const auto started = std::chrono::steady_clock::now();
+    stopSignal_ = options.stopSignal;
     int rc = ::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
@@ -110,7 +113,7 @@ class AppProcess {
       return;
     }
     outFd_ = out[0];
-    const std::string readyLine = options.readyLine + "\n";
+    const std::string readyLine = options.readyLine.empty() ? "" : options.readyLine + "\n";
     reader_ = std::thread([this, started, readyLine] {
       char buffer[4096];
       ssize_t n;
@@ -119,11 +122,15 @@ class AppProcess {
         if (n < 0) break;
         std::lock_guard lock(mutex_);
         output_.append(buffer, static_cast<std::size_t>(n));
-        if (readyAfter_.count() == 0 && output_.find(readyLine) != std::string::npos) {
+        if (readyAfter_.count() == 0 && !readyLine.empty() && output_.find(readyLine) != std::string::npos) {
           readyAfter_ = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
         }
       }
     });
+    if (options.readyLine.empty()) {
+      ready_ = true;
+      return;
+    }
     waitUntil([this] { return startupTime().count() > 0 || !alive(); }, options.startTimeout);
     ready_ = startupTime().count() > 0;
     if (ready_) {
@@ -172,6 +179,12 @@ class AppProcess {
   }
   // The exit status once alive() saw the process end (-1 for a signal or before).
   int exitStatus() const { return exitStatus_; }
+
+  // Everything the process wrote on its standard output so far.
+  std::string output() const {
+    std::lock_guard lock(mutex_);
+    return output_;
+  }
 
   // Everything the application (and the agent in it) logged so far.
   std::string log() const {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "child_run.h"
+#include "reply_lists.h"
 #include "wait.h"
 
 namespace qvtest {
@@ -56,18 +57,5 @@ inline nlohmann::json playback(const std::vector<std::string>& args,
                                std::chrono::milliseconds patience = std::chrono::seconds(10)) {
   return qvctlReply(args, patience);
 }
-
-// The element IDs of a find reply, in reply order.
-inline std::vector<std::string> elementIds(const nlohmann::json& reply) {
-  std::vector<std::string> ids;
-  if (!reply.is_array()) return ids;
-  for (const auto& entry : reply) {
-    if (entry.contains("elementID")) ids.push_back(entry["elementID"].get<std::string>());
-  }
-  return ids;
-}
-
-// A one-entry "output" reply.
-inline nlohmann::json output(const std::string& value) { return nlohmann::json::array({{{"output", value}}}); }
 
 }  // namespace qvtest

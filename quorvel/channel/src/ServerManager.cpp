@@ -236,15 +236,35 @@ void ServerManager::socketDidConnectToHost(const AsyncTcpSocketPtr& sock, const 
   // served in the order they were queued, so queuing this one second would let a
   // fast write put the CR LF read first and the client's first message (read as
   // it comes, without a line end) would wait for a CR LF.
-  sock->readDataWithTimeout(-1, kReadTag);
+  queueCommandRead(sock, CommandRead::any);
   if (data && !data->empty()) writeFramed(sock, *data);
 }
 
 void ServerManager::socketDidWriteDataWithTag(const AsyncTcpSocketPtr& sock, long tag) {
-  if (tag == kFramedMessageTag) sock->readDataToData(AsyncTcpSocket::CRLFData(), -1, kReadTag);
+  if (tag == kFramedMessageTag) queueCommandRead(sock, CommandRead::toCRLF);
+}
+
+void ServerManager::queueCommandRead(const AsyncTcpSocketPtr& sock, CommandRead read) {
+  if (!sock) return;
+  {
+    std::lock_guard lock(commandReadMutex_);
+    std::erase_if(commandReadPending_, [](const auto& pending) { return pending.expired(); });
+    if (!commandReadPending_.insert(sock).second) return;
+  }
+  if (read == CommandRead::any) {
+    sock->readDataWithTimeout(-1, kReadTag);
+  } else {
+    sock->readDataToData(AsyncTcpSocket::CRLFData(), -1, kReadTag);
+  }
+}
+
+void ServerManager::commandReadEnded(const AsyncTcpSocketPtr& sock) {
+  std::lock_guard lock(commandReadMutex_);
+  commandReadPending_.erase(sock);
 }
 
 void ServerManager::socketDidReadData(const AsyncTcpSocketPtr& sock, const NSData& data, long) {
+  commandReadEnded(sock);
   // Connections are known by the registry they were put into when accepted (by
   // their local port), which still holds them when the peer has already gone.
   const Server server = serverOfConnection(sock);
@@ -252,7 +272,7 @@ void ServerManager::socketDidReadData(const AsyncTcpSocketPtr& sock, const NSDat
   // Recorder commands are never answered, so no completed write would ask for the
   // next one: ask here, or a client that sends more commands than it receives
   // frames would no longer be heard.
-  if (server == Server::recorder) sock->readDataToData(AsyncTcpSocket::CRLFData(), -1, kReadTag);
+  if (server == Server::recorder) queueCommandRead(sock, CommandRead::toCRLF);
   std::weak_ptr<ServerManager> weak = std::static_pointer_cast<ServerManager>(shared_from_this());
   dispatch_async(dispatch_get_main_queue(), [weak, sock, data, server] {
     auto self = weak.lock();
@@ -276,6 +296,7 @@ double ServerManager::socketShouldTimeoutReadWithTag(const AsyncTcpSocketPtr& so
 
 void ServerManager::socketDidDisconnect(const AsyncTcpSocketPtr& sock, const NSErrorPtr& err) {
   if (!sock) return;  // a released listener
+  commandReadEnded(sock);
   guarded("Disconnection", [&] {
     const Server server = serverOfConnection(sock);
     if (err && err->domain() == AsyncTcpSocketErrorDomain && err->code() != AsyncTcpSocketClosedError) {

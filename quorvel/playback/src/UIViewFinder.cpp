@@ -17,6 +17,7 @@
 #include "quorvel/playback/UIViewsManager+Finding.h"
 #include "quorvel/toolkit/UIView+ToolkitAdditions.h"
 #include "quorvel/util/Utilities.h"
+#include "quorvel/web/WebViewCommands.h"
 #include "uikit/CALayer.h"
 #include "uikit/CATransaction.h"
 #include "uikit/UICollectionView.h"
@@ -29,9 +30,9 @@
 
 QV_OBJC_DEFINE_CLASS(UIViewFinder, objc::Object)
 
-// The web bridge is not part of this agent yet: no page ever answers.
-std::optional<std::string> UIViewFinder::parseFunctionCallObjectForWebView(const std::shared_ptr<FunctionCallObject>&) {
-  return std::nullopt;
+std::optional<std::string> UIViewFinder::parseFunctionCallObjectForWebView(
+    const std::shared_ptr<FunctionCallObject>& call) {
+  return WebViewCommands::parseFunctionCallObjectForWebView(call);
 }
 
 std::shared_ptr<UIWindow> UIViewFinder::getCurrentWindow() { return VisibleViewList::getCurrentWindow(); }

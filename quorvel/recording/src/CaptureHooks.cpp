@@ -1,6 +1,10 @@
 #include "quorvel/recording/CaptureHooks.h"
 
+#include <exception>
+
 #include "foundation/log.h"
+#include "quorvel/recording/ElementsQueue.h"
+#include "quorvel/recording/RecorderEvent.h"
 #include "quorvel/state/GlobalVars.h"
 #include "quorvel/util/Utilities.h"
 #include "uikit/UIApplication.h"
@@ -20,8 +24,27 @@ void load(objc::Class* receivingClass) {
   NSObject_NSObject::swizzle("sendEvent:", "agentSendEvent:", receivingClass);
 }
 
+namespace {
+
+// The one classifier of the process: what it notes when a touch begins must still
+// be there when the touch moves and ends.
+RecorderEvent& classifier() {
+  static auto* instance = new std::shared_ptr<RecorderEvent>(std::make_shared<RecorderEvent>());
+  return **instance;
+}
+
+}  // namespace
+
 void agentSendEvent(UIApplication& app, const std::shared_ptr<UIEvent>& event) {
   NSLog("Clicked");
+  // The application's handling of the event belongs to the dispatch: the steps of
+  // its touches are built once the application has seen it.
+  ElementsQueue::EventDispatchScope dispatching;
+  try {
+    classifier().handleEvent(event);
+  } catch (const std::exception& e) {  // NSException included: recording never stops an event
+    NSLog("Event not classified: %@", e.what());
+  }
   // After the exchange this name runs the platform's own dispatch.
   objc::msgSend<void>(app, "agentSendEvent:", event);
 }

@@ -15,7 +15,7 @@
 namespace {
 
 using qvtest::elementIds;
-using qvtest::output;
+using qvtest::outputReply;
 using qvtest::playback;
 
 // The IDs of `find <type> <value> <class>`.
@@ -45,15 +45,15 @@ TEST(PlaybackActionsE2ETest, TypeClickAndSwipeThroughQvctl) {
   EXPECT_EQ(playback({"type", findOne("text", "User name", "UITextField"), "alice"}), nothing);
   EXPECT_EQ(playback({"type", findOne("text", "Password", "UITextField"), "s3cret"}), nothing);
   EXPECT_EQ(playback({"click", findOne("text", "Log In", "UIButton")}), nothing);
-  EXPECT_EQ(playback({"gettext", findOne("partialtext", "welcome", "UILabel")}), output("Welcome, alice"));
+  EXPECT_EQ(playback({"gettext", findOne("partialtext", "welcome", "UILabel")}), outputReply("Welcome, alice"));
 
   // The switch is toggled directly: on, without running its value-changed actions.
   auto remember = findOne("", "", "UISwitch");
-  EXPECT_EQ(playback({"isselected", remember}), output("false"));
+  EXPECT_EQ(playback({"isselected", remember}), outputReply("false"));
   EXPECT_EQ(playback({"click", remember}), nothing);
-  EXPECT_EQ(playback({"isselected", remember}), output("true"));
+  EXPECT_EQ(playback({"isselected", remember}), outputReply("true"));
   EXPECT_EQ(playback({"gettext", findOne("partialtext", "Remember me changes", "UILabel")}),
-            output("Remember me changes: 0"));
+            outputReply("Remember me changes: 0"));
 
   // The list: a scroll view 844 points tall around rows 44 points high; rows 1 to 20
   // show at first (visibility goes by the scroll view's clipping).

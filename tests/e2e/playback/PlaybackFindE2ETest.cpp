@@ -64,7 +64,7 @@ std::optional<std::string> xpathFromTree(const std::vector<std::string>& lines, 
 }
 
 using qvtest::elementIds;
-using qvtest::output;
+using qvtest::outputReply;
 
 TEST(PlaybackFindE2ETest, FindsTheLogInButtonFourWaysAndAnswersQueriesAboutIt) {
   ASSERT_TRUE(std::filesystem::exists(buildDir() / "lib" / "libQuorvel.so"));
@@ -85,9 +85,9 @@ TEST(PlaybackFindE2ETest, FindsTheLogInButtonFourWaysAndAnswersQueriesAboutIt) {
       std::chrono::seconds(20)))
       << byText.dump();
   auto buttonId = elementIds(byText).front();
-  EXPECT_EQ(ask("gettext", buttonId), output("Log In"));
-  EXPECT_EQ(ask("isenabled", buttonId), output("true"));
-  EXPECT_EQ(ask("isdisplayed", buttonId), output("true"));
+  EXPECT_EQ(ask("gettext", buttonId), outputReply("Log In"));
+  EXPECT_EQ(ask("isenabled", buttonId), outputReply("true"));
+  EXPECT_EQ(ask("isdisplayed", buttonId), outputReply("true"));
   auto width = ask("getwidth", buttonId);
 
   // Without the tag, the button's title label carries the same text.
@@ -96,13 +96,13 @@ TEST(PlaybackFindE2ETest, FindsTheLogInButtonFourWaysAndAnswersQueriesAboutIt) {
 
   auto byPartial = findElements("uibutton", "partialtext", "log in");
   ASSERT_EQ(elementIds(byPartial).size(), 1u) << byPartial.dump();
-  EXPECT_EQ(ask("gettext", elementIds(byPartial).front()), output("Log In"));
+  EXPECT_EQ(ask("gettext", elementIds(byPartial).front()), outputReply("Log In"));
   // The earlier ID died with that find.
   EXPECT_EQ(ask("gettext", buttonId), JSONValue::array());
 
   auto byClass = findElements("UIButton", "", "");
   bool classFindHasTheButton = false;
-  for (const auto& id : elementIds(byClass)) classFindHasTheButton |= ask("gettext", id) == output("Log In");
+  for (const auto& id : elementIds(byClass)) classFindHasTheButton |= ask("gettext", id) == outputReply("Log In");
   EXPECT_TRUE(classFindHasTheButton) << byClass.dump();
 
   auto tree = deviceTree(app.port());
@@ -111,9 +111,9 @@ TEST(PlaybackFindE2ETest, FindsTheLogInButtonFourWaysAndAnswersQueriesAboutIt) {
   auto byXpath = findElements("", "xpath", *xpath);
   ASSERT_EQ(elementIds(byXpath).size(), 1u) << *xpath << " " << byXpath.dump();
   auto id = elementIds(byXpath).front();
-  EXPECT_EQ(ask("gettext", id), output("Log In"));
-  EXPECT_EQ(ask("isenabled", id), output("true"));
-  EXPECT_EQ(ask("isdisplayed", id), output("true"));
+  EXPECT_EQ(ask("gettext", id), outputReply("Log In"));
+  EXPECT_EQ(ask("isenabled", id), outputReply("true"));
+  EXPECT_EQ(ask("isdisplayed", id), outputReply("true"));
   EXPECT_EQ(ask("getwidth", id), width);
   ASSERT_TRUE(width.is_array() && width.size() == 1) << width.dump();
   EXPECT_GT(std::stoi(width[0]["output"].get<std::string>()), 0);

@@ -10,6 +10,7 @@
 #include "log_lines.h"
 #include "quorvel/bootstrap/RecordControl.h"
 #include "quorvel/recording/CaptureHooks.h"
+#include "quorvel/recording/ElementsQueue.h"
 #include "quorvel/state/GlobalVars.h"
 #include "uikit/uikit.h"
 #include "wait.h"
@@ -55,6 +56,8 @@ TEST(BootstrapTest, LoadHooksStartTheAgentAndThePollingHookNeverOverlaps) {
   EXPECT_EQ(vars->_currentUIWindow(), UIWindow::classObject());
   EXPECT_EQ(log.countExact("Loading ZARVO IOS INSTRUMENTOR..."), 1);
   EXPECT_EQ(log.countExact("WINDOW IS LOADED UIWindow"), 1);
+  // The recorded-action thread runs, every 0.1 seconds.
+  EXPECT_TRUE(qvtest::waitUntil([] { return ElementsQueue::completedRuns() >= 3; }, std::chrono::seconds(5)));
 
   // No window is key: every cycle logs "WINDOW IS NULL".
   ASSERT_TRUE(qvtest::waitUntil([&] { return windowIsNull() >= 4; }, std::chrono::seconds(10)));

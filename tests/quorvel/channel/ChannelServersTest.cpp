@@ -143,6 +143,14 @@ TEST(ChannelServersTest, RecordingSpyModeAndPlaybackOverTheLifeOfTheServers) {
   ASSERT_TRUE(got);
   EXPECT_EQ(JSONValue::parse(*got), JSONValue::array({JSONValue{{"still", "sending"}}}));
 
+  // Every frame written would ask for a command read; the connection keeps one
+  // pending however long the recording, and still reads commands (below).
+  for (int i = 0; i < 40; ++i) queue->enqueue(JSONValue::array({JSONValue{{"step", i}}}));
+  for (int i = 0; i < 40; ++i) ASSERT_TRUE(nextFrame(recorder));
+  auto recorderConnection = manager->recorderServerSocket();
+  EXPECT_TRUE(qvtest::runMainLoopUntil([&] { return recorderConnection->pendingReadCount() == 1; }, 2s))
+      << recorderConnection->pendingReadCount() << " reads pending after 40 frames";
+
   // --- Spy mode through the recorder connection: of a batch, only the first goes.
   recorder.sendLine("StartObjectSpy", Clock::now() + 5s);
   ASSERT_TRUE(qvtest::runMainLoopUntil([&] { return vars->_spyMode() == std::string("true"); }));
@@ -182,6 +190,9 @@ TEST(ChannelServersTest, RecordingSpyModeAndPlaybackOverTheLifeOfTheServers) {
     // The next request on the same connection is read to its CR LF.
     playback.sendLine(R"({"functionname":"no such command either"})", Clock::now() + 5s);
     EXPECT_EQ(nextFrame(playback), std::string("[]"));
+    auto playbackConnection = manager->playBackServerSocket();
+    EXPECT_TRUE(qvtest::runMainLoopUntil([&] { return playbackConnection->pendingReadCount() == 1; }, 2s))
+        << playbackConnection->pendingReadCount() << " reads pending after three replies";
   }
 
   // --- The playback client left: the server listens again about a second later;

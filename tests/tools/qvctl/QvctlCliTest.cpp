@@ -129,21 +129,39 @@ TEST(QvctlCli, AiFindLeavesImagesOutAndSnapshotWritesTheJPEG) {
   EXPECT_EQ(qvctl({"snapshot"}).status, 2);
 }
 
-TEST(QvctlCli, RecordPrintsFramesAndForwardsTypedCommands) {
+TEST(QvctlCli, RecordPrintsFramesAsJsonLinesAndForwardsTypedCommands) {
+  // A step as the agent sends it (kept byte for byte, "\/" included), steps a web
+  // page recorded over several lines, and a frame that is not JSON.
+  const std::string step = R"([{"action":"Click","arguments":[{"xpath:position":"\\UIView[0]","url":"a\/b"},{}]}])";
+  const std::string webSteps = "[\n  {\"action\": \"Click\",\r\n   \"text\": \"two\\nlines\"}\n]";
+  const std::string frames = frame(step) + frame(webSteps) + frame("not json") + frame(R"([{"tagName":"UILabel"}])");
   std::string commands;
   CliRun run;
   {
     FakeServer server([&](int fd) {
       FakeServer::send(fd, frame("Welcome! RecorderServer StartedSuccessfully "));
       commands = FakeServer::readUntil(fd, "highlight=2\r\n");
-      FakeServer::send(fd, frame(R"([{"action":"Click"}])") + frame(R"([{"tagName":"UILabel"}])"));
+      FakeServer::send(fd, frames);
     });
     run = qvctl({"--port", std::to_string(server.port()), "record"}, "startobjectspy\nhighlight=2\n");
   }
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(commands, "startobjectspy\r\nhighlight=2\r\n");
-  EXPECT_EQ(run.out, "[{\"action\":\"Click\"}]\n[{\"tagName\":\"UILabel\"}]\n");
+  EXPECT_EQ(run.out, step + "\n" + nlohmann::json::parse(webSteps).dump() + "\n" + R"([{"tagName":"UILabel"}])" + "\n");
   EXPECT_NE(run.err.find("Welcome! RecorderServer StartedSuccessfully"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("not json"), std::string::npos) << run.err;
+
+  // Indented for people: the same values, over several lines each.
+  CliRun pretty;
+  {
+    FakeServer server([&](int fd) { FakeServer::send(fd, frames); });
+    pretty = qvctl({"--port", std::to_string(server.port()), "--pretty", "record"});
+  }
+  EXPECT_EQ(pretty.status, 0) << pretty.err;
+  EXPECT_GT(lines(pretty.out), 10);
+  const std::size_t second = pretty.out.find("\n[");
+  ASSERT_NE(second, std::string::npos) << pretty.out;
+  EXPECT_EQ(nlohmann::json::parse(pretty.out.substr(0, second)), nlohmann::json::parse(step));
 }
 
 TEST(QvctlCli, SpyAndHighlightSendTheirCommand) {

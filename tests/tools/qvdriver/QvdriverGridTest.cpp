@@ -90,7 +90,7 @@ TEST(QvdriverGridTest, TwoSessionsOnTwoDevicesThroughTheHub) {
   for (const auto& [device, user] : {std::pair{&a, "alice"}, std::pair{&b, "bob"}}) {
     auto ids = qvtest::elementIds(qvtest::playback({"--host", device->address, "find", "partialtext", "Welcome", "UILabel"}));
     ASSERT_EQ(ids.size(), 1u) << device->address;
-    EXPECT_EQ(qvtest::playback({"--host", device->address, "gettext", ids[0]}), qvtest::output(std::string("Welcome, ") + user));
+    EXPECT_EQ(qvtest::playback({"--host", device->address, "gettext", ids[0]}), qvtest::outputReply(std::string("Welcome, ") + user));
   }
 }
 

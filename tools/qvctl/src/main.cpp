@@ -13,6 +13,7 @@
 
 #include "qvctl/AiExport.h"
 #include "qvctl/Connection.h"
+#include "qvctl/Recording.h"
 #include "qvctl/Request.h"
 
 namespace {
@@ -29,10 +30,12 @@ Playback (port 9898; one request, one reply printed on stdout):
   again about a second after a client has left; qvctl waits up to 2 s for that.
 
 Recorder (port 9892):
-  qvctl record                 print every frame, one per line (the greeting on
-                               stderr, recorded steps and spy lists on stdout) until
-                               interrupted; lines typed on stdin are sent as commands
-                               (startobjectspy, stopobjectspy, highlight=N)
+  qvctl record                 print every recorded step and spy list on stdout as
+                               one line of JSON (JSON Lines, ready to save as a
+                               recording) until interrupted; the greeting and any
+                               frame that is not JSON go to stderr. Lines typed on
+                               stdin are sent as commands (startobjectspy,
+                               stopobjectspy, highlight=N)
   qvctl spy start|stop         send "startobjectspy" / "stopobjectspy"
   qvctl highlight N            send "highlight=N" (N = 0: the last view the spy stored)
 
@@ -48,6 +51,7 @@ Options:
   --timeout S    seconds to wait for the connection and for a reply (default 10)
   --follow       after `spy`/`highlight`, stay connected and print frames like `record`
   --images       with `ai-find`, keep each element's Base64 JPEG ("imageBase64")
+  --pretty       print recorded frames as indented JSON instead of one line each
   -h, --help     this text
 
 Exit status: 0 on success, 1 when nothing listens, the reply times out or is not
@@ -61,6 +65,7 @@ struct Options {
   double timeoutSeconds = 10;
   bool follow = false;
   bool images = false;
+  bool pretty = false;
   std::vector<std::string> words;
 };
 
@@ -98,6 +103,8 @@ Options parse(int argc, char** argv) {
       o.follow = true;
     } else if (a == "--images") {
       o.images = true;
+    } else if (a == "--pretty") {
+      o.pretty = true;
     } else {
       o.words.push_back(a);
     }
@@ -138,19 +145,25 @@ void writeFile(const std::string& path, const std::string& bytes) {
   if (std::fclose(file) != 0 || !written) throw Error("cannot write " + path + ": " + std::strerror(errno));
 }
 
-void printFrame(const std::string& payload) {
+void printFrame(const std::string& payload, bool pretty) {
   if (payload.starts_with(kRecorderGreetingPrefix)) {
     std::fprintf(stderr, "%s\n", payload.c_str());
-  } else {
-    std::fwrite(payload.data(), 1, payload.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    return;
   }
+  auto text = pretty ? indentedRecordingText(payload) : recordingLine(payload);
+  if (!text) {
+    // Standard output stays a valid recording.
+    std::fprintf(stderr, "qvctl: a frame that is not JSON: %s\n", payload.c_str());
+    return;
+  }
+  std::fwrite(text->data(), 1, text->size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
 }
 
 // Prints every frame and forwards stdin lines as commands until the server closes
 // the connection (or the process is interrupted).
-int follow(Connection& connection) {
+int follow(Connection& connection, bool pretty) {
   bool stdinOpen = true;
   std::string typed;
   for (;;) {
@@ -162,7 +175,7 @@ int follow(Connection& connection) {
     }
     if (fds[0].revents) {
       bool open = connection.readAvailable();
-      while (auto payload = connection.nextBufferedFrame()) printFrame(*payload);
+      while (auto payload = connection.nextBufferedFrame()) printFrame(*payload, pretty);
       if (!open) {
         connection.finishReading();
         std::fprintf(stderr, "qvctl: %s closed the recorder connection\n", connection.peer().c_str());
@@ -191,7 +204,7 @@ int follow(Connection& connection) {
 int recorderCommand(const Options& o, const std::string& command) {
   Connection connection(o.host, portOf(o, kRecorderPort), timeoutOf(o));
   connection.sendLine(command, Clock::now() + timeoutOf(o));
-  return o.follow ? follow(connection) : 0;
+  return o.follow ? follow(connection, o.pretty) : 0;
 }
 
 int run(const Options& o) {
@@ -204,7 +217,7 @@ int run(const Options& o) {
   if (word == "record") {
     if (!args.empty()) usageError("usage: qvctl record");
     Connection connection(o.host, portOf(o, kRecorderPort), timeoutOf(o));
-    return follow(connection);
+    return follow(connection, o.pretty);
   }
   if (word == "spy") {
     if (args.size() != 1 || (args[0] != "start" && args[0] != "stop")) usageError("usage: qvctl spy start|stop");

@@ -439,6 +439,12 @@ void AsyncTcpSocket::enqueueRead(std::shared_ptr<AsyncReadPacket> packet) {
   });
 }
 
+std::size_t AsyncTcpSocket::pendingReadCount() const {
+  std::size_t result = 0;
+  performSync([&] { result = readQueue.size() + (currentRead ? 1 : 0); });
+  return result;
+}
+
 bool AsyncTcpSocket::dequeueNextRead() {
   if (currentRead || !(flags & kConnected) || readQueue.empty()) return false;
   currentRead = std::move(readQueue.front());

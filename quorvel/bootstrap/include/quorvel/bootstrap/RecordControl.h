@@ -9,8 +9,9 @@
 class RecordControl : public objc::Object {
   QV_OBJC_DECLARE_CLASS(RecordControl)
  public:
-  // Bootstrap: starts the control channel (step sender and both servers), puts the
-  // shared state into recording mode and arms the polling hook.
+  // Bootstrap: starts the recorded-action thread, then the control channel (step
+  // sender and both servers), puts the shared state into recording mode and arms
+  // the polling hook.
   static void load();
   // Arms one cycle of the polling hook, 0.2 seconds from now, on the background
   // global queue. Every cycle arms the next one when it ends, so cycles never overlap.

@@ -5,7 +5,9 @@
 // Everything the agent writes with tag 12 is framed: the payload's length in UTF-8
 // bytes as ten zero-padded decimal digits, then the payload. Incoming bytes are not
 // framed; a connection's first message is read with a read-any request, later ones
-// up to CR LF.
+// up to CR LF. A connection has at most one such read pending: the recorder writes
+// a frame per recorded step and its client may never answer, so a read asked for
+// after every write would pile up for as long as the recording lasts.
 //
 // Each server serves one client at a time: the listener is released as soon as a
 // client is accepted. The recorder server never listens again once its connection
@@ -18,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -119,6 +122,12 @@ class ServerManager : public objc::Object, public AsyncTcpSocketDelegate {
   void playBackClientDidLeave(const AsyncTcpSocketPtr& sock);
   void highlightStoredView(const std::string& command);
   static void writeFramed(const AsyncTcpSocketPtr& sock, NSData framed);
+  // Queues the connection's next command read (whatever arrives, or up to CR LF)
+  // unless one is pending already.
+  enum class CommandRead { any, toCRLF };
+  void queueCommandRead(const AsyncTcpSocketPtr& sock, CommandRead read);
+  // The connection's pending command read has completed, or the connection closed.
+  void commandReadEnded(const AsyncTcpSocketPtr& sock);
 
   std::atomic<bool> isRecorderRunning_{false};
   std::atomic<bool> isPlaybackRunning_{false};
@@ -137,6 +146,10 @@ class ServerManager : public objc::Object, public AsyncTcpSocketDelegate {
   // Sends to the recorder come from the step sender and from start-up at once;
   // they are made one at a time so that only one of them starts the listener.
   std::mutex recorderSendMutex_;
+  // Connections with a command read pending (a closed socket's entry expires).
+  std::mutex commandReadMutex_;
+  std::set<std::weak_ptr<AsyncTcpSocket>, std::owner_less<std::weak_ptr<AsyncTcpSocket>>> commandReadPending_;
+
   // A failed listen of the playback server is logged once until it succeeds.
   std::atomic<bool> playBackListenFailureLogged_{false};
 };

@@ -5,8 +5,10 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "objc/runtime.h"
 #include "quorvel/state/SharedRef.h"
@@ -25,6 +27,12 @@ class GlobalVars : public objc::Object {
   // The text field whose typed text is still to be recorded.
   std::shared_ptr<UIView> _editAbleElement() const { return editAbleElement.load(); }
   void set_editAbleElement(std::shared_ptr<UIView> v) { editAbleElement.store(std::move(v)); }
+  // Clears the editable element if it is still `expected`: the one caller that
+  // succeeds records its text, so the main thread and the recorded-action thread
+  // never both record the same text.
+  bool take_editAbleElement(const std::shared_ptr<UIView>& expected) {
+    return editAbleElement.compareExchange(expected, nullptr);
+  }
 
   // The key window as last seen by the polling hook.
   std::shared_ptr<UIWindow> _uiWindow() const { return uiWindow.load(); }
@@ -33,9 +41,15 @@ class GlobalVars : public objc::Object {
   std::shared_ptr<UIWindow> _uiWindow_Dialog() const { return uiWindow_Dialog.load(); }
   void set_uiWindow_Dialog(std::shared_ptr<UIWindow> v) { uiWindow_Dialog.store(std::move(v)); }
 
-  // Steps recorded inside a web page, ready to send.
-  Text _hybridRecordedSteps() const { return hybridRecordedSteps.load(); }
-  void set_hybridRecordedSteps(const Text& v) { hybridRecordedSteps.store(v); }
+  // Steps recorded inside a web page, ready to send: every text collected and not
+  // yet taken by the step sender, oldest first. Collections never overwrite one
+  // another. The getter answers the newest pending text (absent when none); the
+  // setter replaces every pending text by `v` (none for absent).
+  Text _hybridRecordedSteps() const;
+  void set_hybridRecordedSteps(const Text& v);
+  void append_hybridRecordedSteps(const std::string& v);
+  // Takes every pending text at once, oldest first.
+  std::vector<std::string> take_hybridRecordedSteps();
 
   // The web view into which the page scripts were last found injected.
   std::shared_ptr<UIView> _currentWebView() const { return currentWebView.load(); }
@@ -65,7 +79,8 @@ class GlobalVars : public objc::Object {
   quorvel::SharedRef<UIView> editAbleElement;
   quorvel::SharedRef<UIWindow> uiWindow;
   quorvel::SharedRef<UIWindow> uiWindow_Dialog;
-  quorvel::SharedText hybridRecordedSteps;
+  mutable std::mutex hybridRecordedStepsMutex;
+  std::vector<std::string> hybridRecordedSteps;
   quorvel::SharedRef<UIView> currentWebView;
   quorvel::SharedText spyMode;
   quorvel::SharedText isPlaybackStarted;

@@ -28,6 +28,18 @@ class SharedRef {
     // `old` is released here, outside the lock: a view's last release may run code.
   }
 
+  // Replaces the value with `desired` only while it is still `expected`; answers
+  // whether it did. Of several threads taking the same value, exactly one succeeds.
+  bool compareExchange(const std::shared_ptr<T>& expected, std::shared_ptr<T> desired) {
+    std::shared_ptr<T> old;
+    {
+      std::lock_guard lock(mutex_);
+      if (value_ != expected) return false;
+      old = std::exchange(value_, std::move(desired));
+    }
+    return true;
+  }
+
  private:
   mutable std::mutex mutex_;
   std::shared_ptr<T> value_;

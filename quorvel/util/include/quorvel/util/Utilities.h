@@ -10,6 +10,7 @@
 #include "uikit/CGGeometry.h"
 #include "quorvel/util/FunctionCallObject.h"
 
+class MappedActionObject;
 class UIAlertView;
 class UIImage;
 
@@ -64,4 +65,11 @@ class Utilities {
   // absent when there is no image.
   static Text getBase64StringOfUIImageOfUIView(const objc::id& view);
   static Text getBase64StringOfUIImageOfUIViewTouchedArea(const objc::id& view, double x, double y);
+
+  // The action a plain tap on the view records, with data arguments "": a switch
+  // (or a view whose class name contains "switch" and that answers isOn) by its
+  // state now, "Mobile_SelectSwitch" or "Mobile_DeSelectSwitch"; a button
+  // "ClickButton"; an image view "ClickImage"; anything else, a text field and a
+  // view that cannot tell its state included, "Click". Never raises.
+  static std::shared_ptr<MappedActionObject> getActionAndDataAccordingToComponent(const objc::id& view);
 };

@@ -164,6 +164,9 @@ class AsyncTcpSocket : public std::enable_shared_from_this<AsyncTcpSocket> {
   // No bytes: nothing is queued and nothing completes.
   void writeData(NSData data, double timeout, long tag);
 
+  // Diagnostics: reads queued and not yet completed, the current one included.
+  std::size_t pendingReadCount() const;
+
   // Closes at once (synchronously on the work queue); idle sockets are untouched.
   void disconnect();
 

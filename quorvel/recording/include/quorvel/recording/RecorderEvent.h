@@ -1,0 +1,58 @@
+// The touch classifier: sees every event the capture hook sees, before the
+// application does, and decides what to record.
+//
+// In recording mode a touch on an ordinary view is handed on for recording when
+// it begins (a drag that starts on a button records the button); a touch on a
+// switch or a segmented control when it ends, and not at all when the finger
+// moved more than 10 points first. Touching a text field makes it the editable
+// element; the text typed into it is recorded as "TypeTextOnEditBox" when the
+// user next touches something else that is recorded, just before that touch.
+// Touches on the on-screen keyboard, events that are not touches, and every event
+// after playback started are not recorded.
+//
+// One classifier lives for the whole process, so what it noted when a touch began
+// is there when the touch moves and ends. Main thread only.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "objc/runtime.h"
+#include "uikit/CGGeometry.h"
+
+class ElementInfo;
+class UIEvent;
+class UITouch;
+class UIView;
+
+class RecorderEvent : public objc::Object {
+  QV_OBJC_DECLARE_CLASS(RecorderEvent)
+ public:
+  using Touches = std::vector<std::shared_ptr<UITouch>>;
+
+  // Movement beyond which a touch is a scroll (strictly more, in points).
+  static constexpr double kScrollThreshold = 10.0;
+
+  void handleEvent(const std::shared_ptr<UIEvent>& event);
+
+  void touchesBeganOnView(const Touches& touches, const std::shared_ptr<UIEvent>& event);
+  void touchesMovedOnView(const Touches& touches, const std::shared_ptr<UIEvent>& event);
+  void touchesEndedOnView(const Touches& touches, const std::shared_ptr<UIEvent>& event);
+
+  // YES for a view whose step is taken when the touch ends: a switch, or a class
+  // whose lower-cased name contains "switch" or "uisegment".
+  bool IsViewIsNotOfEventType(const std::shared_ptr<UIView>& view) const;
+  // Hands a touched view on for recording, after the text left in the editable
+  // element when that is another view; (x, y) in the view's coordinates.
+  void submitViewForRecording(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIEvent>& event, double x,
+                              double y);
+
+ private:
+  // A typed-text record of the editable element when it is not `touched` and
+  // holds text; the editable element is then cleared.
+  std::shared_ptr<ElementInfo> takeTextOfEditableElement(const std::shared_ptr<UIView>& touched);
+
+  CGPoint initialTouchPoint_{0, 0};
+  bool isScrolling_ = false;
+  bool isVerticalScroll_ = false;
+};

@@ -1,0 +1,157 @@
+#include "quorvel/recording/RecorderEvent.h"
+
+#include <cmath>
+
+#include "foundation/log.h"
+#include "quorvel/recording/ElementInfo.h"
+#include "quorvel/recording/ElementsQueue.h"
+#include "quorvel/state/GlobalVars.h"
+#include "quorvel/util/LowercaseString.h"
+#include "quorvel/util/Utilities.h"
+#include "uikit/UIEvent.h"
+#include "uikit/UISwitch.h"
+#include "uikit/UITextField.h"
+#include "uikit/UITouch.h"
+#include "uikit/UIView.h"
+
+QV_OBJC_DEFINE_CLASS(RecorderEvent, objc::Object)
+
+namespace {
+
+const std::string kTrue = "true";
+
+bool classNameContains(const std::shared_ptr<UIView>& view, const char* lowerCasePart) {
+  return view && lowercaseString(view->className()).find(lowerCasePart) != std::string::npos;
+}
+
+bool isSpyMode() { return GlobalVars::sharedInstance()->_spyMode() == kTrue; }
+
+}  // namespace
+
+void RecorderEvent::handleEvent(const std::shared_ptr<UIEvent>& event) {
+  if (GlobalVars::sharedInstance()->_isPlaybackStarted() == kTrue) return;
+  if (!event) return;
+  if (event->type() != UIEventTypeTouches) {
+    NSLog("Event has invalid type. Keyboard input?");
+    NSLog("No ready view to handle this event\n%@", event);
+    return;
+  }
+  const Touches touches = event->allTouches();
+  if (touches.empty()) return;
+  const auto& touch = touches.front();
+  const auto view = touch->view();
+  NSLog("******CLICKED ON UIVIEW %@", Utilities::getUIViewClassName(view));
+  // Typing is recorded from the text field, never from the keys.
+  if (classNameContains(view, "uikeyboard")) return;
+  switch (touch->phase()) {
+    case UITouchPhaseBegan:
+      touchesBeganOnView(touches, event);
+      break;
+    case UITouchPhaseMoved:
+      touchesMovedOnView(touches, event);
+      break;
+    case UITouchPhaseEnded:
+      touchesEndedOnView(touches, event);
+      break;
+    case UITouchPhaseStationary:
+    case UITouchPhaseCancelled:
+      break;
+  }
+  NSLog("No ready view to handle this event\n%@", event);
+}
+
+void RecorderEvent::touchesBeganOnView(const Touches& touches, const std::shared_ptr<UIEvent>& event) {
+  NSLog("touchesBeganOnView11111111111111");
+  if (touches.empty()) return;
+  const auto view = touches.front()->view();
+  const CGPoint location = touches.front()->locationInView(view);
+  initialTouchPoint_ = location;
+  isScrolling_ = false;
+  NSLog("Intial Coordinate: x = %f, y = %f", location.x, location.y);
+  if (isSpyMode()) {
+    // Object-spy mode: the touched view is for the object spy to describe; nothing
+    // is recorded. The spy takes the view and the location from here.
+    return;
+  }
+  // Switches and segmented controls are recorded when the touch ends.
+  if (!IsViewIsNotOfEventType(view)) submitViewForRecording(view, event, location.x, location.y);
+}
+
+void RecorderEvent::touchesMovedOnView(const Touches& touches, const std::shared_ptr<UIEvent>&) {
+  NSLog("touchesMovedOnView1111111111111");
+  if (touches.empty()) return;
+  const CGPoint location = touches.front()->locationInView(touches.front()->view());
+  const double dx = location.x - initialTouchPoint_.x;
+  const double dy = location.y - initialTouchPoint_.y;
+  const double distance = std::sqrt(dx * dx + dy * dy);
+  NSLog("Current Coordinate: x = %f, y = %f", location.x, location.y);
+  if (distance > kScrollThreshold) {
+    isScrolling_ = true;
+    isVerticalScroll_ = std::fabs(dy) > std::fabs(dx);
+    NSLog(isVerticalScroll_ ? "Scrolling vertically... distance: %f" : "Scrolling horizontally... distance: %f",
+          distance);
+  }
+}
+
+void RecorderEvent::touchesEndedOnView(const Touches& touches, const std::shared_ptr<UIEvent>& event) {
+  NSLog("touchesEndedOnView1111111111111");
+  if (touches.empty()) return;
+  const auto view = touches.front()->view();
+  const CGPoint location = touches.front()->locationInView(view);
+  NSLog("End Coordinate: x = %f, y = %f", location.x, location.y);
+  if (isSpyMode()) return;
+  if (isScrolling_) {
+    const double distance = std::hypot(location.x - initialTouchPoint_.x, location.y - initialTouchPoint_.y);
+    NSLog(isVerticalScroll_ ? "Vertical scroll ended. Distance: %f" : "Horizontal scroll ended. Distance: %f",
+          distance);
+    return;
+  }
+  if (IsViewIsNotOfEventType(view)) submitViewForRecording(view, event, location.x, location.y);
+}
+
+bool RecorderEvent::IsViewIsNotOfEventType(const std::shared_ptr<UIView>& view) const {
+  if (!view) return false;
+  return view->isKindOfClass(UISwitch::classObject()) || classNameContains(view, "switch") ||
+         classNameContains(view, "uisegment");
+}
+
+void RecorderEvent::submitViewForRecording(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIEvent>& event,
+                                           double x, double y) {
+  if (!view) return;
+  auto queue = ElementsQueue::sharedInstance();
+  // The text goes with a touch that is recorded, in the bucket just before it; a
+  // touch that is not recorded leaves it pending. Only this thread adds to the
+  // bucket, so a touch accepted now is still accepted below.
+  if (queue->acceptsElementOfUIView(view)) {
+    if (auto text = takeTextOfEditableElement(view)) queue->addTypedTextInQueue(text);
+  }
+  auto record = std::make_shared<ElementInfo>();
+  record->addAction(ElementInfo::kClickAction);
+  record->addEvent(event);
+  record->addUIView(view);
+  record->addDataArgs("");
+  record->addTouchedPoint(CGPointMake(x, y));
+  queue->addElementInfoInQueue(record);
+  // A touched text field's text is recorded once the user has moved on.
+  if (view->isKindOfClass(UITextField::classObject())) GlobalVars::sharedInstance()->set_editAbleElement(view);
+}
+
+std::shared_ptr<ElementInfo> RecorderEvent::takeTextOfEditableElement(const std::shared_ptr<UIView>& touched) {
+  auto vars = GlobalVars::sharedInstance();
+  auto editable = vars->_editAbleElement();
+  if (!editable) return nullptr;
+  NSLog("FOUND EDITABLE COMPONENT");
+  if (editable == touched) return nullptr;
+  auto field = std::dynamic_pointer_cast<UITextField>(editable);
+  std::string text = field ? field->text().value_or("") : "";
+  // Nothing typed: the field stays pending, so that what is typed later is recorded.
+  if (text.empty()) return nullptr;
+  // The inventory walk may store a field meanwhile; that one stays.
+  if (!vars->take_editAbleElement(editable)) return nullptr;
+  NSLog("tYPE text Class Name %@", Utilities::getUIViewClassName(editable));
+  auto record = std::make_shared<ElementInfo>();
+  record->addAction(ElementInfo::kTypeTextAction);
+  record->addUIView(editable);
+  record->addDataArgs(std::move(text));
+  return record;
+}

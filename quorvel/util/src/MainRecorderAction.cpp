@@ -1,0 +1,46 @@
+#include "quorvel/util/MainRecorderAction.h"
+
+#include "foundation/log.h"
+#include "quorvel/util/MappedActionObject.h"
+
+QV_OBJC_DEFINE_CLASS(MainRecorderAction, objc::Object)
+QV_OBJC_DEFINE_CLASS(MappedActionObject, objc::Object)
+
+MainRecorderAction::MainRecorderAction() { NSLog("Initiation Called"); }
+
+void MainRecorderAction::set(JSONValue& group, const std::string& key, const Text& value) {
+  if (value) {
+    group[key] = *value;
+  } else {
+    group.erase(key);
+  }
+}
+
+void MainRecorderAction::addMainActionProperty(const std::string& key, const Text& value) {
+  set(mainActionProperties_, key, value);
+}
+
+void MainRecorderAction::addObjectProperty(const std::string& key, const Text& value) {
+  set(objectProperties_, key, value);
+}
+
+void MainRecorderAction::addParentProperty(const std::string& key, const Text& value) {
+  set(parentProperties_, key, value);
+}
+
+void MainRecorderAction::addDataArgsProperty(const std::string& key, const Text& value) {
+  set(dataArgsProperties_, key, value);
+}
+
+JSONValue MainRecorderAction::CreateRecorderAction() {
+  objectProperties_["parent"] = parentProperties_;
+  arguments_.push_back(objectProperties_);
+  arguments_.push_back(dataArgsProperties_);
+  mainActionProperties_["arguments"] = arguments_;
+  return mainActionProperties_;
+}
+
+JSONValue MainRecorderAction::CreateSpyData() {
+  objectProperties_["parent"] = parentProperties_;
+  return objectProperties_;
+}
