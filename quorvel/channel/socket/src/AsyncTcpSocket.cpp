@@ -470,69 +470,33 @@ void AsyncTcpSocket::doReadData() {
       return;
     }
 
-    AsyncReadPacket& read = *currentRead;
-    const bool isTermRead = read.isTerminatorRead();
-    bool done = false;
-
-    // Serve from the pre-buffer first.
-    if (preBuffer.availableBytes() > 0) {
-      std::size_t take = isTermRead ? read.readLengthForTermWithPreBuffer(preBuffer, &done) : preBuffer.availableBytes();
-      read.takeFromPreBuffer(preBuffer, take);
-    }
-
-    // Then from the descriptor, as many bytes as were reported waiting.
-    bool wantsMore = isTermRead ? (!done && !read.hasReachedMaxLength()) : true;
-    if (wantsMore && socketFDBytesAvailable > 0 && !(flags & kSocketHasReadEOF)) {
-      const std::size_t estimate = socketFDBytesAvailable;
-      std::uint8_t* target;
-      if (isTermRead) {
-        // Through the pre-buffer, so that bytes after the terminator stay there for
-        // the next request.
-        preBuffer.ensureCapacityForWrite(estimate);
-        target = preBuffer.writeBuffer();
-      } else {
-        read.ensureCapacityForAdditionalDataOfLength(estimate);
-        target = read.writePosition();
-      }
-      ssize_t n = ::read(connectedFD(), target, estimate);
-      if (n < 0) {
-        if (!wouldBlock(errno)) {
-          closeWithError(NSError::posixError(errno, "Error in read() function"));
-          return;
-        }
-        socketFDBytesAvailable = 0;
-      } else if (n == 0) {
-        flags |= kSocketHasReadEOF;
-        socketFDBytesAvailable = 0;
-      } else {
-        const auto got = static_cast<std::size_t>(n);
-        socketFDBytesAvailable -= std::min(got, socketFDBytesAvailable);
-        if (isTermRead) {
-          preBuffer.didWrite(got);
-          read.takeFromPreBuffer(preBuffer, read.readLengthForTermWithPreBuffer(preBuffer, &done));
-        } else {
-          read.bytesDone += got;
-        }
-      }
-    }
-
-    if (!isTermRead) done = read.bytesDone > 0;
-    if (done) {
-      completeCurrentRead();
-      dequeueNextRead();
-      continue;
-    }
-    if (isTermRead && read.hasReachedMaxLength()) {
-      NSLog("AsyncTcpSocket: no terminator within %lu bytes from %@; closing the connection",
-            static_cast<unsigned long>(read.maxLength), hostOf(connectedFD(), true));
-      closeWithError(readMaxedOutError());
-      return;
-    }
-    if (flags & kSocketHasReadEOF) {
-      // The request took every pre-buffered byte and cannot complete any more; its
-      // partial bytes are discarded.
-      closeWithError(connectionClosedError());
-      return;
+    // Bytes after a terminator stay pre-buffered for the next request.
+    int error = 0;
+    bool endOfFile = (flags & kSocketHasReadEOF) != 0;
+    const int fd = connectedFD();
+    const AsyncReadProgress progress =
+        serveReadRequest(*currentRead, preBuffer, socketFDBytesAvailable, endOfFile,
+                         [fd](std::uint8_t* target, std::size_t length) { return ::read(fd, target, length); }, &error);
+    if (endOfFile) flags |= kSocketHasReadEOF;
+    switch (progress) {
+      case AsyncReadProgress::complete:
+        completeCurrentRead();
+        dequeueNextRead();
+        continue;
+      case AsyncReadProgress::failed:
+        closeWithError(NSError::posixError(error, "Error in read() function"));
+        return;
+      case AsyncReadProgress::maxedOut:
+        NSLog("AsyncTcpSocket: no terminator within %lu bytes from %@; closing the connection",
+              static_cast<unsigned long>(currentRead->maxLength), hostOf(connectedFD(), true));
+        closeWithError(readMaxedOutError());
+        return;
+      case AsyncReadProgress::endOfFile:
+        // Its partial bytes are discarded.
+        closeWithError(connectionClosedError());
+        return;
+      case AsyncReadProgress::waiting:
+        break;
     }
     resumeReadSource();  // wait for more bytes
     return;
