@@ -1,8 +1,8 @@
 #include "quorvel/playback/UIViewFinder.h"
 
 #include "foundation/format.h"
+#include "foundation/string.h"
 #include "objc/exception.h"
-#include "quorvel/util/LowercaseString.h"
 #include "quorvel/model/UIViewsManager.h"
 #include "quorvel/model/ViewIdentity.h"
 #include "quorvel/model/VisibleViewList.h"
@@ -66,7 +66,8 @@ Text switchState(const std::shared_ptr<UIView>& element) {
   if (element->isKindOfClass(UISwitch::classObject())) {
     return boolText(std::static_pointer_cast<UISwitch>(element)->isOn());
   }
-  if (lowercaseString(Utilities::getUIViewClassName(element).value_or("")).find("switch") == std::string::npos) {
+  const std::string className = foundation::lowercaseString(Utilities::getUIViewClassName(element).value_or(""));
+  if (className.find("switch") == std::string::npos) {
     return std::nullopt;
   }
   try {
@@ -111,9 +112,9 @@ void findEditableComponents(UIViewFinder& finder, const Text& accessorType, cons
 JSONValue UIViewFinder::parseFunctionCallObject(const std::shared_ptr<FunctionCallObject>& call) {
   JSONValue reply = JSONValue::array();
   if (!call || !call->getFunctionName()) return reply;
-  const std::string function = lowercaseString(*call->getFunctionName());
+  const std::string function = foundation::lowercaseString(*call->getFunctionName());
   Text accessorType;
-  if (call->getAccessorType()) accessorType = lowercaseString(*call->getAccessorType());
+  if (call->getAccessorType()) accessorType = foundation::lowercaseString(*call->getAccessorType());
   const Text& accessorValue = call->getAccessorValue();
   const Text& tagName = call->getTagName();
 
