@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcairo2-dev libturbojpeg0-dev libcurl4-openssl-dev
   uuid-dev libssl-dev libicu-dev fonts-dejavu-core fontconfig
+  clang libclang-rt-14-dev
 )
 
 missing=()
