@@ -25,8 +25,10 @@ std::uint64_t secondsToNs(double seconds) {
 
 }  // namespace
 
-const CFRunLoopMode kCFRunLoopDefaultMode = "kCFRunLoopDefaultMode";
-const CFRunLoopMode kCFRunLoopCommonModes = "kCFRunLoopCommonModes";
+// Never destroyed: background threads may post to a run loop while the process
+// runs its exit handlers.
+const CFRunLoopMode& kCFRunLoopDefaultMode = *new CFRunLoopMode("kCFRunLoopDefaultMode");
+const CFRunLoopMode& kCFRunLoopCommonModes = *new CFRunLoopMode("kCFRunLoopCommonModes");
 
 class CFRunLoopTimer {
  public:
@@ -332,9 +334,9 @@ struct ThreadRunLoop {
   CFRunLoop* runLoop;
 
   ThreadRunLoop() : runLoop(new CFRunLoop(false)) {
-    static std::mutex mutex;
+    static auto* mutex = new std::mutex;
     static auto* all = new std::vector<CFRunLoop*>;
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(*mutex);
     all->push_back(runLoop);
   }
   ~ThreadRunLoop() { runLoop->releaseItems(); }
