@@ -228,6 +228,7 @@ bool AsyncTcpSocket::acceptOnPort(std::uint16_t port, NSErrorPtr* error) {
     socket4FD = fd4;
     socket6FD = fd6;
     flags |= kSocketStarted;
+    started_ = true;
     if (fd4 != -1) accept4Source = makeAcceptSource(fd4, true);
     if (fd6 != -1) accept6Source = makeAcceptSource(fd6, false);
     result = true;
@@ -332,6 +333,7 @@ void AsyncTcpSocket::adoptConnectedDescriptor(int fd, bool isIPv4) {
   performSync([&] {
     (isIPv4 ? socket4FD : socket6FD) = fd;
     flags |= kSocketStarted | kConnected;
+    started_ = true;
   });
   std::weak_ptr<AsyncTcpSocket> weak = weak_from_this();
   dispatch_async(socketQueue, [weak] {
@@ -680,6 +682,9 @@ void AsyncTcpSocket::doTimeoutWithExtension(bool isRead, const std::shared_ptr<v
 // Closing
 
 void AsyncTcpSocket::disconnect() {
+  // Closing a socket that is closed already (as every playback request does with
+  // the recorder connection) needs no trip to the work queue.
+  if (!started_.load()) return;
   performSync([this] {
     if (flags & kSocketStarted) closeWithError(nullptr);
   });
@@ -725,6 +730,7 @@ void AsyncTcpSocket::closeWithError(const NSErrorPtr& error) {
   const bool wasStarted = (flags & kSocketStarted) != 0;
   const bool releasing = (flags & kDealloc) != 0;
   flags = 0;
+  started_ = false;
   if (wasStarted) {
     AsyncTcpSocketPtr self = releasing ? nullptr : weak_from_this().lock();
     notifyDelegate([self, error](AsyncTcpSocketDelegate& d) { d.socketDidDisconnect(self, error); });
