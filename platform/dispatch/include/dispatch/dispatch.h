@@ -122,6 +122,11 @@ long dispatch_source_testcancel(const dispatch_source_t& source);
 void dispatch_suspend(const dispatch_source_t& source);
 void dispatch_resume(const dispatch_source_t& source);
 
+// Watches `ready` for up to `spanNs` nanoseconds, yielding the processor between
+// looks, instead of sleeping; true as soon as it holds. For hand-overs between threads that are usually over within
+// microseconds, where sleeping and being woken would cost more than the wait.
+bool dispatch_spin_until(const std::function<bool()>& ready, std::uint64_t spanNs);
+
 // True on the process's main thread (the thread whose id is the process id).
 bool dispatch_is_main_thread();
 
