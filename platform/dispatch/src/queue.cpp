@@ -72,16 +72,16 @@ namespace {
 // per task. Idle threads leave after a while.
 //
 // A thread that runs out of tasks first watches the queue for a short while before
-// it sleeps (one such thread at a time): work handed from queue to queue (a socket's
-// work queue, its delegate queue) is then taken at once, without waking a sleeping
-// thread, which costs far more than the task itself.
+// it sleeps (at most kMaxWatchers threads at a time): work handed from queue to
+// queue (a socket's work queue, its delegate queue) is then taken at once, without
+// waking a sleeping thread, which costs far more than the task itself.
 class WorkerPool {
  public:
   static constexpr int kPriorities = 4;  // high, default, low, background
   static constexpr int kMaxThreads = 512;
   static constexpr std::chrono::milliseconds kStallInterval{10};
   static constexpr std::chrono::seconds kIdleLifetime{10};
-  static constexpr std::uint64_t kSpinBeforeSleepNs = 50 * NSEC_PER_USEC;
+  static constexpr std::uint64_t kWatchBeforeSleepNs = 50 * NSEC_PER_USEC;
   static constexpr int kMaxWatchers = 2;
 
   static WorkerPool& shared() {
@@ -98,7 +98,7 @@ class WorkerPool {
       const int queued = queued_.load(std::memory_order_relaxed);
       if (queued <= idle_) {
         // A watching thread takes the task by itself; a sleeping one is woken.
-        wake = queued > spinning_;
+        wake = queued > watching_;
       } else if (threads_ - idle_ < eagerThreads_) {
         spawnLocked();
       } else {
@@ -166,12 +166,12 @@ class WorkerPool {
         continue;
       }
       ++idle_;
-      if (spinning_ < kMaxWatchers) {
-        ++spinning_;
+      if (watching_ < kMaxWatchers) {
+        ++watching_;
         lock.unlock();
-        dispatch_spin_until([this] { return queued_.load(std::memory_order_acquire) > 0; }, kSpinBeforeSleepNs);
+        dispatch_spin_until([this] { return queued_.load(std::memory_order_acquire) > 0; }, kWatchBeforeSleepNs);
         lock.lock();
-        --spinning_;
+        --watching_;
         if (queued_.load(std::memory_order_relaxed) > 0) {
           --idle_;
           continue;
@@ -198,7 +198,7 @@ class WorkerPool {
   // Changed under the lock; read without it by a watching thread.
   std::atomic<int> queued_{0};
   int idle_ = 0;      // threads watching or sleeping
-  int spinning_ = 0;  // of which watching
+  int watching_ = 0;  // of which watching for work
   int threads_ = 0;
   bool watcherStarted_ = false;
 };

@@ -56,7 +56,7 @@ class CFRunLoopSource {
 
 class CFRunLoop {
  public:
-  static constexpr dispatch_time_t kSpinBeforeSleepNs = 100 * NSEC_PER_USEC;
+  static constexpr dispatch_time_t kWatchBeforeSleepNs = 100 * NSEC_PER_USEC;
 
   explicit CFRunLoop(bool isMain) : isMain_(isMain) { commonModes_.insert(kCFRunLoopDefaultMode); }
 
@@ -88,12 +88,12 @@ class CFRunLoop {
       if (hasWorkLocked(mode)) continue;
       dispatch_time_t wakeAt = std::min(deadline, nextTimerLocked(mode));
       waiting_ = true;
-      if (wakeAt > now + kSpinBeforeSleepNs) {
+      if (wakeAt > now + kWatchBeforeSleepNs) {
         // Work often arrives within microseconds (a reply to write, the next request
         // of a client): watch for a wake-up for a moment before sleeping, since being
         // woken from sleep costs far more than the work.
         lock.unlock();
-        dispatch_spin_until([this] { return wakePending_.load(std::memory_order_acquire); }, kSpinBeforeSleepNs);
+        dispatch_spin_until([this] { return wakePending_.load(std::memory_order_acquire); }, kWatchBeforeSleepNs);
         lock.lock();
         now = dispatch_now();
       }
