@@ -48,13 +48,36 @@ dispatch_time_t dispatch_time(dispatch_time_t when, std::int64_t delta) {
   return when > d ? when - d : 1;
 }
 
-bool dispatch_spin_until(const std::function<bool()>& ready, std::uint64_t spanNs) {
-  const dispatch_time_t until = dispatch_now() + spanNs;
+namespace {
+
+// When a watching thread last found the processors all busy (0: never).
+std::atomic<dispatch_time_t> lastContention{0};
+
+}  // namespace
+
+bool dispatch_spin_until(const std::function<bool()>& ready, std::uint64_t spanNs,
+                         std::atomic<dispatch_time_t>* heartbeat) {
+  // A yield that another thread used for this long means the processors are all
+  // busy. Watching then only keeps the watcher from sleeping, and a thread that
+  // sleeps is run sooner when woken than one that gave its turn away; so nobody
+  // watches for a while after that.
+  constexpr dispatch_time_t kContendedYieldNs = 20 * NSEC_PER_USEC;
+  constexpr dispatch_time_t kNoWatchingAfterContentionNs = 50 * NSEC_PER_MSEC;
+  dispatch_time_t now = dispatch_now();
+  if (now - lastContention.load(std::memory_order_relaxed) < kNoWatchingAfterContentionNs) return ready();
+  const dispatch_time_t until = now + spanNs;
   while (!ready()) {
-    if (dispatch_now() >= until) return false;
+    if (heartbeat) heartbeat->store(now, std::memory_order_relaxed);
+    if (now >= until) return false;
     // Yielding, not busy-looping: on a machine with few processors the thread that
     // is to hand work over may need this one's processor to do it.
     std::this_thread::yield();
+    const dispatch_time_t after = dispatch_now();
+    if (after - now > kContendedYieldNs) {
+      lastContention.store(after, std::memory_order_relaxed);
+      return ready();
+    }
+    now = after;
   }
   return true;
 }
@@ -83,6 +106,7 @@ class WorkerPool {
   static constexpr std::chrono::seconds kIdleLifetime{10};
   static constexpr std::uint64_t kWatchBeforeSleepNs = 50 * NSEC_PER_USEC;
   static constexpr int kMaxWatchers = 2;
+  static constexpr std::uint64_t kFreshWatchNs = 10 * NSEC_PER_USEC;
 
   static WorkerPool& shared() {
     static WorkerPool* pool = new WorkerPool;  // lives for the process; threads are detached
@@ -97,8 +121,10 @@ class WorkerPool {
       queued_.store(queued_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
       const int queued = queued_.load(std::memory_order_relaxed);
       if (queued <= idle_) {
-        // A watching thread takes the task by itself; a sleeping one is woken.
-        wake = queued > watching_;
+        // A watching thread takes the task by itself, unless it has not looked for a
+        // while (it is not running); otherwise a sleeping one is woken.
+        const bool watchersLooking = dispatch_now() - lastWatch_.load(std::memory_order_relaxed) < kFreshWatchNs;
+        wake = queued > (watchersLooking ? watching_ : 0);
       } else if (threads_ - idle_ < eagerThreads_) {
         spawnLocked();
       } else {
@@ -169,7 +195,8 @@ class WorkerPool {
       if (watching_ < kMaxWatchers) {
         ++watching_;
         lock.unlock();
-        dispatch_spin_until([this] { return queued_.load(std::memory_order_acquire) > 0; }, kWatchBeforeSleepNs);
+        dispatch_spin_until([this] { return queued_.load(std::memory_order_acquire) > 0; }, kWatchBeforeSleepNs,
+                            &lastWatch_);
         lock.lock();
         --watching_;
         if (queued_.load(std::memory_order_relaxed) > 0) {
@@ -199,6 +226,7 @@ class WorkerPool {
   std::atomic<int> queued_{0};
   int idle_ = 0;      // threads watching or sleeping
   int watching_ = 0;  // of which watching for work
+  std::atomic<dispatch_time_t> lastWatch_{0};  // when a watching thread last looked
   int threads_ = 0;
   bool watcherStarted_ = false;
 };
