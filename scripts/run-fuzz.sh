@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Runs every fuzz target of a fuzzing build (make fuzz) one after the other, each for
 # SECONDS seconds (0: no time limit) and, when RUNS is given, at most RUNS inputs,
-# on a corpus kept in the build tree and seeded from tests/fuzz/corpus. A failing
+# on a corpus kept in the build tree and seeded from tests/fuzz/corpus, with the
+# extra flags of tests/fuzz/options/TARGET when there are any. A failing
 # input is written to BUILD/fuzz-artifacts; commit it under tests/fuzz/regressions/
-# TARGET so that the unit tests replay it.
+# TARGET so that the unit tests replay it. FUZZ_TARGETS (names separated by spaces)
+# limits the run to those targets.
 set -euo pipefail
 build="${1:-build/fuzz}"
 seconds="${2:-60}"
@@ -14,9 +16,12 @@ status=0
 for exe in "$build"/bin/fuzz/fuzz_*; do
   target="$(basename "$exe")"
   target="${target#fuzz_}"
+  if [ -n "${FUZZ_TARGETS:-}" ] && [[ " $FUZZ_TARGETS " != *" $target "* ]]; then continue; fi
   corpus="$build/fuzz-corpus/$target"
   mkdir -p "$corpus"
   args=(-timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/$target-")
+  options="$source_dir/tests/fuzz/options/$target"
+  if [ -f "$options" ]; then read -r -a extra < "$options"; args+=("${extra[@]}"); fi
   [ "$seconds" != 0 ] && args+=(-max_total_time="$seconds")
   [ -n "$runs" ] && args+=(-runs="$runs")
   echo "== $target"
