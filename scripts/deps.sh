@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcairo2-dev libturbojpeg0-dev libcurl4-openssl-dev
   uuid-dev libssl-dev libicu-dev fonts-dejavu-core fontconfig
+  chromium chromium-driver nodejs
   clang libclang-rt-14-dev
 )
 
@@ -17,6 +18,8 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
+# npm comes with some builds of nodejs; Debian's own nodejs needs the npm package.
+if ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing missing packages: ${missing[*]}"

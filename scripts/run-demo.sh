@@ -119,11 +119,12 @@ qv() {
   "$qvctl" "$@" 2>&1 | cut -c1-160 | sed 's/^/    /' || true
 }
 # An element ID is valid until the next find: find once, then use the IDs.
+first_id() { sed -n 's/.*"elementID":"\([^"]*\)".*/\1/p' <<<"$1" | head -n 1; }
 find_button='{"functionname":"findelements","tagname":"UIButton","accessortype":"text","accessorvalue":"Log In"}'
 echo "  \$ qvctl play '$find_button'"
 found=$("$qvctl" play "$find_button" 2>&1 || true)
 echo "    $found"
-id=$(sed -n 's/.*"elementID":"\([^"]*\)".*/\1/p' <<<"$found" | head -n 1)
+id=$(first_id "$found")
 if [[ -n "$id" ]]; then
   qv gettext "$id"
   qv play "{\"functionname\":\"isdisplayed\",\"accessorvalue\":\"$id\"}"
@@ -131,6 +132,14 @@ if [[ -n "$id" ]]; then
   qv play "{\"functionname\":\"highlight\",\"accessorvalue\":\"$id\"}"
   device "screenshot $demo/highlight.png"
 fi
+# Playback acts too: type into the user-name field, click "Log In", read the outcome.
+field=$(first_id "$("$qvctl" find text "User name" UITextField 2>&1 || true)")
+[[ -n "$field" ]] && qv type "$field" "qvctl user"
+button=$(first_id "$("$qvctl" find text "Log In" UIButton 2>&1 || true)")
+[[ -n "$button" ]] && qv click "$button"
+outcome_id=$(first_id "$("$qvctl" find partialtext "Welcome" UILabel 2>&1 || true)")
+[[ -n "$outcome_id" ]] && qv gettext "$outcome_id"
+device "screenshot $demo/playback.png"
 qv play '{"functionname":"nosuchcommand"}'
 qv play $'\xff is not UTF-8'
 # The first playback request ended the recording for the life of the application.
@@ -142,6 +151,5 @@ qv --timeout 2 spy start
 
 echo
 echo "Not built yet: the recording pipeline (taps and typing as recorded steps), the"
-echo "playback actions (clickelement, sendkeysonelement, swipes), the object spy, the"
-echo "web content bridge and the AI export; commands that need them answer with an"
-echo "exception message that says so."
+echo "object spy, the web content bridge and the AI export; commands that need them"
+echo "answer with an exception message that says so."

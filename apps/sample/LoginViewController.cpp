@@ -22,6 +22,8 @@ std::shared_ptr<UINavigationController> inNavigation(const std::shared_ptr<UIVie
   return navigation;
 }
 
+std::string countText(const std::string& what, int count) { return what + ": " + std::to_string(count); }
+
 }  // namespace sample
 
 namespace {
@@ -59,6 +61,9 @@ void LoginViewController::viewDidLoad() {
   rememberSwitch_ = std::make_shared<UISwitch>(CGRectMake(width - 20 - UISwitch::kSize.width, 196, 0, 0));
   rememberSwitch_->setAccessibilityIdentifier("rememberSwitch");
   root->addSubview(rememberSwitch_);
+  rememberChangesLabel_ = sample::makeLabel(CGRectMake(20, 228, width - 40, 18),
+                                            sample::countText("Remember me changes", 0), "rememberChanges", 13);
+  root->addSubview(rememberChangesLabel_);
 
   auto button = std::make_shared<UIButton>(CGRectMake(20, 248, width - 40, 48));
   button->setTitle("Log In", UIControlStateNormal);
@@ -67,6 +72,11 @@ void LoginViewController::viewDidLoad() {
   button->layer()->setCornerRadius(10);
   button->setAccessibilityIdentifier("loginButton");
   std::weak_ptr<LoginViewController> weak = std::static_pointer_cast<LoginViewController>(shared_from_this());
+  rememberSwitch_->addAction([weak](auto, auto) {
+    if (auto self = weak.lock()) {
+      self->rememberChangesLabel_->setText(sample::countText("Remember me changes", ++self->rememberChanges_));
+    }
+  }, UIControlEventValueChanged);
   button->addAction([weak](auto, auto) {
     if (auto self = weak.lock()) self->logIn();
   }, UIControlEventTouchUpInside);

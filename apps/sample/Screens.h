@@ -16,6 +16,8 @@ class LoginViewController : public UIViewController {
 
   std::shared_ptr<UITextField> userField_, passwordField_;
   std::shared_ptr<UISwitch> rememberSwitch_;
+  std::shared_ptr<UILabel> rememberChangesLabel_;  // how many value-changed actions the switch ran
+  int rememberChanges_ = 0;
   std::shared_ptr<UILabel> outcomeLabel_;
 };
 
@@ -54,13 +56,22 @@ class SettingsViewController : public UIViewController {
  private:
   std::shared_ptr<UILabel> status_;
   int taps_ = 0;
+  std::shared_ptr<UILabel> switchChangesLabel_;  // value-changed actions of the switches so far
+  int switchChanges_ = 0;
 };
 
-// Where web content will be shown.
+class UIWebView;
+
+// A web page with a sign-up form (two fields, a checkbox, a button that shows a
+// result, a link to a second page), served from the application's own files.
 class WebViewController : public UIViewController {
   QV_OBJC_DECLARE_CLASS(WebViewController)
  public:
   void viewDidLoad() override;
+  void viewDidLayoutSubviews() override;
+
+ private:
+  std::shared_ptr<UIWebView> webView_;
 };
 
 // Helpers shared by the screens.
@@ -71,5 +82,7 @@ std::shared_ptr<UILabel> makeLabel(CGRect frame, const std::string& text, const 
 // A navigation controller around `root` with a tab bar item titled `title`.
 std::shared_ptr<UINavigationController> inNavigation(const std::shared_ptr<UIViewController>& root,
                                                      const std::string& title);
+// "<what>: <count>", the text of the screens' counting labels.
+std::string countText(const std::string& what, int count);
 
 }  // namespace sample

@@ -53,8 +53,10 @@ void SettingsViewController::viewDidLoad() {
     std::string title = row.title;
     toggle->addAction([weak, title](std::shared_ptr<UIControl> control, auto) {
       auto self = weak.lock();
+      if (!self) return;
       auto toggle = std::static_pointer_cast<UISwitch>(control);
-      if (self) self->status_->setText(title + (toggle->isOn() ? " on" : " off"));
+      self->status_->setText(title + (toggle->isOn() ? " on" : " off"));
+      self->switchChangesLabel_->setText(sample::countText("Switch changes", ++self->switchChanges_));
     }, UIControlEventValueChanged);
     root->addSubview(toggle);
     y += 44;
@@ -133,4 +135,9 @@ void SettingsViewController::viewDidLoad() {
   middle->addSubview(inner);
   outer->addSubview(middle);
   root->addSubview(outer);
+  y += 68;
+
+  switchChangesLabel_ = sample::makeLabel(CGRectMake(20, y, width - 40, 24), sample::countText("Switch changes", 0),
+                                          "switchChanges", 15);
+  root->addSubview(switchChangesLabel_);
 }

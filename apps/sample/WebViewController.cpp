@@ -1,13 +1,30 @@
+// The Web tab: a web view showing the application's own sign-up page, installed
+// next to the binary (share/sample-app/web beside bin/).
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "Screens.h"
+#include "webkit/UIWebView.h"
 
 QV_OBJC_DEFINE_CLASS(WebViewController, UIViewController)
 
-void WebViewController::viewDidLoad() {
-  auto root = view();
-  auto label = sample::makeLabel(CGRectMake(20, 40, root->bounds().size.width - 40, 60),
-                                 "Web content is not available yet", "webPlaceholder");
-  label->setNumberOfLines(2);
-  label->setTextAlignment(NSTextAlignmentCenter);
-  label->setTextColor(UIColor::grayColor());
-  root->addSubview(label);
+namespace {
+
+std::string pageURL() {
+  std::error_code ec;
+  const auto executable = std::filesystem::read_symlink("/proc/self/exe", ec);
+  const auto page = executable.parent_path().parent_path() / "share" / "sample-app" / "web" / "index.html";
+  return "file://" + page.string();
 }
+
+}  // namespace
+
+void WebViewController::viewDidLoad() {
+  webView_ = std::make_shared<UIWebView>(view()->bounds());
+  webView_->setAccessibilityIdentifier("signupPage");
+  view()->addSubview(webView_);
+  if (auto url = NSURL::URLWithString(pageURL())) webView_->loadRequest(*url);
+}
+
+void WebViewController::viewDidLayoutSubviews() { webView_->setFrame(view()->bounds()); }

@@ -11,21 +11,14 @@
 // A flat screen (every view a sibling of every other) shows the cost of the xpath
 // index, which counts same-class siblings for every registration.
 // Prints figures only.
-#include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "dispatch/dispatch.h"
-#include "foundation/runloop.h"
-#include "qvctl/Connection.h"
+#include "BenchTiming.h"
 #include "quorvel/bootstrap/RecordControl.h"
 #include "quorvel/channel/TcpChannel.h"
 #include "quorvel/model/UIViewsManager.h"
@@ -35,50 +28,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-// The calling thread's processor time in milliseconds: on a busy machine the wall
-// time of a long operation also counts the time other processes held the cores.
-double cpuMs() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-
-struct Stats {
-  double median, p99;
-};
-
-struct Samples {
-  std::vector<double> wall, cpu;
-};
-
-Stats stats(std::vector<double> samples) {
-  std::sort(samples.begin(), samples.end());
-  auto at = [&](double q) { return samples[std::min(samples.size() - 1, static_cast<std::size_t>(q * samples.size()))]; };
-  return {at(0.5), at(0.99)};
-}
-
-Samples sample(int count, const std::function<void()>& body) {
-  Samples out;
-  for (int i = 0; i < count; ++i) {
-    auto start = Clock::now();
-    double cpuStart = cpuMs();
-    body();
-    out.cpu.push_back(cpuMs() - cpuStart);
-    out.wall.push_back(ms(Clock::now() - start));
-  }
-  return out;
-}
-
-void print(const char* what, const Samples& s) {
-  auto wall = stats(s.wall);
-  auto cpu = stats(s.cpu);
-  std::printf("    %-44s wall median %9.3f ms  p99 %9.3f ms | cpu median %9.3f ms  p99 %9.3f ms\n", what,
-              wall.median, wall.p99, cpu.median, cpu.p99);
-}
+using bench::print;
+using bench::sample;
 
 // A screen of `views` views below the window (the target button included): rows of
 // ten (eight labels, a switch, a button) under one container, or, flat, every view
@@ -173,49 +124,16 @@ void benchRoundTrip(int views) {
   auto window = makeScreen(views, false);
   int iterations = views >= 10000 ? 30 : views >= 1000 ? 100 : 300;
   const std::string request = R"({"functionname":"findelements","tagname":"","accessortype":"text","accessorvalue":"Target"})";
-  Samples samples;
-  double firstMs = 0;
-  std::string failure;
-  std::thread client([&] {
-    try {
-      // The server listens again only after its previous client has gone.
-      std::optional<qvctl::Connection> connected;
-      for (auto deadline = Clock::now() + std::chrono::seconds(10); !connected;) {
-        try {
-          connected.emplace("127.0.0.1", qvctl::kPlayBackPort, std::chrono::seconds(10));
-        } catch (const std::exception&) {
-          if (Clock::now() > deadline) throw;
-          std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-      }
-      qvctl::Connection& connection = *connected;
-      // The first request on a new screen also gives every view its GUID and xpath;
-      // it is reported on its own so that it does not pose as the steady tail.
-      {
-        auto start = Clock::now();
-        std::string reply = qvctl::playRequest(connection, request, Clock::now() + std::chrono::seconds(30));
-        firstMs = ms(Clock::now() - start);
-        if (reply.find("elementID") == std::string::npos) failure = reply;
-      }
-      for (int i = 0; i < iterations; ++i) {
-        auto start = Clock::now();
-        std::string reply = qvctl::playRequest(connection, request, Clock::now() + std::chrono::seconds(30));
-        samples.wall.push_back(ms(Clock::now() - start));
-        if (reply.find("elementID") == std::string::npos) failure = reply;
-      }
-    } catch (const std::exception& e) {
-      failure = e.what();
-    }
-    dispatch_async(dispatch_get_main_queue(), [] { CFRunLoopStop(CFRunLoopGetMain()); });
-  });
-  CFRunLoopRun();
-  client.join();
-  if (!failure.empty()) {
-    std::printf("rows screen, %d views: round trip failed: %s\n", countViews(window), failure.c_str());
+  // The first request on a new screen also gives every view its GUID and xpath; it
+  // is reported on its own so that it does not pose as the steady tail.
+  auto trips = bench::roundTrips(request, iterations,
+                                 [](const std::string& reply) { return reply.find("elementID") != std::string::npos; });
+  if (!trips.failure.empty()) {
+    std::printf("rows screen, %d views: round trip failed: %s\n", countViews(window), trips.failure.c_str());
   } else {
-    auto wall = stats(samples.wall);
+    auto wall = bench::stats(trips.wall);
     std::printf("rows screen, %d views\n    %-44s wall %9.3f ms\n    %-44s wall median %9.3f ms  p99 %9.3f ms\n",
-                countViews(window), "findelements round trip, first on the screen", firstMs,
+                countViews(window), "findelements round trip, first on the screen", trips.firstMs,
                 "findelements round trip (playback port)", wall.median, wall.p99);
   }
   UIViewMemoryCache::sharedInstance()->clearMemoryCache();

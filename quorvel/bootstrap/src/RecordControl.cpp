@@ -8,6 +8,7 @@
 #include "quorvel/model/UIViewsManager.h"
 #include "quorvel/recording/CaptureHooks.h"
 #include "quorvel/state/GlobalVars.h"
+#include "quorvel/web/WebView.h"
 #include "uikit/UIApplication.h"
 #include "uikit/UIViewController.h"
 #include "uikit/UIWindow.h"
@@ -66,10 +67,12 @@ void RecordControl::pollingCycle() {
   auto vars = GlobalVars::sharedInstance();
   if (vars->_isPlaybackStarted() == std::string("true")) {
     // Playback: only the web scripts are kept injected.
+    std::make_shared<WebView>()->performRecorderAndPlaybackInjection();
   } else if (auto window = UIApplication::sharedApplication()->keyWindow()) {
     vars->set_uiWindow(window);
     // A full refresh of the view inventory; the list itself is not needed here.
     std::make_shared<UIViewsManager>()->GetAllViews(window, true);
+    std::make_shared<WebView>()->performRecorderAndPlaybackInjection();
   } else {
     NSLog("WINDOW IS NULL");
   }

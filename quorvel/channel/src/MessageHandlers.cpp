@@ -15,6 +15,7 @@
 #include "quorvel/state/UIViewStorage.h"
 #include "quorvel/toolkit/UIView+ToolkitAdditions.h"
 #include "quorvel/util/Utilities.h"
+#include "quorvel/web/WebView.h"
 
 namespace {
 
@@ -65,10 +66,12 @@ void ServerManager::handleRecorderCommand(const NSData& data) {
     if (command.find("startobjectspy") != std::string::npos) {
       NSLog("Switching to spy");
       vars->set_spyMode("true");
+      std::make_shared<WebView>()->switchToSpyMode();
       Utilities::ShowToastMessage("Switched to Spy Mode");
     } else if (command.find("stopobjectspy") != std::string::npos) {
       NSLog("Switching to recorder");
       vars->set_spyMode("false");
+      std::make_shared<WebView>()->switchToRecorderMode();
       Utilities::ShowToastMessage("Switched to Recording Mode");
     } else if (command.find("highlight") != std::string::npos) {
       highlightStoredView(*text);

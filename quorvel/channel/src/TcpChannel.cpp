@@ -40,13 +40,13 @@ void TcpChannel::sendPendingSteps() {
   auto manager = ServerManager::serverManager();
   auto vars = GlobalVars::sharedInstance();
   auto queue = RecorderQueue::get();
-  try {
-    if (auto hybridSteps = vars->_hybridRecordedSteps()) {
-      manager->initialiseRecorderServerOnPortNumber(ServerManager::kRecorderPort, *hybridSteps);
-      vars->set_hybridRecordedSteps(std::nullopt);
+  // Every page collection since the last pass, in the order collected.
+  for (const auto& hybridSteps : vars->take_hybridRecordedSteps()) {
+    try {
+      manager->initialiseRecorderServerOnPortNumber(ServerManager::kRecorderPort, hybridSteps);
+    } catch (const std::exception& e) {
+      NSLog("Web-recorded steps not sent: %@", e.what());
     }
-  } catch (const std::exception& e) {
-    NSLog("Web-recorded steps not sent: %@", e.what());
   }
   while (queue->getLength() > 0) {
     NSLog("******Inside Get Length Condition");

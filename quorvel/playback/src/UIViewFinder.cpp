@@ -1,5 +1,9 @@
 #include "quorvel/playback/UIViewFinder.h"
 
+#include <unistd.h>
+
+#include <functional>
+
 #include "foundation/format.h"
 #include "foundation/string.h"
 #include "objc/exception.h"
@@ -7,21 +11,28 @@
 #include "quorvel/model/ViewIdentity.h"
 #include "quorvel/model/VisibleViewList.h"
 #include "quorvel/model/XpathManager.h"
+#include "quorvel/playback/AiAPI.h"
+#include "quorvel/playback/PlayBackInteractionMethods.h"
 #include "quorvel/playback/UIViewMemoryCache.h"
 #include "quorvel/playback/UIViewsManager+Finding.h"
 #include "quorvel/toolkit/UIView+ToolkitAdditions.h"
 #include "quorvel/util/Utilities.h"
+#include "quorvel/web/WebViewCommands.h"
+#include "uikit/CALayer.h"
+#include "uikit/CATransaction.h"
+#include "uikit/UICollectionView.h"
 #include "uikit/UIScreen.h"
 #include "uikit/UISwitch.h"
+#include "uikit/UITableView.h"
 #include "uikit/UITextField.h"
 #include "uikit/UIView.h"
 #include "uikit/UIWindow.h"
 
 QV_OBJC_DEFINE_CLASS(UIViewFinder, objc::Object)
 
-// The web bridge is not part of this agent yet: no page ever answers.
-std::optional<std::string> UIViewFinder::parseFunctionCallObjectForWebView(const std::shared_ptr<FunctionCallObject>&) {
-  return std::nullopt;
+std::optional<std::string> UIViewFinder::parseFunctionCallObjectForWebView(
+    const std::shared_ptr<FunctionCallObject>& call) {
+  return WebViewCommands::parseFunctionCallObjectForWebView(call);
 }
 
 std::shared_ptr<UIWindow> UIViewFinder::getCurrentWindow() { return VisibleViewList::getCurrentWindow(); }
@@ -53,13 +64,6 @@ void appendOutput(JSONValue& reply, const Text& value) {
 
 const char* boolText(bool value) { return value ? "true" : "false"; }
 
-// The commands whose operations (clicks, typing, swipes, the AI export) this agent
-// does not have yet: they answer with an exception instead of pretending to act.
-[[noreturn]] void raiseNotAvailable(const std::string& command) {
-  objc::NSException::raise(objc::NSGenericException,
-                           NSStringWithFormat("The command \"%@\" is not available yet", command));
-}
-
 // Switch state: a UISwitch, or a view whose class name contains "switch" and that
 // answers isOn; absent for any other view.
 Text switchState(const std::shared_ptr<UIView>& element) {
@@ -75,6 +79,38 @@ Text switchState(const std::shared_ptr<UIView>& element) {
   } catch (const objc::NSException&) {
     return boolText(false);  // it does not answer isOn
   }
+}
+
+// A click or typing on the element, framed by the highlight: the border it had is
+// remembered, the highlight shown at once, the action run, the settle wait spent,
+// and the remembered border put back. The wait is spent even without an element.
+void performHighlighted(const std::shared_ptr<UIView>& element, const std::function<void()>& action) {
+  auto layer = element ? element->layer() : nullptr;
+  CGFloat width = layer ? layer->borderWidth() : 0;
+  CGColorRef color = layer ? layer->borderColor() : CGColorRef();
+  UIView_ToolkitAdditions::highlightView(element);
+  CATransaction::flush();
+  action();
+  ::usleep(UIViewFinder::kActionSettleMicroseconds);
+  if (layer) UIView_ToolkitAdditions::deHighlightView(element, width, color);
+  CATransaction::flush();
+}
+
+bool isScrollViewByName(const std::shared_ptr<UIView>& view) {
+  return foundation::lowercaseString(view->className()).find("scrollview") != std::string::npos;
+}
+
+// Runs `scroll` once for each of the three scrolling-view tests the view passes.
+void forEachScrollTest(const std::shared_ptr<UIView>& view, const std::function<void()>& scroll) {
+  if (!view) return;
+  if (isScrollViewByName(view)) scroll();
+  if (view->isKindOfClass(UICollectionView::classObject())) scroll();
+  if (view->isKindOfClass(UITableView::classObject())) scroll();
+}
+
+// Through the method table: a view that only carries a scroll view's name raises.
+void setContentOffsetAnimated(UIView& view, CGPoint offset) {
+  objc::msgSend<void, CGPoint, bool>(view, "setContentOffset:animated:", offset, true);
 }
 
 void findEditableComponents(UIViewFinder& finder, const Text& accessorType, const Text& accessorValue) {
@@ -137,9 +173,28 @@ JSONValue UIViewFinder::parseFunctionCallObject(const std::shared_ptr<FunctionCa
       UIViewsManager_Finding::findElements(manager, window, tagName, accessorType, accessorValue);
     }
     appendElementIDs(reply);
-  } else if (function == "clickelement" || function == "sendkeysonelement" || function == "swipeto" ||
-             function == "swipereset" || function == "swipeon") {
-    raiseNotAvailable(function);
+  } else if (function == "clickelement") {
+    auto element = cache()->getUIVIewAccordingToElementId(accessorValue);
+    performHighlighted(element, [&] { std::make_shared<PlayBackInteractionMethods>()->performClickOnUIView(element); });
+  } else if (function == "sendkeysonelement") {
+    auto element = cache()->getUIVIewAccordingToElementId(accessorValue);
+    performHighlighted(element, [&] {
+      std::make_shared<PlayBackInteractionMethods>()->performTypeTextOnUIView(element, call->getDataValue());
+    });
+  } else if (function == "swipeto") {
+    for (const auto& view : getAllUIViewsAccordingToViewType(std::string())) swipeBy(view, 200.0f);
+  } else if (function == "swipereset") {
+    for (const auto& view : getAllUIViewsAccordingToViewType(std::string())) swipeReset(view, -200.0f);
+  } else if (function == "swipeon") {
+    std::shared_ptr<UIView> target;
+    if (accessorValue && accessorValue->empty()) {
+      auto window = getCurrentWindow();
+      auto subviews = window ? window->subviews() : std::vector<std::shared_ptr<UIView>>();
+      if (!subviews.empty()) target = subviews.front();
+    } else {
+      target = cache()->getUIVIewAccordingToElementId(accessorValue);
+    }
+    swipeOn(target, call->getDataValue());
   } else if (function == "isselected") {
     if (auto element = cache()->getUIVIewAccordingToElementId(accessorValue)) {
       if (auto state = switchState(element)) appendOutput(reply, state);
@@ -164,12 +219,47 @@ JSONValue UIViewFinder::parseFunctionCallObject(const std::shared_ptr<FunctionCa
     if (auto element = cache()->getUIVIewAccordingToElementId(accessorValue)) {
       appendOutput(reply, NSStringWithFormat("%.f", element->bounds().size.width));
     }
-  } else if (function == "ai_findelements" || function == "ai_getscreensnapshot") {
-    raiseNotAvailable(function);
+  } else if (function == "ai_findelements") {
+    return std::make_shared<AiAPI>()->getAllViewsInformation(tagName);
+  } else if (function == "ai_getscreensnapshot") {
+    appendOutput(reply, std::make_shared<AiAPI>()->getBase64ImageOfCurrentWindow());
   } else if (function == "highlight") {
     if (auto element = cache()->getUIVIewAccordingToElementId(accessorValue)) {
       UIView_ToolkitAdditions::highlightView(element);
     }
   }
   return reply;
+}
+
+void UIViewFinder::swipeBy(const std::shared_ptr<UIView>& view, float distance) {
+  forEachScrollTest(view, [&] {
+    CGPoint offset = objc::msgSend<CGPoint>(*view, "contentOffset");
+    setContentOffsetAnimated(*view, {0, offset.y + distance});
+  });
+}
+
+void UIViewFinder::swipeReset(const std::shared_ptr<UIView>& view, float) {
+  forEachScrollTest(view, [&] { setContentOffsetAnimated(*view, {0, 0}); });
+}
+
+void UIViewFinder::swipeOn(const std::shared_ptr<UIView>& target, const std::optional<std::string>& direction) {
+  if (!target) return;
+  const CGSize size = target->bounds().size;
+  const double w = size.width, h = size.height;
+  const std::string word = foundation::lowercaseString(direction.value_or(""));
+  CGPoint start{0, 0}, end{0, 0};
+  if (word == "left") {
+    start = {w - w / 4, h / 2};
+    end = {w / 4, h / 2};
+  } else if (word == "right") {
+    start = {w / 4, h / 2};
+    end = {w - w / 4, h / 2};
+  } else if (word == "up") {
+    start = {w / 2, h - h / 4};
+    end = {w / 2, h / 4};
+  } else if (word == "down") {
+    start = {w / 2, h / 4};
+    end = {w / 2, h - h / 4};
+  }
+  UIView_ToolkitAdditions::dragFromPointToPoint(target, start, end);
 }

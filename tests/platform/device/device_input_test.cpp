@@ -13,25 +13,14 @@
 #include "device/UIDeviceInput.h"
 #include "foundation/foundation.h"
 #include "line_client.h"
+#include "main_loop.h"
 #include "wait.h"
 #include "uikit/UIImagePNG.h"
 #include "uikit/uikit.h"
 
 namespace {
 
-// Runs `work` on another thread while this (the main) thread turns the main run
-// loop, as the application's would, until it is done or the deadline passes.
-template <class F>
-auto whileMainLoopRuns(F work) {
-  auto future = std::async(std::launch::async, std::move(work));
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (future.wait_for(std::chrono::seconds(0)) != std::future_status::ready &&
-         std::chrono::steady_clock::now() < deadline) {
-    CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.01, false);
-  }
-  EXPECT_EQ(future.wait_for(std::chrono::seconds(0)), std::future_status::ready) << "client still waiting";
-  return future.get();
-}
+using qvtest::whileMainLoopRuns;
 
 // Records every touch phase it receives, with the location in its coordinates.
 // (A C++ subclass without a runtime class of its own: it answers "UIView".)

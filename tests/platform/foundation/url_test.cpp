@@ -14,75 +14,20 @@
 #include <thread>
 
 #include "foundation/url.h"
+#include "http_server.h"
 
 namespace {
 
 // A loopback HTTP server for one test: answers each request by path, or holds
 // the connection without answering for "/hang".
-class TinyHttpServer {
+class TinyHttpServer : public qvtest::HttpServer {
  public:
-  TinyHttpServer() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(listener_, 8) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-      return;
-    }
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] { serve(); });
-  }
-  ~TinyHttpServer() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    ::close(listener_);
-  }
-
-  int port() const { return port_; }
-  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-  int requests() const { return requests_; }
-
- private:
-  void serve() {
-    while (!stop_) {
-      pollfd p{listener_, POLLIN, 0};
-      if (::poll(&p, 1, 20) <= 0) continue;
-      int conn = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (conn < 0) continue;
-      std::string request;
-      char buf[1024];
-      while (request.find("\r\n\r\n") == std::string::npos) {
-        pollfd c{conn, POLLIN, 0};
-        if (::poll(&c, 1, 2000) <= 0) break;
-        ssize_t n = ::recv(conn, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        request.append(buf, static_cast<std::size_t>(n));
-      }
-      ++requests_;
-      std::string path = request.substr(4, request.find(' ', 4) - 4);
-      if (path == "/hang") {
-        while (!stop_) {
-          pollfd c{conn, POLLIN, 0};
-          if (::poll(&c, 1, 20) > 0 && ::recv(conn, buf, sizeof buf, 0) <= 0) break;  // the client gave up
-        }
-      } else {
-        std::string body = path == "/script.js" ? "window.quorvel = 1;\n" : "no such page";
-        std::string status = path == "/script.js" ? "200 OK" : "404 Not Found";
-        std::string reply = "HTTP/1.1 " + status + "\r\nContent-Type: text/plain\r\nContent-Length: " +
-                            std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-        ::send(conn, reply.data(), reply.size(), MSG_NOSIGNAL);
-      }
-      ::close(conn);
-    }
-  }
-
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> requests_{0};
-  std::thread thread_;
+  TinyHttpServer()
+      : HttpServer([](const std::string& path) -> std::optional<qvtest::HttpReply> {
+          if (path == "/hang") return std::nullopt;
+          if (path == "/script.js") return qvtest::HttpReply{200, "window.quorvel = 1;\n"};
+          return qvtest::HttpReply{404, "no such page"};
+        }) {}
 };
 
 std::string text(const std::optional<NSData>& data) { return data ? std::string(data->begin(), data->end()) : "<none>"; }

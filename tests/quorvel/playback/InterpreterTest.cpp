@@ -3,6 +3,7 @@
 #include <set>
 
 #include "foundation/log.h"
+#include "interpreter_helpers.h"
 #include "objc/exception.h"
 #include "quorvel/model/UIViewsManager.h"
 #include "quorvel/model/XpathManager.h"
@@ -14,35 +15,7 @@
 
 namespace {
 
-using Text = std::optional<std::string>;
-
-struct Command {
-  Text function, tag, type, value, data;
-};
-
-JSONValue run(const Command& c) {
-  auto call = std::make_shared<FunctionCallObject>();
-  call->setFunctionName(c.function);
-  call->setTagName(c.tag);
-  call->setAccessorType(c.type);
-  call->setAccessorValue(c.value);
-  call->setDataValue(c.data);
-  call->setFunctionType(std::string("anything"));
-  call->setFunctionResultType(std::string("whatever"));
-  return std::make_shared<UIViewFinder>()->parseFunctionCallObject(call);
-}
-
-std::vector<std::string> ids(const JSONValue& reply) {
-  std::vector<std::string> out;
-  for (const auto& entry : reply) out.push_back(entry.at("elementID").get<std::string>());
-  return out;
-}
-
-std::vector<std::shared_ptr<UIView>> views(const JSONValue& reply) {
-  std::vector<std::shared_ptr<UIView>> out;
-  for (const auto& id : ids(reply)) out.push_back(UIViewMemoryCache::sharedInstance()->getUIVIewAccordingToElementId(id));
-  return out;
-}
+using namespace interpretertest;
 
 JSONValue output(const std::string& value) { return JSONValue::array({{{"output", value}}}); }
 
@@ -304,22 +277,6 @@ TEST_F(InterpreterTest, CommandWordsAreCaseInsensitiveAndUnknownWordsReplyEmpty)
   EXPECT_TRUE(std::make_shared<UIViewFinder>()->parseFunctionCallObject(nullptr).empty());
   EXPECT_EQ(std::make_shared<UIViewFinder>()->parseFunctionCallObjectForWebView(std::make_shared<FunctionCallObject>()),
             std::nullopt);
-}
-
-TEST_F(InterpreterTest, CommandsWithoutTheirOperationsRaiseInsteadOfPretending) {
-  auto id = findOne({"findelements", "UIButton", "text", "Log In", {}});
-  for (const char* command : {"ClickElement", "sendkeysonelement", "swipeto", "swipereset", "swipeon",
-                              "ai_findelements", "AI_GetScreenSnapshot"}) {
-    try {
-      run({command, "", "", id, std::string("hello")});
-      ADD_FAILURE() << command << " replied as if it had acted";
-    } catch (const objc::NSException& e) {
-      ASSERT_TRUE(e.reason());
-      EXPECT_NE(e.reason()->find("not available yet"), std::string::npos) << *e.reason();
-    }
-  }
-  // Nothing was typed or clicked, and the element cache was left alone.
-  EXPECT_EQ(UIViewMemoryCache::sharedInstance()->getUIVIewAccordingToElementId(id), login);
 }
 
 TEST_F(InterpreterTest, AnAbsentTextIsAnExceptionNotAnEntry) {

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "fake_server.h"
+#include "qvctl/AiExport.h"
 #include "qvctl/Connection.h"
 #include "qvctl/Frame.h"
 #include "qvctl/Request.h"
@@ -118,12 +119,43 @@ TEST(QvctlRequest, ConvenienceCommandsFillTheRightFields) {
   auto type = qvctl::requestForCommand("type", {"ID-2", "hello"});
   EXPECT_EQ(type.functionname, "sendkeysonelement");
   EXPECT_EQ(type.datavalue, "hello");
-  EXPECT_EQ(qvctl::requestForCommand("snapshot", {}).functionname, "ai_getscreensnapshot");
+  EXPECT_EQ(qvctl::requestForCommand("snapshot", {"screen.jpg"}).functionname, "ai_getscreensnapshot");
 
   EXPECT_THROW(qvctl::requestForCommand("gettext", {}), Error);
   EXPECT_THROW(qvctl::requestForCommand("find", {"text"}), Error);
   EXPECT_THROW(qvctl::requestForCommand("swipeto", {"extra"}), Error);
   EXPECT_THROW(qvctl::requestForCommand("nosuchword", {}), Error);
+}
+
+TEST(QvctlAiExport, ListsLoseTheirImagesAndSnapshotsBecomeJPEGBytes) {
+  EXPECT_EQ(qvctl::decodeBase64("TWFu"), "Man");
+  EXPECT_EQ(qvctl::decodeBase64("TWE="), "Ma");
+  EXPECT_EQ(qvctl::decodeBase64("TQ==\n"), "M");
+  EXPECT_EQ(qvctl::decodeBase64(""), "");
+  EXPECT_EQ(qvctl::decodeBase64("TWF"), std::nullopt);  // a group cut short
+  EXPECT_EQ(qvctl::decodeBase64("TW*u"), std::nullopt);
+  // Longer than the pieces the decoder is fed in.
+  std::string text, expected;
+  for (int i = 0; i < 400000; ++i) text += "/9j/", expected += "\xFF\xD8\xFF";
+  EXPECT_EQ(qvctl::decodeBase64(text), expected);
+
+  const std::string list =
+      R"([{"elementID":"A","imageBase64":"/9j/","rectangle":{"x":"1.00"}},{"elementID":"B","imageBase64":""}])";
+  EXPECT_EQ(nlohmann::json::parse(qvctl::withoutImages(list)),
+            nlohmann::json::parse(R"([{"elementID":"A","rectangle":{"x":"1.00"}},{"elementID":"B"}])"));
+  EXPECT_EQ(qvctl::withoutImages(R"([{"exceptionmsg":"no"}])"), R"([{"exceptionmsg":"no"}])");
+  EXPECT_THROW(qvctl::withoutImages("not json"), Error);
+
+  EXPECT_EQ(qvctl::snapshotJPEG(R"([{"output":"/9j/4A=="}])"), "\xFF\xD8\xFF\xE0");
+  try {
+    qvctl::snapshotJPEG(R"([{"exceptionmsg":"no window"}])");
+    ADD_FAILURE() << "an exception message taken for a snapshot";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("no window"), std::string::npos) << e.what();
+  }
+  for (const char* bad : {"[]", R"([{"output":"TWFu"}])", R"([{"output":"/9j/4A="}])", R"([{"output":1}])", "{"}) {
+    EXPECT_THROW(qvctl::snapshotJPEG(bad), Error) << bad;
+  }
 }
 
 TEST(QvctlConnection, PlayRequestSkipsTheGreetingAndSendsOneLine) {

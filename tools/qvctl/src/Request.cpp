@@ -33,6 +33,7 @@ enum class Shape {
   elementData,  // <id> <data>
   none,         // no arguments
   tagOptional,  // [tagname]
+  outputFile,   // <file>, where the tool writes the reply; nothing is sent
 };
 
 struct Convenience {
@@ -47,11 +48,12 @@ constexpr Convenience kCommands[] = {
     {"find-inside", "findelementsinsideelement", Shape::findInside,
      "find-inside <parent-id> <text|partialtext|xpath> <value> [class]"},
     {"find-editable", "findeditablecomponents", Shape::findEditable, "find-editable <text|partialtext|xpath> <value>"},
-    {"click", "clickelement", Shape::element, "click <id>"},
-    {"type", "sendkeysonelement", Shape::elementData, "type <id> <text>"},
-    {"swipeon", "swipeon", Shape::elementData, "swipeon <id> <direction>"},
-    {"swipeto", "swipeto", Shape::none, "swipeto"},
-    {"swipereset", "swipereset", Shape::none, "swipereset"},
+    {"click", "clickelement", Shape::element, "click <id>  toggle a switch, tap anything else (then a 0.5 s settle)"},
+    {"type", "sendkeysonelement", Shape::elementData, "type <id> <text>  replace a text field's text"},
+    {"swipeon", "swipeon", Shape::elementData,
+     "swipeon <id> <left|right|up|down>  drag a finger across the element (\"\" as id: the screen's first view)"},
+    {"swipeto", "swipeto", Shape::none, "swipeto  scroll every scrolling view on screen down by 200 points"},
+    {"swipereset", "swipereset", Shape::none, "swipereset  scroll every scrolling view on screen back to the top"},
     {"isselected", "isselected", Shape::element, "isselected <id>"},
     {"isenabled", "isenabled", Shape::element, "isenabled <id>"},
     {"isdisplayed", "isdisplayed", Shape::element, "isdisplayed <id>"},
@@ -59,8 +61,9 @@ constexpr Convenience kCommands[] = {
     {"getheight", "getheight", Shape::element, "getheight <id>"},
     {"getwidth", "getwidth", Shape::element, "getwidth <id>"},
     {"mark", "highlight", Shape::element, "mark <id>  highlight a found element"},
-    {"ai-find", "ai_findelements", Shape::tagOptional, "ai-find [class]"},
-    {"snapshot", "ai_getscreensnapshot", Shape::none, "snapshot  Base64 JPEG of the key window"},
+    {"ai-find", "ai_findelements", Shape::tagOptional,
+     "ai-find [class]  every visible element described (images only with --images)"},
+    {"snapshot", "ai_getscreensnapshot", Shape::outputFile, "snapshot <file>  write the key window as a JPEG file"},
 };
 
 void expectArgs(const Convenience& c, const std::vector<std::string>& args, std::size_t min, std::size_t max) {
@@ -108,6 +111,9 @@ Request requestForCommand(const std::string& word, const std::vector<std::string
       case Shape::tagOptional:
         expectArgs(c, args, 0, 1);
         r.tagname = args.empty() ? "" : args[0];
+        break;
+      case Shape::outputFile:
+        expectArgs(c, args, 1, 1);
         break;
     }
     return r;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "qvctl/AiExport.h"
 #include "qvctl/Connection.h"
 #include "qvctl/Request.h"
 
@@ -46,10 +47,12 @@ Options:
   --port P       port (default 9898 for playback commands, 9892 for recorder commands)
   --timeout S    seconds to wait for the connection and for a reply (default 10)
   --follow       after `spy`/`highlight`, stay connected and print frames like `record`
+  --images       with `ai-find`, keep each element's Base64 JPEG ("imageBase64")
   -h, --help     this text
 
 Exit status: 0 on success, 1 when nothing listens, the reply times out or is not
-a frame (ten digits, then that many bytes), 2 on a usage error.
+a frame (ten digits, then that many bytes) or, for `snapshot`, holds no image (the
+agent's exception message is printed), 2 on a usage error.
 )";
 
 struct Options {
@@ -57,6 +60,7 @@ struct Options {
   int port = 0;
   double timeoutSeconds = 10;
   bool follow = false;
+  bool images = false;
   std::vector<std::string> words;
 };
 
@@ -92,6 +96,8 @@ Options parse(int argc, char** argv) {
       o.timeoutSeconds = t;
     } else if (a == "--follow") {
       o.follow = true;
+    } else if (a == "--images") {
+      o.images = true;
     } else {
       o.words.push_back(a);
     }
@@ -112,12 +118,24 @@ std::uint16_t portOf(const Options& o, std::uint16_t fallback) {
 // command right after another one waits for it that long.
 constexpr std::chrono::milliseconds kPlayBackRelistenWait{2000};
 
-int play(const Options& o, const std::string& requestJson) {
+std::string exchange(const Options& o, const std::string& requestJson) {
   Connection connection(o.host, portOf(o, kPlayBackPort), timeoutOf(o), kPlayBackRelistenWait);
-  std::string reply = playRequest(connection, requestJson, Clock::now() + timeoutOf(o));
+  return playRequest(connection, requestJson, Clock::now() + timeoutOf(o));
+}
+
+int printReply(const std::string& reply) {
   std::fwrite(reply.data(), 1, reply.size(), stdout);
   std::fputc('\n', stdout);
   return 0;
+}
+
+int play(const Options& o, const std::string& requestJson) { return printReply(exchange(o, requestJson)); }
+
+void writeFile(const std::string& path, const std::string& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) throw Error("cannot write " + path + ": " + std::strerror(errno));
+  bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  if (std::fclose(file) != 0 || !written) throw Error("cannot write " + path + ": " + std::strerror(errno));
 }
 
 void printFrame(const std::string& payload) {
@@ -205,6 +223,12 @@ int run(const Options& o) {
   } catch (const Error& e) {
     usageError(e.what());
   }
+  if (word == "snapshot") {
+    // The JPEG is decoded before the file is opened, so a refusal leaves no file.
+    writeFile(args[0], snapshotJPEG(exchange(o, buildRequest(request))));
+    return 0;
+  }
+  if (word == "ai-find" && !o.images) return printReply(withoutImages(exchange(o, buildRequest(request))));
   return play(o, buildRequest(request));
 }
 

@@ -5,8 +5,10 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "objc/runtime.h"
 #include "quorvel/state/SharedRef.h"
@@ -33,9 +35,15 @@ class GlobalVars : public objc::Object {
   std::shared_ptr<UIWindow> _uiWindow_Dialog() const { return uiWindow_Dialog.load(); }
   void set_uiWindow_Dialog(std::shared_ptr<UIWindow> v) { uiWindow_Dialog.store(std::move(v)); }
 
-  // Steps recorded inside a web page, ready to send.
-  Text _hybridRecordedSteps() const { return hybridRecordedSteps.load(); }
-  void set_hybridRecordedSteps(const Text& v) { hybridRecordedSteps.store(v); }
+  // Steps recorded inside a web page, ready to send: every text collected and not
+  // yet taken by the step sender, oldest first. Collections never overwrite one
+  // another. The getter answers the newest pending text (absent when none); the
+  // setter replaces every pending text by `v` (none for absent).
+  Text _hybridRecordedSteps() const;
+  void set_hybridRecordedSteps(const Text& v);
+  void append_hybridRecordedSteps(const std::string& v);
+  // Takes every pending text at once, oldest first.
+  std::vector<std::string> take_hybridRecordedSteps();
 
   // The web view into which the page scripts were last found injected.
   std::shared_ptr<UIView> _currentWebView() const { return currentWebView.load(); }
@@ -65,7 +73,8 @@ class GlobalVars : public objc::Object {
   quorvel::SharedRef<UIView> editAbleElement;
   quorvel::SharedRef<UIWindow> uiWindow;
   quorvel::SharedRef<UIWindow> uiWindow_Dialog;
-  quorvel::SharedText hybridRecordedSteps;
+  mutable std::mutex hybridRecordedStepsMutex;
+  std::vector<std::string> hybridRecordedSteps;
   quorvel::SharedRef<UIView> currentWebView;
   quorvel::SharedText spyMode;
   quorvel::SharedText isPlaybackStarted;

@@ -5,13 +5,67 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <vector>
 
+#include "quorvel/toolkit/UITouch+ToolkitAdditions.h"
 #include "uikit/CGGeometry.h"
 #include "uikit/UIColor.h"
 
+class UIEvent;
 class UIView;
 
 namespace UIView_ToolkitAdditions {
+
+// Gestures: synthetic touches delivered through the shared application's
+// "sendEvent:" (so they pass the agent's capture hook as a finger's do). Main thread
+// only; each returns once its last event has been delivered. Points are in the
+// receiving view's own coordinates.
+
+// The application's shared touches event, prepared for these touches: its touches
+// cleared, the platform record of these touches attached (tk_setEventWithTouches),
+// then each touch added in list order. No event object is made.
+std::shared_ptr<UIEvent> eventWithTouches(const std::shared_ptr<UIView>& view, const TKTouchList& touches);
+// The same for one touch; nullptr prepares it with no touches.
+std::shared_ptr<UIEvent> eventWithTouch(const std::shared_ptr<UIView>& view, const std::shared_ptr<UITouch>& touch);
+
+// tapAtPoint at (frame width / 2, frame height / 2): the visible centre only while
+// the bounds origin is zero.
+void tap(const std::shared_ptr<UIView>& view);
+// A tap (began, then at once ended, on the same event object). A "UIWebBrowserView",
+// or a "UIWebView" whose "_internal" object has a "browserView", gets the browser
+// view's "tapInteractionWithLocation:" with the point instead of touches. After
+// touches, the view becomes first responder when the touch hit it or a view inside
+// it and it can become one.
+void tapAtPoint(const std::shared_ptr<UIView>& view, CGPoint point);
+// The same tap without the first-responder step.
+void FaketapAtPoint(const std::shared_ptr<UIView>& view, CGPoint point);
+
+// Drags. A path is the list of points one finger visits; all paths of a drag have
+// the same length, the i-th points of all paths making step i.
+using TKDragPath = std::vector<CGPoint>;
+inline constexpr unsigned long TK_dragPointCount = 3;
+inline constexpr double TK_dragStepPause = 0.01;   // run-loop time after each step
+inline constexpr double TK_dragSettlePause = 0.1;  // per settle turn, see dragPointsAlongPaths
+
+// A one-finger drag in TK_dragPointCount points.
+void dragFromPointToPoint(const std::shared_ptr<UIView>& view, CGPoint start, CGPoint end);
+void dragFromPointToPoint(const std::shared_ptr<UIView>& view, CGPoint start, CGPoint end, unsigned long steps);
+void dragFromPointDisplacement(const std::shared_ptr<UIView>& view, CGPoint start, CGPoint displacement,
+                               unsigned long steps);
+// `steps` points evenly from start to end, both included; one step gives the start
+// alone and none gives no point.
+TKDragPath pointsFromStartPointToPoint(const std::shared_ptr<UIView>& view, CGPoint start, CGPoint end,
+                                       unsigned long steps);
+void dragAlongPathWithPoints(const std::shared_ptr<UIView>& view, const CGPoint* points, long count);
+// The multi-finger drag: one began event with every finger, a moved event with every
+// finger per further step, TK_dragStepPause of run loop in the application's current
+// mode after each of those, then one ended event per finger without pauses (a path of
+// one point begins and ends at once). Then the view becomes first responder when the
+// first finger began on the view itself and it can become one, and the run loop turns
+// in TK_dragSettlePause slices until the current mode is the default one again.
+// Nothing happens without paths, with an empty first path or with paths of different
+// lengths.
+void dragPointsAlongPaths(const std::shared_ptr<UIView>& view, const std::vector<TKDragPath>& paths);
 
 // The highlight marking: a 4.0-point opaque pure green border (red 0, green 1,
 // blue 0, alpha 1). Borders are put back 1.0 second after they were changed.

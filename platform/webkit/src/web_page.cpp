@@ -1,0 +1,347 @@
+#include "webkit/WebPage.h"
+
+#include <cmath>
+
+#include "foundation/log.h"
+#include "webkit/Browser.h"
+#include "webkit/DevToolsConnection.h"
+
+namespace webkit {
+
+namespace {
+
+constexpr std::chrono::milliseconds kLoadTimeout{30000};
+
+// The number of bytes of the UTF-8 sequence that starts with `lead`.
+std::size_t utf8Length(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  if ((lead & 0xF8) == 0xF0) return 4;
+  return 1;
+}
+
+std::string baseTag(const std::string& url) {
+  std::string escaped;
+  for (char c : url) escaped += c == '"' ? std::string("&quot;") : std::string(1, c);
+  return "<base href=\"" + escaped + "\">";
+}
+
+}  // namespace
+
+std::shared_ptr<WebPage> WebPage::open(CGSize size, double scale) {
+  std::shared_ptr<WebPage> page(new WebPage(size, scale));
+  std::weak_ptr<WebPage> weak = page;
+  dispatch_async(page->queue_, [weak] {
+    if (auto self = weak.lock()) self->start();
+  });
+  return page;
+}
+
+WebPage::WebPage(CGSize size, double scale)
+    : scale_(scale > 0 ? scale : 1.0), queue_(dispatch_queue_create("UIWebView.page")), size_(size) {}
+
+WebPage::~WebPage() {
+  std::shared_ptr<DevToolsConnection> connection;
+  std::string targetId;
+  {
+    std::lock_guard lock(mutex_);
+    connection = connection_;
+    targetId = targetId_;
+    state_ = State::closed;
+  }
+  stateChanged_.notify_all();
+  if (!connection) return;
+  connection->removeEventListener(listenerToken_);
+  connection->removeEventListener(browserListenerToken_);
+  if (!targetId.empty()) {
+    connection->callAsync("Target.closeTarget", {{"targetId", targetId}}, {}, kCallTimeout, nullptr);
+  }
+}
+
+void WebPage::setState(State state) {
+  {
+    std::lock_guard lock(mutex_);
+    if (state_ == State::closed) return;
+    state_ = state;
+  }
+  stateChanged_.notify_all();
+}
+
+WebPage::State WebPage::state() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
+
+bool WebPage::waitUntilReady(std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  stateChanged_.wait_for(lock, timeout, [&] { return state_ != State::starting; });
+  return state_ == State::ready;
+}
+
+bool WebPage::session(std::shared_ptr<DevToolsConnection>& connection, std::string& sessionId) const {
+  if (!waitUntilReady()) return false;
+  std::lock_guard lock(mutex_);
+  connection = connection_;
+  sessionId = sessionId_;
+  return connection && !connection->isClosed();
+}
+
+void WebPage::start() {
+  auto browser = Browser::shared();
+  if (!browser) {
+    setState(State::unavailable);
+    return;
+  }
+  auto connection = browser->connection();
+  std::weak_ptr<WebPage> weak = weak_from_this();
+  try {
+    CGSize size;
+    {
+      std::lock_guard lock(mutex_);
+      size = size_;
+    }
+    // A window of its own: the browser paints only the front page of a window.
+    const std::string targetId =
+        connection->call("Target.createTarget", {{"url", "about:blank"}, {"newWindow", true}})["targetId"];
+    const std::string sessionId =
+        connection->call("Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}})["sessionId"];
+    const int token = connection->addEventListener(sessionId, [weak](const std::string& method, const JSONValue& params) {
+      if (auto self = weak.lock()) self->handleEvent(method, params);
+    });
+    const int browserToken = connection->addEventListener(
+        "", [weak, sessionId](const std::string& method, const JSONValue& params) {
+          if (method == "Target.detachedFromTarget" && params.value("sessionId", std::string()) == sessionId) {
+            if (auto self = weak.lock()) self->setState(State::closed);
+          }
+        });
+    {
+      std::lock_guard lock(mutex_);
+      connection_ = connection;
+      targetId_ = targetId;
+      sessionId_ = sessionId;
+      listenerToken_ = token;
+      browserListenerToken_ = browserToken;
+    }
+    connection->call("Page.enable", JSONValue::object(), sessionId);
+    connection->call("Emulation.setDeviceMetricsOverride",
+                     {{"width", std::lround(size.width)}, {"height", std::lround(size.height)},
+                      {"deviceScaleFactor", scale_}, {"mobile", false}},
+                     sessionId);
+    connection->onClose([weak] {
+      if (auto self = weak.lock()) self->setState(State::closed);
+    });
+    setState(State::ready);
+  } catch (const DevToolsError& e) {
+    NSLog("UIWebView: the page could not be opened (%@)", e.what());
+    setState(State::unavailable);
+  }
+}
+
+void WebPage::handleEvent(const std::string& method, const JSONValue& params) {
+  std::string targetId;
+  {
+    std::lock_guard lock(mutex_);
+    targetId = targetId_;
+  }
+  if (method == "Page.frameStartedLoading" || method == "Page.frameStoppedLoading") {
+    // The main frame of a page target carries the target's id.
+    if (params.value("frameId", std::string()) == targetId) frameLoading_ = method == "Page.frameStartedLoading";
+  } else if (method == "Page.javascriptDialogOpening") {
+    ++dismissedDialogs_;
+    NSLog("UIWebView: a page %@ was dismissed: %@", params.value("type", std::string("dialog")),
+          params.value("message", std::string()));
+    std::shared_ptr<DevToolsConnection> connection;
+    std::string sessionId;
+    {
+      std::lock_guard lock(mutex_);
+      connection = connection_;
+      sessionId = sessionId_;
+    }
+    // Leaving a page is allowed; everything else is answered "cancel". Not waited
+    // for: this runs on the pipe's reading thread.
+    if (connection) {
+      connection->callAsync("Page.handleJavaScriptDialog",
+                            {{"accept", params.value("type", std::string()) == "beforeunload"}}, sessionId,
+                            kCallTimeout, nullptr);
+    }
+  } else if (method == "Inspector.targetCrashed") {
+    NSLog("UIWebView: the page crashed");
+    setState(State::closed);
+  }
+}
+
+bool WebPage::isLoading() const {
+  const State current = state();
+  if (current == State::starting) return true;
+  if (current != State::ready) return false;
+  return loadsUnderWay_ > 0 || frameLoading_;
+}
+
+void WebPage::enqueueLoad(std::function<void()> work) {
+  ++loadsUnderWay_;
+  std::weak_ptr<WebPage> weak = weak_from_this();
+  dispatch_async(queue_, [weak, work = std::move(work)] {
+    auto self = weak.lock();
+    if (!self) return;
+    if (self->state() == State::ready) {
+      try {
+        work();
+      } catch (const DevToolsError& e) {
+        NSLog("UIWebView: a load failed (%@)", e.what());
+      }
+    }
+    --self->loadsUnderWay_;
+  });
+}
+
+void WebPage::loadURL(const std::string& url) {
+  enqueueLoad([this, url] {
+    std::shared_ptr<DevToolsConnection> connection;
+    std::string sessionId;
+    if (!session(connection, sessionId)) return;
+    auto result = connection->call("Page.navigate", {{"url", url}}, sessionId, kLoadTimeout);
+    if (result.contains("errorText")) {
+      NSLog("UIWebView: %@ did not load: %@", url, result.value("errorText", std::string()));
+    }
+  });
+}
+
+void WebPage::loadHTML(const std::string& html, const std::optional<std::string>& baseURL) {
+  enqueueLoad([this, html, baseURL] {
+    std::shared_ptr<DevToolsConnection> connection;
+    std::string sessionId;
+    if (!session(connection, sessionId)) return;
+    connection->call("Page.navigate", {{"url", "about:blank"}}, sessionId, kLoadTimeout);
+    std::string document = html;
+    if (baseURL) document = baseTag(*baseURL) + document;
+    std::string targetId;
+    {
+      std::lock_guard lock(mutex_);
+      targetId = targetId_;
+    }
+    connection->call("Page.setDocumentContent", {{"frameId", targetId}, {"html", document}}, sessionId, kLoadTimeout);
+  });
+}
+
+void WebPage::reload() {
+  enqueueLoad([this] {
+    std::shared_ptr<DevToolsConnection> connection;
+    std::string sessionId;
+    if (session(connection, sessionId)) connection->call("Page.reload", JSONValue::object(), sessionId, kLoadTimeout);
+  });
+}
+
+std::string WebPage::evaluate(const std::string& script) {
+  std::shared_ptr<DevToolsConnection> connection;
+  std::string sessionId;
+  if (!session(connection, sessionId)) return {};
+  try {
+    auto reply = connection->call("Runtime.evaluate", {{"expression", script}, {"returnByValue", true}}, sessionId,
+                                  kCallTimeout);
+    if (reply.contains("exceptionDetails")) return {};
+    const JSONValue& result = reply["result"];
+    const std::string type = result.value("type", std::string());
+    if (type == "string") return result.value("value", std::string());
+    if (type == "number" || type == "boolean") return result.value("description", result["value"].dump());
+    return {};
+  } catch (const DevToolsError&) {
+    return {};
+  } catch (const std::exception&) {
+    return {};  // a script text that cannot be sent (not UTF-8)
+  }
+}
+
+void WebPage::dispatchMouse(const char* type, CGPoint point, int buttons) {
+  std::shared_ptr<DevToolsConnection> connection;
+  std::string sessionId;
+  if (!session(connection, sessionId)) return;
+  try {
+    // Answered once the page has handled the event, so what follows sees its effect.
+    connection->call("Input.dispatchMouseEvent",
+                     {{"type", type}, {"x", point.x}, {"y", point.y}, {"button", "left"}, {"buttons", buttons},
+                      {"clickCount", 1}},
+                     sessionId, kCallTimeout);
+  } catch (const DevToolsError& e) {
+    NSLog("UIWebView: a touch did not reach the page (%@)", e.what());
+  }
+}
+
+void WebPage::mousePressed(CGPoint point) { dispatchMouse("mousePressed", point, 1); }
+void WebPage::mouseMoved(CGPoint point) { dispatchMouse("mouseMoved", point, 1); }
+void WebPage::mouseReleased(CGPoint point) { dispatchMouse("mouseReleased", point, 0); }
+
+void WebPage::click(CGPoint point) {
+  mousePressed(point);
+  mouseReleased(point);
+}
+
+void WebPage::dispatchKey(const std::string& key, const std::string& code, int keyCode, const std::string& text) {
+  std::shared_ptr<DevToolsConnection> connection;
+  std::string sessionId;
+  if (!session(connection, sessionId)) return;
+  try {
+    JSONValue down = {{"type", text.empty() ? "rawKeyDown" : "keyDown"}, {"key", key}};
+    if (!code.empty()) down["code"] = code;
+    if (keyCode) down["windowsVirtualKeyCode"] = keyCode;
+    if (!text.empty()) {
+      down["text"] = text;
+      down["unmodifiedText"] = text;
+    }
+    connection->call("Input.dispatchKeyEvent", down, sessionId, kCallTimeout);
+    JSONValue up = {{"type", "keyUp"}, {"key", key}};
+    if (!code.empty()) up["code"] = code;
+    if (keyCode) up["windowsVirtualKeyCode"] = keyCode;
+    connection->call("Input.dispatchKeyEvent", up, sessionId, kCallTimeout);
+  } catch (const DevToolsError& e) {
+    NSLog("UIWebView: a key did not reach the page (%@)", e.what());
+  }
+}
+
+void WebPage::typeText(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = std::min(utf8Length(static_cast<unsigned char>(text[i])), text.size() - i);
+    const std::string character = text.substr(i, length);
+    i += length;
+    if (character == "\n" || character == "\r") {
+      dispatchKey("Enter", "Enter", 13, "\r");
+    } else if (character == "\t") {
+      dispatchKey("Tab", "Tab", 9, "");
+    } else {
+      dispatchKey(character, "", 0, character);
+    }
+  }
+}
+
+void WebPage::pressBackspace() { dispatchKey("Backspace", "Backspace", 8, ""); }
+
+std::optional<NSData> WebPage::screenshotPNG() {
+  std::shared_ptr<DevToolsConnection> connection;
+  std::string sessionId;
+  if (state() != State::ready || !session(connection, sessionId)) return std::nullopt;
+  try {
+    auto reply = connection->call("Page.captureScreenshot", {{"format", "png"}}, sessionId, kCallTimeout);
+    return foundation::base64Decode(reply.value("data", std::string()));
+  } catch (const DevToolsError&) {
+    return std::nullopt;
+  }
+}
+
+void WebPage::setViewportSize(CGSize size) {
+  std::shared_ptr<DevToolsConnection> connection;
+  std::string sessionId;
+  {
+    std::lock_guard lock(mutex_);
+    if (size_.width == size.width && size_.height == size.height) return;
+    size_ = size;
+    if (state_ != State::ready) return;  // the start applies the latest size
+    connection = connection_;
+    sessionId = sessionId_;
+  }
+  connection->callAsync("Emulation.setDeviceMetricsOverride",
+                        {{"width", std::lround(size.width)}, {"height", std::lround(size.height)},
+                         {"deviceScaleFactor", scale_}, {"mobile", false}},
+                        sessionId, kCallTimeout, nullptr);
+}
+
+}  // namespace webkit

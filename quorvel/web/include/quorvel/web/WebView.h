@@ -1,0 +1,58 @@
+// The web content bridge: keeps the page scripts injected into the web view on
+// screen, collects the steps the page recorded, switches the page between
+// recording and spy mode and runs script calls in it. Holds no state: create one
+// per use. Everything that touches the web view runs on the main thread.
+//
+// The scripts are fetched from REMOTE_CDN_URL (built in: the file:// address of the
+// installed scripts) or from QUORVEL_SCRIPTS_URL when that is set, each time they
+// are injected.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "objc/runtime.h"
+
+class UIWebView;
+
+class WebView : public objc::Object {
+  QV_OBJC_DECLARE_CLASS(WebView)
+ public:
+  // The image put into page steps while no web-view touch image is known.
+  static constexpr const char* kPlaceholderImage = "data:image/jpeg;base64,R0lGODlhAQABAAAAACwAAAAAAQABAAA=";
+  static constexpr const char* kImagePlaceholderWord = "ZARVO_OBJECT_IMAGE";
+  // Seconds a script fetch may take (on the main thread).
+  static constexpr double kFetchTimeout = 5.0;
+
+  // Where the scripts are fetched from.
+  static std::string scriptsBaseURL();
+
+  // The first visible web view of the key window, or nullptr.
+  std::shared_ptr<UIWebView> getCurrentDisplayedWebView();
+  // The file's text; "" when it cannot be fetched or is not UTF-8; absent when
+  // the address is not a valid URL.
+  std::optional<std::string> getRemoteFileContent(const std::string& fileName);
+  // Fetches the file and runs it in the web view (an unfetchable file runs as "").
+  void injectJSFile(const std::shared_ptr<UIWebView>& webView, const std::string& fileName);
+  // Runs the script on the calling thread and answers its result text.
+  std::string callJavaScriptFunction(const std::shared_ptr<UIWebView>& webView, const std::string& script);
+  // Runs the script on the main thread later; returns at once.
+  void callJavaScriptFunctionWithoutOutPut(const std::shared_ptr<UIWebView>& webView, const std::string& script);
+  // Whether the page answers "DONE" to "IsInjectionDone()".
+  bool checkWebViewIsAlreadyHacked(const std::shared_ptr<UIWebView>& webView);
+
+  // Mode switches of the page's recorder, in the displayed web view if any.
+  void switchToSpyMode();
+  void switchToRecorderMode();
+
+  // Schedules one injection-or-collection on the main queue and returns: injects
+  // the scripts into a displayed, loaded page without them (logging "Page scripts
+  // injected into the web view" once they all took, and putting the page into spy
+  // mode when the agent is in it), or else collects the page's recorded steps into
+  // GlobalVars. Exceptions inside are dropped.
+  void performRecorderAndPlaybackInjection();
+  // What that schedules, run on the calling (main) thread.
+  void injectOrCollect();
+};

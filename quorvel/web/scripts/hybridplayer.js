@@ -1,0 +1,115 @@
+// Playback inside the page: finding elements by text, partial text, tag or xpath,
+// acting on them and reading them. Found elements are named by element IDs (GUID
+// texts) valid until the next find. Answers are the JSON text of a reply list, or
+// '' when there is nothing to report (an unknown ID, no match). Absent arguments
+// arrive as null and match nothing.
+var ZarvoPlayer = window.ZarvoPlayer || (function () {
+  'use strict';
+
+  var elements = {};
+
+  function newElementID() {
+    var bytes = new Uint8Array(16);
+    window.crypto.getRandomValues(bytes);
+    bytes[6] = (bytes[6] & 0x0f) | 0x40;
+    bytes[8] = (bytes[8] & 0x3f) | 0x80;
+    var hex = Array.prototype.map.call(bytes, function (b) { return (b + 0x100).toString(16).slice(1); }).join('');
+    return [hex.slice(0, 8), hex.slice(8, 12), hex.slice(12, 16), hex.slice(16, 20), hex.slice(20)].join('-').toUpperCase();
+  }
+
+  function shown(element) {
+    return jQuery(element).is(':visible');
+  }
+
+  // The text is compared before visibility is asked: most elements fail on the text.
+  function matches(element, type, value) {
+    if (type === '') return shown(element);
+    if (value === null) return false;
+    var text = ZarvoPage.textOf(element);
+    if (type === 'text') return text === value && shown(element);
+    if (type === 'partialtext') {
+      return value !== '' && text.toLowerCase().indexOf(value.toLowerCase()) >= 0 && shown(element);
+    }
+    return false;
+  }
+
+  // Finds below `root` and answers the new element IDs; the earlier IDs are gone.
+  function find(root, tag, type, value) {
+    elements = {};
+    if (tag === null || type === null) return '';
+    type = type.toLowerCase();
+    var candidates;
+    if (type === 'xpath') {
+      if (value === null) return '';
+      candidates = zarvoElementsByXPath(value, root).filter(function (e) { return root.contains(e) && e !== root && shown(e); });
+    } else {
+      candidates = Array.prototype.filter.call(root.getElementsByTagName('*'), function (e) {
+        return matches(e, type, value);
+      });
+    }
+    var reply = [];
+    candidates.forEach(function (element) {
+      if (tag !== '' && element.tagName.toLowerCase() !== tag.toLowerCase()) return;
+      var id = newElementID();
+      elements[id] = element;
+      reply.push({ elementID: id });
+    });
+    return reply.length ? JSON.stringify(reply) : '';
+  }
+
+  function element(id) {
+    var found = id !== null && Object.prototype.hasOwnProperty.call(elements, id) ? elements[id] : null;
+    return found && found.isConnected ? found : null;
+  }
+
+  return { find: find, element: element };
+})();
+window.ZarvoPlayer = ZarvoPlayer;
+
+function findElements(tag, type, value) {
+  return ZarvoPlayer.find(document.documentElement, tag, type, value);
+}
+
+function findElementsInsideElement(tag, type, value, parentID) {
+  var parent = ZarvoPlayer.element(parentID);
+  if (!parent) {
+    ZarvoPlayer.find(document.createElement('div'), null, null, null);  // the earlier IDs are gone all the same
+    return '';
+  }
+  return ZarvoPlayer.find(parent, tag, type, value);
+}
+
+// A click as a finger's: pressed, released, clicked, on the element scrolled into view.
+function performClick(id) {
+  var element = ZarvoPlayer.element(id);
+  if (!element) return '';
+  element.scrollIntoView({ block: 'center', inline: 'center' });
+  var init = { bubbles: true, cancelable: true, composed: true, view: window, button: 0 };
+  element.dispatchEvent(new MouseEvent('mousedown', init));
+  if (typeof element.focus === 'function') element.focus();
+  element.dispatchEvent(new MouseEvent('mouseup', init));
+  element.click();
+  return '';
+}
+
+// Replaces the element's text with `text`, typed key by key.
+function performTypeText(id, text) {
+  var element = ZarvoPlayer.element(id);
+  if (!element) return '';
+  element.scrollIntoView({ block: 'center', inline: 'center' });
+  zarvoSendKeys(element, text === null ? '' : text, true);
+  return '';
+}
+
+function zarvo_getText(id) {
+  var element = ZarvoPlayer.element(id);
+  return element ? JSON.stringify([{ output: ZarvoPage.textOf(element) }]) : '';
+}
+
+// 'DONE' once every injected script is in the page.
+function IsInjectionDone() {
+  var parts = [typeof IsJqueryLoaded, typeof jQuery, typeof ZarvoRange, typeof zarvoSendKeys,
+    typeof zarvoXPathOf, typeof startRecording, typeof findElements];
+  for (var i = 0; i < parts.length; i++) if (parts[i] !== 'function') return 'NO';
+  return 'DONE';
+}

@@ -1,0 +1,133 @@
+#include "quorvel/web/WebView.h"
+
+#include <cstdlib>
+#include <mutex>
+#include <set>
+
+#include "dispatch/dispatch.h"
+#include "foundation/log.h"
+#include "foundation/runloop.h"
+#include "foundation/url.h"
+#include "quorvel/model/VisibleViewList.h"
+#include "quorvel/state/GlobalVars.h"
+#include "webkit/UIWebView.h"
+
+#ifndef REMOTE_CDN_URL
+#error "REMOTE_CDN_URL (the address of the installed page scripts) must be defined by the build"
+#endif
+
+QV_OBJC_DEFINE_CLASS(WebView, objc::Object)
+
+namespace {
+
+// A file that cannot be fetched is said once, not on every cycle that retries it.
+void logFetchFailureOnce(const std::string& address, const std::string& reason) {
+  static std::mutex mutex;
+  static std::set<std::string> logged;
+  {
+    std::lock_guard lock(mutex);
+    if (!logged.insert(address).second) return;
+  }
+  NSLog("Page script %@ could not be fetched: %@", address, reason);
+}
+
+void replaceAll(std::string& text, const std::string& word, const std::string& replacement) {
+  for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + replacement.size())) {
+    text.replace(at, word.size(), replacement);
+  }
+}
+
+}  // namespace
+
+std::string WebView::scriptsBaseURL() {
+  const char* configured = std::getenv("QUORVEL_SCRIPTS_URL");
+  return configured && *configured ? configured : REMOTE_CDN_URL;
+}
+
+std::shared_ptr<UIWebView> WebView::getCurrentDisplayedWebView() {
+  auto views = VisibleViewList::getAllUIViewsAccordingToViewType(std::string("uiwebview"));
+  return views.empty() ? nullptr : std::dynamic_pointer_cast<UIWebView>(views.front());
+}
+
+std::optional<std::string> WebView::getRemoteFileContent(const std::string& fileName) {
+  const std::string address = scriptsBaseURL() + "/" + fileName;
+  auto url = NSURL::URLWithString(address);
+  if (!url) return std::nullopt;
+  auto fetched = NSURLFetchSynchronously(*url, kFetchTimeout);
+  if (!fetched.data) {
+    logFetchFailureOnce(address, fetched.error ? fetched.error->localizedDescription() : std::string("no data"));
+    return std::string();
+  }
+  return foundation::stringFromUTF8Data(*fetched.data).value_or(std::string());
+}
+
+void WebView::injectJSFile(const std::shared_ptr<UIWebView>& webView, const std::string& fileName) {
+  webView->stringByEvaluatingJavaScriptFromString(getRemoteFileContent(fileName).value_or(std::string()));
+}
+
+std::string WebView::callJavaScriptFunction(const std::shared_ptr<UIWebView>& webView, const std::string& script) {
+  return webView->stringByEvaluatingJavaScriptFromString(script);
+}
+
+void WebView::callJavaScriptFunctionWithoutOutPut(const std::shared_ptr<UIWebView>& webView,
+                                                  const std::string& script) {
+  NSRunLoop::performOnMainThread([webView, script] { webView->stringByEvaluatingJavaScriptFromString(script); },
+                                 false);
+}
+
+bool WebView::checkWebViewIsAlreadyHacked(const std::shared_ptr<UIWebView>& webView) {
+  return callJavaScriptFunction(webView, "IsInjectionDone()") == "DONE";
+}
+
+void WebView::switchToSpyMode() {
+  if (auto webView = getCurrentDisplayedWebView()) callJavaScriptFunction(webView, "switchtospymode()");
+}
+
+void WebView::switchToRecorderMode() {
+  if (auto webView = getCurrentDisplayedWebView()) callJavaScriptFunction(webView, "switchtorecordermode()");
+}
+
+void WebView::performRecorderAndPlaybackInjection() {
+  dispatch_async(dispatch_get_main_queue(), [] {
+    try {
+      std::make_shared<WebView>()->injectOrCollect();
+    } catch (...) {
+      // A failure here must not reach the main queue; the next cycle tries again.
+    }
+  });
+}
+
+void WebView::injectOrCollect() {
+  auto webView = getCurrentDisplayedWebView();
+  if (!webView) return;
+  if (webView->isLoading()) {
+    NSLog("*****WEBVIEW IS LOADING");
+    return;
+  }
+  if (!checkWebViewIsAlreadyHacked(webView)) {
+    injectJSFile(webView, "preCheck.js");
+    if (callJavaScriptFunction(webView, "IsJqueryLoaded()") == "False") injectJSFile(webView, "jquery.js");
+    for (const char* file :
+         {"ZARVO_bililiteRange.js", "ZARVO_sendkeys.js", "xpathbuilder.js", "hybridrecorder.js", "hybridplayer.js"}) {
+      injectJSFile(webView, file);
+    }
+    if (checkWebViewIsAlreadyHacked(webView)) NSLog("Page scripts injected into the web view");
+    // A page loaded while the agent spies starts spying too, not recording.
+    if (GlobalVars::sharedInstance()->_spyMode() == std::string("true")) {
+      callJavaScriptFunction(webView, "switchtospymode()");
+    }
+    return;
+  }
+  auto vars = GlobalVars::sharedInstance();
+  vars->set_currentWebView(webView);
+  std::string steps = callJavaScriptFunction(webView, "startRecording()");
+  if (steps.empty()) return;
+  NSLog("**HYBRID RECORDED STEPS %@", steps);
+  auto image = vars->_webViewBase64Image();
+  if (!image) {
+    image = kPlaceholderImage;
+    vars->set_webViewBase64Image(image);
+  }
+  replaceAll(steps, kImagePlaceholderWord, *image);
+  vars->append_hybridRecordedSteps(steps);
+}

@@ -1,0 +1,287 @@
+// The web content bridge against the sample application's sign-up page in a real
+// browser: the page scripts come from an HTTP server that counts what is fetched.
+// The test thread is the main thread; it runs the bridge's cycle body itself.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "../../platform/uikit/touch_helpers.h"
+#include "foundation/json.h"
+#include "log_lines.h"
+#include "main_loop.h"
+#include "reply_lists.h"
+#include "quorvel/channel/ServerManager.h"
+#include "quorvel/playback/UIViewMemoryCache.h"
+#include "quorvel/state/GlobalVars.h"
+#include "quorvel/web/WebScript.h"
+#include "quorvel/web/WebView.h"
+#include "quorvel/web/WebViewCommands.h"
+#include "script_server.h"
+#include "uikit/UIKeyboard.h"
+#include "webkit/UIWebView.h"
+#include "webkit/WebPage.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+const std::vector<std::string> kAllScripts = {"preCheck.js", "jquery.js", "ZARVO_bililiteRange.js",
+                                              "ZARVO_sendkeys.js", "xpathbuilder.js", "hybridrecorder.js",
+                                              "hybridplayer.js"};
+
+fs::path buildDir() { return std::getenv("QV_BUILD_DIR") ? std::getenv("QV_BUILD_DIR") : "build"; }
+fs::path scriptsDir() { return buildDir() / "share" / "quorvel" / "scripts"; }
+std::string signupPage() { return "file://" + (buildDir() / "share" / "sample-app" / "web" / "index.html").string(); }
+
+class WebBridgeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("QUORVEL_SCRIPTS_URL", server.url().c_str(), 1);
+    vars->set_hybridRecordedSteps(std::nullopt);
+    vars->set_webViewBase64Image(std::nullopt);
+    window = uikittest::makeKeyWindow();
+    webView = std::make_shared<UIWebView>(CGRectMake(0, 60, 390, 700));
+    window->addSubview(webView);
+    load(signupPage());
+  }
+
+  void load(const std::string& url) {
+    webView->loadRequest(*NSURL::URLWithString(url));
+    ASSERT_TRUE(qvtest::runMainLoopUntil([&] { return !webView->isLoading(); }, 60s));
+    ASSERT_EQ(webView->_page()->state(), webkit::WebPage::State::ready) << "Chromium did not start";
+  }
+
+  std::string js(const std::string& script) { return webView->stringByEvaluatingJavaScriptFromString(script); }
+
+  // A tap on a page element through the web view's browser view, as a toolkit taps.
+  void tapElement(const std::string& id) {
+    auto at = js("(function(){var r=document.getElementById('" + id +
+                 "').getBoundingClientRect();return (r.left+r.width/2)+','+(r.top+r.height/2);})()");
+    ASSERT_NE(at.find(','), std::string::npos) << id;
+    CGPoint point{std::stod(at.substr(0, at.find(','))), std::stod(at.substr(at.find(',') + 1))};
+    objc::msgSend<void>(*webView->_browserView(), "tapInteractionWithLocation:", point);
+  }
+
+  // The documents collected since the last call, parsed.
+  std::vector<JSONValue> collected() {
+    std::vector<JSONValue> documents;
+    for (const auto& text : vars->take_hybridRecordedSteps()) documents.push_back(JSONValue::parse(text));
+    return documents;
+  }
+
+  qvtest::ScriptServer server{scriptsDir()};
+  std::shared_ptr<GlobalVars> vars = GlobalVars::sharedInstance();
+  std::shared_ptr<WebView> bridge = std::make_shared<WebView>();
+  std::shared_ptr<UIWindow> window;
+  std::shared_ptr<UIWebView> webView;
+};
+
+TEST_F(WebBridgeTest, ScriptsAreInjectedOnceStepsAreCollectedInOrderAndAReloadOrAFailedFetchInjectsAgain) {
+  qvtest::LogLines logs;
+  ASSERT_EQ(bridge->getCurrentDisplayedWebView(), webView);
+
+  // A page without jQuery takes all seven files, once; later cycles collect.
+  bridge->injectOrCollect();
+  for (const auto& file : kAllScripts) EXPECT_EQ(server.requests(file), 1) << file;
+  EXPECT_TRUE(bridge->checkWebViewIsAlreadyHacked(webView));
+  bridge->injectOrCollect();
+  EXPECT_EQ(server.totalRequests(), 7);
+  EXPECT_EQ(vars->_currentWebView(), webView);
+  EXPECT_EQ(vars->_hybridRecordedSteps(), std::nullopt) << "nothing recorded: nothing stored";
+  EXPECT_EQ(vars->_webViewBase64Image(), std::nullopt);
+
+  // A tap on the checkbox: one step, with the placeholder where no touch image exists.
+  tapElement("subscribe");
+  bridge->injectOrCollect();
+  auto steps = collected();
+  ASSERT_EQ(steps.size(), 1u);
+  const JSONValue& step = steps[0];
+  ASSERT_TRUE(step.is_array() && step.size() == 1) << step.dump();
+  EXPECT_EQ(step[0]["action"], "Mobile_SelectSwitch");
+  EXPECT_EQ(step[0]["popupName"], "");
+  const JSONValue& object = step[0]["arguments"][0];
+  EXPECT_EQ(object["ObjectImage"], WebView::kPlaceholderImage);
+  EXPECT_EQ(object["mode"], "web");
+  EXPECT_EQ(object["className"], "input");
+  EXPECT_EQ(object["id"], "subscribe");
+  EXPECT_EQ(object["xpath:position"], "/html[1]/body[1]/form[1]/div[1]/input[1]");
+  EXPECT_EQ(object["parent"]["classname"], "div");
+  EXPECT_EQ(step[0]["arguments"][1], JSONValue({{"type", "string"}, {"data", ""}}));
+  EXPECT_EQ(vars->_webViewBase64Image(), WebView::kPlaceholderImage);
+
+  // Collections between two sender passes all wait, in order, with the touch image
+  // once there is one; typed text is recorded when the field is left.
+  vars->set_webViewBase64Image("VE9VQ0g=");
+  tapElement("subscribe");
+  bridge->injectOrCollect();
+  tapElement("name");
+  bridge->injectOrCollect();
+  ASSERT_TRUE(UIKeyboard::typeText("Ann"));
+  tapElement("submit");
+  for (int i = 0; i < 3; ++i) bridge->injectOrCollect();
+  steps = collected();
+  ASSERT_EQ(steps.size(), 4u);
+  EXPECT_EQ(steps[0][0]["action"], "Mobile_DeSelectSwitch");
+  EXPECT_EQ(steps[0][0]["arguments"][0]["ObjectImage"], "VE9VQ0g=");
+  EXPECT_EQ(steps[1][0]["action"], "Click");
+  EXPECT_EQ(steps[1][0]["arguments"][0]["id"], "name");
+  EXPECT_EQ(steps[2][0]["action"], "TypeTextOnEditBox");
+  EXPECT_EQ(steps[2][0]["arguments"][1]["data"], "Ann");
+  EXPECT_EQ(steps[3][0]["action"], "ClickButton");
+  EXPECT_EQ(steps[3][0]["arguments"][0]["elementText"], "Sign Up");
+  EXPECT_EQ(js("document.getElementById('result').textContent"), "Welcome, Ann!");
+
+  // Spy mode: a tap does nothing on the page and is described with its ancestors.
+  bridge->switchToSpyMode();
+  tapElement("submit");
+  bridge->switchToRecorderMode();
+  bridge->injectOrCollect();
+  steps = collected();
+  ASSERT_EQ(steps.size(), 1u);
+  const JSONValue& spyList = steps[0];
+  ASSERT_EQ(spyList.size(), 3u) << spyList.dump();  // button, form, body
+  EXPECT_EQ(spyList[0]["tagName"], "button");
+  EXPECT_EQ(spyList[0]["logicalname"], "Sign Up");
+  EXPECT_EQ(spyList[0]["parent"]["class"], "form");
+  EXPECT_EQ(spyList[2]["tagName"], "body");
+  EXPECT_FALSE(spyList[0].contains("ObjectImage"));
+  js("document.getElementById('name').value = 'Bo'");
+  tapElement("submit");
+  EXPECT_EQ(js("document.getElementById('result').textContent"), "Welcome, Bo!") << "recording again";
+
+  // A reload loses the scripts: the cycle during the load waits, the next one injects.
+  webView->reload();
+  bridge->injectOrCollect();
+  EXPECT_TRUE(logs.contains("*****WEBVIEW IS LOADING"));
+  ASSERT_TRUE(qvtest::runMainLoopUntil([&] { return !webView->isLoading(); }, 30s));
+  EXPECT_FALSE(bridge->checkWebViewIsAlreadyHacked(webView));
+  vars->set_spyMode("true");  // a page injected while the agent spies spies too
+  bridge->injectOrCollect();
+  vars->set_spyMode("false");
+  EXPECT_EQ(server.requests("hybridplayer.js"), 2);
+  EXPECT_TRUE(bridge->checkWebViewIsAlreadyHacked(webView));
+  EXPECT_EQ(js("ZarvoPage.mode"), "spy");
+  bridge->switchToRecorderMode();
+
+  // A file that cannot be fetched: every cycle injects again until it can be.
+  webView->reload();
+  ASSERT_TRUE(qvtest::runMainLoopUntil([&] { return !webView->isLoading(); }, 30s));
+  server.setFailing("xpathbuilder.js", true);
+  for (int i = 0; i < 3; ++i) bridge->injectOrCollect();
+  EXPECT_EQ(server.requests("preCheck.js"), 2 + 3);
+  EXPECT_FALSE(bridge->checkWebViewIsAlreadyHacked(webView));
+  server.setFailing("xpathbuilder.js", false);
+  bridge->injectOrCollect();
+  EXPECT_TRUE(bridge->checkWebViewIsAlreadyHacked(webView));
+  const int settled = server.totalRequests();
+  bridge->injectOrCollect();
+  EXPECT_EQ(server.totalRequests(), settled);
+
+  // A page with its own jQuery takes the other six files.
+  const fs::path page = fs::temp_directory_path() / ("qv-jquery-page-" + std::to_string(::getpid()) + ".html");
+  std::ofstream(page) << "<!doctype html><html><body><button id='b'>Hi</button><script src='file://"
+                      << (scriptsDir() / "jquery.js").string() << "'></script></body></html>";
+  load("file://" + page.string());
+  ASSERT_EQ(js("IsJqueryLoaded()"), "");  // no scripts of ours in the new page yet
+  ASSERT_EQ(js("typeof jQuery"), "function");
+  std::map<std::string, int> before;
+  for (const auto& file : kAllScripts) before[file] = server.requests(file);
+  bridge->injectOrCollect();
+  for (const auto& file : kAllScripts) {
+    EXPECT_EQ(server.requests(file) - before[file], file == "jquery.js" ? 0 : 1) << file;
+  }
+  EXPECT_TRUE(bridge->checkWebViewIsAlreadyHacked(webView));
+  fs::remove(page);
+}
+
+JSONValue reply(const JSONValue& request) {
+  auto text = ServerManager::playBackReplyForRequest(foundation::dataFromString(request.dump()));
+  EXPECT_TRUE(text);
+  auto parsed = JSONValue::parse(text.value_or("null"), nullptr, false);
+  return parsed.is_discarded() ? JSONValue() : parsed;
+}
+
+using qvtest::elementIds;
+
+std::shared_ptr<FunctionCallObject> command(const std::string& function, const std::string& elementId,
+                                            const std::optional<std::string>& data) {
+  auto call = std::make_shared<FunctionCallObject>();
+  call->setFunctionName(function);
+  call->setAccessorValue(elementId);
+  call->setDataValue(data);
+  return call;
+}
+
+TEST_F(WebBridgeTest, RepliesPreferNativeAnswersAndValuesReachThePageExactly) {
+  auto label = std::make_shared<UILabel>(CGRectMake(10, 10, 200, 40));
+  label->setText("Sign Up");
+  window->addSubview(label);
+  bridge->injectOrCollect();
+  ASSERT_TRUE(bridge->checkWebViewIsAlreadyHacked(webView));
+  auto cache = UIViewMemoryCache::sharedInstance();
+
+  // Both find the text: the native list wins. Only the page finds it: the page's.
+  auto both = reply({{"functionname", "findelements"}, {"tagname", ""}, {"accessortype", "text"},
+                     {"accessorvalue", "Sign Up"}});
+  ASSERT_EQ(elementIds(both).size(), 1u) << both.dump();
+  EXPECT_EQ(cache->getUIVIewAccordingToElementId(elementIds(both)[0]), label);
+  EXPECT_EQ(reply({{"functionname", "gettext"}, {"accessorvalue", elementIds(both)[0]}}),
+            qvtest::outputReply("Sign Up"));
+  auto pageOnly = reply({{"functionname", "FindElements"}, {"tagname", "BUTTON"}, {"accessortype", "Text"},
+                         {"accessorvalue", "Sign Up"}});
+  ASSERT_EQ(elementIds(pageOnly).size(), 1u) << pageOnly.dump();
+  const std::string button = elementIds(pageOnly)[0];
+  EXPECT_EQ(cache->getUIVIewAccordingToElementId(button), nullptr);
+  EXPECT_EQ(reply({{"functionname", "gettext"}, {"accessorvalue", button}}),
+            qvtest::outputReply("Sign Up"));
+
+  // Inside a page element: the form's three inputs.
+  auto form = elementIds(reply({{"functionname", "findelements"}, {"tagname", "form"}, {"accessortype", ""},
+                                {"accessorvalue", ""}}));
+  ASSERT_EQ(form.size(), 1u);
+  auto inputs = elementIds(reply({{"functionname", "findelementsinsideelement"}, {"tagname", "input"},
+                                  {"accessortype", ""}, {"accessorvalue", ""}, {"datavalue", form[0]}}));
+  ASSERT_EQ(inputs.size(), 3u);
+
+  // Quotes, backslashes and line ends in a value reach the page as given and never
+  // run: typed into the name field and read back exactly, with no dialog opened.
+  const std::string tricky = "'); alert(1); ('\\ \"two\" </script>\n\xE2\x80\xA8 caf\xC3\xA9";
+  auto byXpath = elementIds(reply({{"functionname", "findelements"}, {"tagname", ""}, {"accessortype", "xpath"},
+                                   {"accessorvalue", "//input[@id='name']"}}));
+  ASSERT_EQ(byXpath.size(), 1u);
+  EXPECT_EQ(WebViewCommands::parseFunctionCallObjectForWebView(command("sendkeysonelement", byXpath[0], tricky)),
+            std::nullopt);
+  ASSERT_TRUE(qvtest::runMainLoopUntil([&] { return js("document.getElementById('name').value") != ""; }));
+  // An input holds one line: its value drops the line breaks the keys typed.
+  EXPECT_EQ(js("document.getElementById('name').value"), "'); alert(1); ('\\ \"two\" </script>\xE2\x80\xA8 caf\xC3\xA9");
+  EXPECT_EQ(webView->_page()->dismissedDialogs(), 0u);
+  js("var area = document.createElement('textarea'); area.id = 'area'; document.body.appendChild(area);");
+  auto area = elementIds(reply({{"functionname", "findelements"}, {"tagname", "textarea"}, {"accessortype", ""},
+                                {"accessorvalue", ""}}));
+  ASSERT_EQ(area.size(), 1u);
+  WebViewCommands::parseFunctionCallObjectForWebView(command("sendkeysonelement", area[0], tricky));
+  ASSERT_TRUE(qvtest::runMainLoopUntil([&] { return js("document.getElementById('area').value") != ""; }));
+  EXPECT_EQ(reply({{"functionname", "gettext"}, {"accessorvalue", area[0]}}), qvtest::outputReply(tricky));
+  EXPECT_EQ(webView->_page()->dismissedDialogs(), 0u);
+  EXPECT_EQ(WebScript::call("f", {std::nullopt, std::string("a'b\\")}), "f(null,'a\\'b\\\\')");
+
+  // A page click runs after the reply, on the main thread.
+  auto submit = elementIds(reply({{"functionname", "findelements"}, {"tagname", "button"},
+                                  {"accessortype", "partialtext"}, {"accessorvalue", "sign"}}));
+  ASSERT_EQ(submit.size(), 1u);
+  EXPECT_EQ(WebViewCommands::parseFunctionCallObjectForWebView(command("clickelement", submit[0], std::nullopt)),
+            std::nullopt);
+  ASSERT_TRUE(qvtest::runMainLoopUntil([&] { return js("document.getElementById('result').textContent") != "Not signed up yet"; }));
+  EXPECT_EQ(js("document.getElementById('result').textContent"),
+            "Welcome, '); alert(1); ('\\ \"two\" </script>\xE2\x80\xA8 caf\xC3\xA9!");
+
+  // Without a web view on screen nothing answers for the page.
+  webView->removeFromSuperview();
+  EXPECT_EQ(reply({{"functionname", "gettext"}, {"accessorvalue", submit[0]}}), JSONValue::array());
+  EXPECT_EQ(reply({{"functionname", "gettext"}, {"accessorvalue", "NO-SUCH-ELEMENT"}}), JSONValue::array());
+}
+
+}  // namespace
