@@ -25,8 +25,13 @@ for exe in "$build"/bin/fuzz/fuzz_*; do
   [ "$seconds" != 0 ] && args+=(-max_total_time="$seconds")
   [ -n "$runs" ] && args+=(-runs="$runs")
   echo "== $target"
-  if ! QUORVEL_LOG=off nice -n 19 "$exe" "${args[@]}" "$corpus" "$source_dir/tests/fuzz/corpus/$target" \
-      2> >(grep -E '^(Done|stat::|==|SUMMARY|fuzz check)' >&2); then
+  # The summary lines only, in order with the target's name.
+  set +e
+  QUORVEL_LOG=off nice -n 19 "$exe" "${args[@]}" "$corpus" "$source_dir/tests/fuzz/corpus/$target" 2>&1 |
+    grep -E '^(Done|stat::|==|SUMMARY|fuzz check)'
+  code=${PIPESTATUS[0]}
+  set -e
+  if [ "$code" -ne 0 ]; then
     echo "fuzz target $target failed; inputs in $build/fuzz-artifacts" >&2
     status=1
   fi
