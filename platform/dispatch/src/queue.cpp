@@ -106,7 +106,7 @@ class WorkerPool {
   static constexpr std::chrono::seconds kIdleLifetime{10};
   static constexpr std::uint64_t kWatchBeforeSleepNs = 50 * NSEC_PER_USEC;
   static constexpr int kMaxWatchers = 2;
-  static constexpr std::uint64_t kFreshWatchNs = 10 * NSEC_PER_USEC;
+  static constexpr std::uint64_t kFreshWatchNs = 5 * NSEC_PER_USEC;
 
   static WorkerPool& shared() {
     static WorkerPool* pool = new WorkerPool;  // lives for the process; threads are detached
