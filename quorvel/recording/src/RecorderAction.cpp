@@ -12,7 +12,7 @@
 #include "quorvel/state/GlobalVars.h"
 #include "quorvel/state/RecorderQueue.h"
 #include "quorvel/toolkit/UIView+ToolkitAdditions.h"
-#include "quorvel/util/LowercaseString.h"
+#include "foundation/string.h"
 #include "quorvel/util/MainRecorderAction.h"
 #include "quorvel/util/MappedActionObject.h"
 #include "quorvel/util/Utilities.h"
@@ -27,7 +27,7 @@ QV_OBJC_DEFINE_CLASS(RecorderAction, objc::Object)
 namespace {
 
 bool classNameContains(const std::shared_ptr<UIView>& view, const char* lowerCasePart) {
-  return lowercaseString(view->className()).find(lowerCasePart) != std::string::npos;
+  return foundation::lowercaseString(view->className()).find(lowerCasePart) != std::string::npos;
 }
 
 // "%.f": the nearest whole number, without a decimal point.

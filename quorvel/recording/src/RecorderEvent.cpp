@@ -6,7 +6,7 @@
 #include "quorvel/recording/ElementInfo.h"
 #include "quorvel/recording/ElementsQueue.h"
 #include "quorvel/state/GlobalVars.h"
-#include "quorvel/util/LowercaseString.h"
+#include "foundation/string.h"
 #include "quorvel/util/Utilities.h"
 #include "uikit/UIEvent.h"
 #include "uikit/UISwitch.h"
@@ -21,7 +21,7 @@ namespace {
 const std::string kTrue = "true";
 
 bool classNameContains(const std::shared_ptr<UIView>& view, const char* lowerCasePart) {
-  return view && lowercaseString(view->className()).find(lowerCasePart) != std::string::npos;
+  return view && foundation::lowercaseString(view->className()).find(lowerCasePart) != std::string::npos;
 }
 
 bool isSpyMode() { return GlobalVars::sharedInstance()->_spyMode() == kTrue; }

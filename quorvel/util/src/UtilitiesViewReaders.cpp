@@ -4,7 +4,7 @@
 #include <exception>
 
 #include "foundation/log.h"
-#include "quorvel/util/LowercaseString.h"
+#include "foundation/string.h"
 #include "quorvel/util/Utilities.h"
 #include "uikit/UIAccessibility.h"
 #include "uikit/UIBarButtonItem.h"
@@ -31,7 +31,7 @@ std::shared_ptr<T> kindOf(const objc::id& object) {
 
 bool classNameContains(const objc::id& object, const std::string& lowerCasePart) {
   if (!object) return false;
-  return lowercaseString(object->className()).find(lowerCasePart) != std::string::npos;
+  return foundation::lowercaseString(object->className()).find(lowerCasePart) != std::string::npos;
 }
 
 const UIAccessibility* accessibility(const objc::id& object) {

@@ -238,6 +238,28 @@ TEST(ChannelServersTest, RecordingSpyModeAndPlaybackOverTheLifeOfTheServers) {
     return probe.size() >= 22;
   }));
   EXPECT_EQ(probe, "Are you still there?\r\n");
+
+  // --- The client leaves, and before the main thread handles the notice of its
+  // leaving a newer connection has taken its place (here through a listener of the
+  // test's own, as a listen that won the race would give). The relisten meant for
+  // the client that left never touches the newer connection, which stays served.
+  const auto leaving = manager->playBackServerSocket();
+  next.reset();
+  ASSERT_TRUE(qvtest::waitUntil([&] { return manager->connectedPlayBackSocketCount() == 0; }));
+  const int noticesBefore = logs.countExact("Client Disconnected. Accepting port again-2");
+  auto racingListener = AsyncTcpSocket::initWithDelegate(manager, dispatch_queue_create("racing", DISPATCH_QUEUE_SERIAL));
+  ASSERT_TRUE(racingListener->acceptOnPort(ServerManager::kPlayBackPort));
+  qvctl::Connection newer("127.0.0.1", ServerManager::kPlayBackPort, 5s);
+  ASSERT_TRUE(qvtest::waitUntil([&] { return manager->playBackServerSocket() != leaving; }));
+  racingListener->disconnect();
+  ASSERT_TRUE(qvtest::runMainLoopUntil(
+      [&] { return logs.countExact("Client Disconnected. Accepting port again-2") > noticesBefore; }));
+  const auto noticed = Clock::now();
+  qvtest::runMainLoopUntil([&] { return secondsSince(noticed) > 2 * ServerManager::kPlayBackRelistenDelay; }, 10s);
+  EXPECT_FALSE(logs.contains("Attempting to accept while connected"));
+  EXPECT_TRUE(manager->isPlaybackRunning());
+  newer.sendLine(R"({"functionname":"nosuchcommand"})", Clock::now() + 5s);
+  EXPECT_EQ(nextFrame(newer), std::string("[]"));
 }
 
 }  // namespace

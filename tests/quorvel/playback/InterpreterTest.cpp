@@ -122,6 +122,27 @@ TEST_F(InterpreterTest, TextIsExactAndCaseSensitivePartialTextIsNot) {
   EXPECT_TRUE(run({"findelements", "UIButton", "text", "Below", {}}).empty());
 }
 
+TEST_F(InterpreterTest, CaseInsensitiveMatchingCoversEveryAlphabet) {
+  // Partial texts and class names are compared in lower case the way the platform
+  // lowers them: accented and non-Latin capitals included.
+  hint->setText(std::string("\xC3\x89""COLE \xD0\x9C\xD0\x98\xD0\xA0"));  // ÉCOLE МИР
+  EXPECT_EQ(views(run({"findelements", "UILabel", "partialtext", "\xC3\xA9""cole", {}})),
+            (std::vector<std::shared_ptr<UIView>>{hint}));
+  EXPECT_EQ(views(run({"findelements", "", "partialtext", "\xD0\xBC\xD0\xB8\xD1\x80", {}})),
+            (std::vector<std::shared_ptr<UIView>>{hint}));
+  // "text" stays exact.
+  EXPECT_TRUE(run({"findelements", "UILabel", "text", "\xC3\xA9""cole \xD0\xBC\xD0\xB8\xD1\x80", {}}).empty());
+
+  objc::Class* cls = objc::Class::named("\xC3\x89""tiquetteView");
+  if (!cls) cls = objc::Class::allocateClassPair(UILabel::classObject(), "\xC3\x89""tiquetteView");
+  auto badge = objc::cast<UIView>(cls->createInstance());
+  ASSERT_NE(badge, nullptr);
+  badge->setFrame(CGRectMake(250, 40, 100, 30));
+  form->addSubview(badge);
+  EXPECT_EQ(views(run({"findelements", "\xC3\xA9""TIQUETTEview", "", "", {}})),
+            (std::vector<std::shared_ptr<UIView>>{badge}));
+}
+
 TEST_F(InterpreterTest, XpathAccessorFindsTheViewRegisteredLastUnderIt) {
   run({"findelements", "", "", "", {}});  // the playback walk registers every view
   auto xpath = XpathManager::sharedInstance()->getPositionXpathOfUIView(login);
