@@ -97,7 +97,7 @@ void performHighlighted(const std::shared_ptr<UIView>& element, const std::funct
 }
 
 bool isScrollViewByName(const std::shared_ptr<UIView>& view) {
-  return foundation::lowercaseString(view->className()).find("scrollview") != std::string::npos;
+  return Utilities::classNameContains(view, "scrollview");
 }
 
 // Runs `scroll` once for each of the three scrolling-view tests the view passes.

@@ -12,7 +12,6 @@
 #include "quorvel/state/GlobalVars.h"
 #include "quorvel/state/RecorderQueue.h"
 #include "quorvel/toolkit/UIView+ToolkitAdditions.h"
-#include "foundation/string.h"
 #include "quorvel/util/MainRecorderAction.h"
 #include "quorvel/util/MappedActionObject.h"
 #include "quorvel/util/Utilities.h"
@@ -26,9 +25,6 @@ QV_OBJC_DEFINE_CLASS(RecorderAction, objc::Object)
 
 namespace {
 
-bool classNameContains(const std::shared_ptr<UIView>& view, const char* lowerCasePart) {
-  return foundation::lowercaseString(view->className()).find(lowerCasePart) != std::string::npos;
-}
 
 // "%.f": the nearest whole number, without a decimal point.
 std::string wholeNumber(double value) { return NSStringWithFormat("%.f", value); }
@@ -79,7 +75,7 @@ void RecorderAction::CreateRecorderAction(const std::string& action, const std::
 
   if (auto enclosingSwitch = getActualParentComponent(element)) element = enclosingSwitch;
 
-  if (classNameContains(touched, "segmentedcontrol")) {
+  if (Utilities::classNameContains(touched, "segmentedcontrol")) {
     NSLog("***FOUND UISEGMENTCONTROL");
     // The selected segment; with none selected (or no segment list to ask) the
     // element stays as it is.
@@ -102,7 +98,7 @@ void RecorderAction::CreateRecorderAction(const std::string& action, const std::
   builder->addMainActionProperty("action", actionName);
   builder->addMainActionProperty("popupName", std::string());
 
-  if (classNameContains(element, "uiweb")) {
+  if (Utilities::classNameContains(element, "uiweb")) {
     // The web page records its own step and attaches this image to it.
     const CGPoint point = element->convertPointFromView(windowPoint, nullptr);
     GlobalVars::sharedInstance()->set_webViewBase64Image(
@@ -141,7 +137,7 @@ void RecorderAction::CreateRecorderAction(const std::string& action, const std::
 std::shared_ptr<UIView> RecorderAction::getActualParentComponent(const std::shared_ptr<UIView>& view) const {
   for (auto current = view; current; current = current->superview()) {
     if (!current->superview()) return nullptr;
-    if (current->isKindOfClass(UISwitch::classObject()) || classNameContains(current, "switch")) return current;
+    if (current->isKindOfClass(UISwitch::classObject()) || Utilities::classNameContains(current, "switch")) return current;
   }
   return nullptr;
 }

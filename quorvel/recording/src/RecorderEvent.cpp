@@ -6,7 +6,6 @@
 #include "quorvel/recording/ElementInfo.h"
 #include "quorvel/recording/ElementsQueue.h"
 #include "quorvel/state/GlobalVars.h"
-#include "foundation/string.h"
 #include "quorvel/util/Utilities.h"
 #include "uikit/UIEvent.h"
 #include "uikit/UISwitch.h"
@@ -20,9 +19,6 @@ namespace {
 
 const std::string kTrue = "true";
 
-bool classNameContains(const std::shared_ptr<UIView>& view, const char* lowerCasePart) {
-  return view && foundation::lowercaseString(view->className()).find(lowerCasePart) != std::string::npos;
-}
 
 bool isSpyMode() { return GlobalVars::sharedInstance()->_spyMode() == kTrue; }
 
@@ -42,7 +38,7 @@ void RecorderEvent::handleEvent(const std::shared_ptr<UIEvent>& event) {
   const auto view = touch->view();
   NSLog("******CLICKED ON UIVIEW %@", Utilities::getUIViewClassName(view));
   // Typing is recorded from the text field, never from the keys.
-  if (classNameContains(view, "uikeyboard")) return;
+  if (Utilities::classNameContains(view, "uikeyboard")) return;
   switch (touch->phase()) {
     case UITouchPhaseBegan:
       touchesBeganOnView(touches, event);
@@ -111,8 +107,8 @@ void RecorderEvent::touchesEndedOnView(const Touches& touches, const std::shared
 
 bool RecorderEvent::IsViewIsNotOfEventType(const std::shared_ptr<UIView>& view) const {
   if (!view) return false;
-  return view->isKindOfClass(UISwitch::classObject()) || classNameContains(view, "switch") ||
-         classNameContains(view, "uisegment");
+  return view->isKindOfClass(UISwitch::classObject()) || Utilities::classNameContains(view, "switch") ||
+         Utilities::classNameContains(view, "uisegment");
 }
 
 void RecorderEvent::submitViewForRecording(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIEvent>& event,
