@@ -9,7 +9,13 @@ packages=(
   nlohmann-json3-dev libcairo2-dev libturbojpeg0-dev libcurl4-openssl-dev
   uuid-dev libssl-dev fonts-dejavu-core fontconfig
   chromium chromium-driver nodejs
+  # the WebDriver endpoint, and its tests: Selenium Grid runs on Java, the devices
+  # in network namespaces of their own
+  libcpp-httplib-dev openjdk-17-jre-headless iproute2
 )
+# The WebDriver clients of the tests come from the npm registry. A Node.js from
+# elsewhere brings its own npm; Debian's comes apart.
+if ! command -v npm >/dev/null 2>&1; then packages+=(npm); fi
 
 missing=()
 for p in "${packages[@]}"; do

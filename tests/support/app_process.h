@@ -44,12 +44,16 @@ inline std::string agentLibrary() { return (buildDir() / "lib" / "libQuorvel.so"
 struct AppOptions {
   std::string program = "sample-app";    // a name under build/bin, or a path
   std::vector<std::string> arguments;
+  std::vector<std::string> launcher;     // a command the program runs under ("unshare", "--net")
   std::string readyLine = "sample-app ready";  // empty: ready once started
   std::vector<std::string> preload;      // LD_PRELOAD entries
   int devicePort = 0;                    // 0: any free port, read from the port file
   std::map<std::string, std::string> environment;  // extra variables
   bool standardInput = false;            // true: a pipe for writeInput()
   std::chrono::milliseconds startTimeout = std::chrono::seconds(30);
+  // How the process is stopped; anything but SIGKILL gets 10 seconds to end by
+  // itself (a script that stops what it started) before SIGKILL.
+  int stopSignal = SIGKILL;
 };
 
 class AppProcess {
@@ -85,8 +89,8 @@ class AppProcess {
     std::vector<char*> envp;
     for (auto& e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::string path = program.string();
-    std::vector<std::string> args{path};
+    std::vector<std::string> args = options.launcher;
+    args.push_back(program.string());
     args.insert(args.end(), options.arguments.begin(), options.arguments.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -107,7 +111,8 @@ class AppProcess {
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     if (logFd >= 0) posix_spawn_file_actions_adddup2(&actions, logFd, STDERR_FILENO);
     const auto started = std::chrono::steady_clock::now();
-    int rc = ::posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), envp.data());
+    stopSignal_ = options.stopSignal;
+    int rc = ::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     if (in[0] >= 0) ::close(in[0]);
@@ -148,9 +153,13 @@ class AppProcess {
   ~AppProcess() {
     if (inFd_ >= 0) ::close(inFd_);
     if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
       int status;
-      ::waitpid(pid_, &status, 0);
+      ::kill(pid_, stopSignal_);
+      if (stopSignal_ == SIGKILL ||
+          !waitUntil([this, &status] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, std::chrono::seconds(10))) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status, 0);
+      }
     }
     if (reader_.joinable()) reader_.join();
     if (outFd_ >= 0) ::close(outFd_);
@@ -225,6 +234,7 @@ class AppProcess {
   }
 
   pid_t pid_ = -1;
+  int stopSignal_ = SIGKILL;
   int outFd_ = -1;
   int inFd_ = -1;
   int port_ = 0;

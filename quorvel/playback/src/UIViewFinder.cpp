@@ -119,7 +119,8 @@ void findEditableComponents(UIViewFinder& finder, const Text& accessorType, cons
   for (const auto& view : visibleViews) {
     if (!view->isKindOfClass(UITextField::classObject())) continue;
     if (!accessorType) return;
-    if (*accessorType == "text" || *accessorType == "partialtext" || accessorType->empty()) {
+    if (*accessorType == "text" || *accessorType == "partialtext" || *accessorType == "accessibilityid" ||
+        accessorType->empty()) {
       UIViewsManager_Finding::identifyElementByAccessor(manager, view, std::nullopt, accessorType, accessorValue);
     } else if (*accessorType == "xpath") {
       sawTextField = true;
@@ -217,6 +218,10 @@ JSONValue UIViewFinder::parseFunctionCallObject(const std::shared_ptr<FunctionCa
   } else if (function == "getwidth") {
     if (auto element = cache()->getUIVIewAccordingToElementId(accessorValue)) {
       appendOutput(reply, NSStringWithFormat("%.f", element->bounds().size.width));
+    }
+  } else if (function == "getrect") {
+    if (auto element = cache()->getUIVIewAccordingToElementId(accessorValue)) {
+      reply.push_back({{"rectangle", std::make_shared<AiAPI>()->getRectObjectOfView(element)}});
     }
   } else if (function == "ai_findelements") {
     return std::make_shared<AiAPI>()->getAllViewsInformation(tagName);

@@ -22,6 +22,9 @@ bool matchesAccessor(const std::shared_ptr<UIView>& view, const std::string& typ
     auto text = Utilities::getUIViewText(view);
     return text && !value->empty() && lowercaseString(*text).find(lowercaseString(*value)) != std::string::npos;
   }
+  if (type == "accessibilityid") {
+    return !value->empty() && Utilities::getUIViewAccesibilityId(view) == *value;
+  }
   if (type == "xpath") {
     auto registered = XpathManager::sharedInstance()->getIdentificationGUIDFromXpath(value);
     return registered && registered == ViewIdentity::getPlaybackGUID(view);

@@ -145,6 +145,30 @@ TEST_F(InterpreterTest, ElementIDsDieAtTheNextFind) {
   }
 }
 
+TEST_F(InterpreterTest, AccessibilityIdentifiersDocumentOrderAndRectangles) {
+  login->setAccessibilityIdentifier(std::string("loginButton"));
+  user->setAccessibilityIdentifier(std::string("userField"));
+  EXPECT_EQ(views(run({"findelements", "", "AccessibilityId", "loginButton", {}})),
+            (std::vector<std::shared_ptr<UIView>>{login}));
+  EXPECT_TRUE(run({"findelements", "", "accessibilityid", "LoginButton", {}}).empty());
+  // Views without an identifier are not matched by an empty one.
+  EXPECT_TRUE(run({"findelements", "", "accessibilityid", "", {}}).empty());
+  EXPECT_EQ(views(run({"findeditablecomponents", {}, "accessibilityid", "userField", {}})),
+            (std::vector<std::shared_ptr<UIView>>{user}));
+  EXPECT_TRUE(run({"findeditablecomponents", {}, "accessibilityid", "loginButton", {}}).empty());
+
+  // The IDs of a find come in hierarchy order, whatever IDs they got.
+  const auto visible = std::make_shared<UIViewFinder>()->getAllUIViewsAccordingToViewType(std::string());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(views(run({"findelements", "", "", "", {}})), visible);
+
+  form->setFrame(CGRectMake(0, 64, 390, 400));
+  auto id = findOne({"findelements", "UIButton", "text", "Log In", {}});
+  EXPECT_EQ(run({"getRect", {}, {}, id, {}}),
+            JSONValue::array({{{"rectangle", {{"x", "20.00"}, {"y", "224.00"}, {"width", "120.00"}, {"height", "44.00"}}}}}));
+  findOne({"findelements", "UIButton", "text", "Log In", {}});
+  EXPECT_TRUE(run({"getrect", {}, {}, id, {}}).empty());
+}
+
 TEST_F(InterpreterTest, FindInsideAnElementSearchesOnlyBelowIt) {
   auto cell = std::make_shared<UITableViewCell>(UITableViewCellStyleDefault, std::string("row"));
   cell->setFrame(CGRectMake(0, 250, 390, 44));
