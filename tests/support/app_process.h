@@ -99,7 +99,11 @@ class AppProcess {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return;
     int in[2] = {-1, -1};
-    if (options.standardInput && ::pipe2(in, O_CLOEXEC) != 0) return;
+    if (options.standardInput && ::pipe2(in, O_CLOEXEC) != 0) {
+      ::close(out[0]);
+      ::close(out[1]);
+      return;
+    }
     int logFd = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
