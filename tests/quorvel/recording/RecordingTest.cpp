@@ -375,6 +375,7 @@ TEST(RecordingTest, InSpyModeATouchIsDescribedInsteadOfRecorded) {
   EXPECT_TRUE(UIView_ToolkitAdditions::TK_hasHighlightBorder(web));
   EXPECT_EQ(bystander->seen.size(), bystanderSaw);
   EXPECT_EQ(storage->numberOfViews(), storedBefore + 3);
+  EXPECT_EQ(storage->count(), 3u);
   expectNoStep("a web view in spy mode");
 
   // Back in recording mode the same touch is a step again.
