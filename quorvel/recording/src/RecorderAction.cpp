@@ -26,20 +26,6 @@ QV_OBJC_DEFINE_CLASS(RecorderAction, objc::Object)
 namespace {
 
 
-// "%.f": the nearest whole number, without a decimal point.
-std::string wholeNumber(double value) { return NSStringWithFormat("%.f", value); }
-
-// Origin and size of a view's own bounds; all "0" without a view.
-void addGeometry(const std::shared_ptr<UIView>& view,
-                 void (MainRecorderAction::*add)(const std::string&, const MainRecorderAction::Text&),
-                 MainRecorderAction& builder) {
-  CGRect bounds = view ? view->bounds() : CGRectZero;
-  (builder.*add)("X", wholeNumber(bounds.origin.x));
-  (builder.*add)("Y", wholeNumber(bounds.origin.y));
-  (builder.*add)("height", wholeNumber(bounds.size.height));
-  (builder.*add)("width", wholeNumber(bounds.size.width));
-}
-
 }  // namespace
 
 std::shared_ptr<UIView> RecorderAction::elementUnderFinger(const std::shared_ptr<UIView>& touched,
@@ -119,14 +105,14 @@ void RecorderAction::CreateRecorderAction(const std::string& action, const std::
   // An empty text leaves the logical name out; an absent one names the class.
   if (text != std::string()) builder->addObjectProperty("logicalname", getLogicalNameOfElement(element));
   builder->addObjectProperty("xpath:position", XpathManager::sharedInstance()->getPositionXpathOfUIView(element));
-  addGeometry(element, &MainRecorderAction::addObjectProperty, *builder);
+  builder->addObjectBoundsProperties(element);
 
   const auto parent = element->superview();
   builder->addParentProperty("title", Utilities::getUIViewClassName(parent));
   builder->addParentProperty("classname", Utilities::getUIViewClassName(parent));
   builder->addParentProperty("id", Utilities::getUIViewAccesibilityId(parent));
   builder->addParentProperty("label", Utilities::getUIViewAccesibilityLabel(parent));
-  addGeometry(parent, &MainRecorderAction::addParentProperty, *builder);
+  builder->addParentBoundsProperties(parent);
 
   builder->addDataArgsProperty("type", std::string("string"));
   builder->addDataArgsProperty("data", data);

@@ -3,9 +3,11 @@
 #include <cmath>
 
 #include "foundation/log.h"
+#include "quorvel/playback/ElementSpy.h"
 #include "quorvel/recording/ElementInfo.h"
 #include "quorvel/recording/ElementsQueue.h"
 #include "quorvel/state/GlobalVars.h"
+#include "quorvel/toolkit/UIView+ToolkitAdditions.h"
 #include "quorvel/util/Utilities.h"
 #include "uikit/UIEvent.h"
 #include "uikit/UISwitch.h"
@@ -26,6 +28,10 @@ bool isSpyMode() { return GlobalVars::sharedInstance()->_spyMode() == kTrue; }
 
 void RecorderEvent::handleEvent(const std::shared_ptr<UIEvent>& event) {
   if (GlobalVars::sharedInstance()->_isPlaybackStarted() == kTrue) return;
+  // The spy's own tap goes on to the application unclassified: spying it would
+  // describe, highlight and store whatever view it lands on as a spy action of its
+  // own, so that the highlight positions no longer counted from the list sent.
+  if (deliveringSpyTap_) return;
   if (!event) return;
   if (event->type() != UIEventTypeTouches) {
     NSLog("Event has invalid type. Keyboard input?");
@@ -65,8 +71,17 @@ void RecorderEvent::touchesBeganOnView(const Touches& touches, const std::shared
   isScrolling_ = false;
   NSLog("Intial Coordinate: x = %f, y = %f", location.x, location.y);
   if (isSpyMode()) {
-    // Object-spy mode: the touched view is for the object spy to describe; nothing
-    // is recorded. The spy takes the view and the location from here.
+    // Object-spy mode: the touched view is described instead of recorded, and a
+    // synthetic tap far outside it follows before the touch goes on to the
+    // application.
+    if (std::make_shared<ElementSpy>()->createSpyHierarchy(view, location)) {
+      struct DeliveringSpyTap {
+        bool& flag;
+        explicit DeliveringSpyTap(bool& f) : flag(f) { flag = true; }
+        ~DeliveringSpyTap() { flag = false; }
+      } delivering(deliveringSpyTap_);
+      UIView_ToolkitAdditions::FaketapAtPoint(view, kSpyTapPoint);
+    }
     return;
   }
   // Switches and segmented controls are recorded when the touch ends.
