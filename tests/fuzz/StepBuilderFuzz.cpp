@@ -6,12 +6,16 @@
 // gives the views their identity, touches in any phase at any point go through the
 // touch classifier, and every record it keeps is built into a step, as are steps
 // for views the input names directly. Views may leave the tree between touches.
+// In spy mode the classifier hands each touch that begins to the object spy.
 //
 // Checked: a kept touch record names a view with a recording GUID, at most one
 // record per GUID; spy mode keeps nothing; every build queues exactly one step,
 // unless a web view (which records no step of its own) is where the finger was;
 // every step is written as JSON that parses back to the same value, a list of one
 // object with "action", "popupName" "" and "arguments" of exactly two objects.
+// A spied touch queues at most one spy list: one record per described view, each
+// of strings but its "parent", written as JSON that parses back the same, and as
+// many views stored for a later highlight.
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -31,6 +35,7 @@
 #include "quorvel/recording/RecorderEvent.h"
 #include "quorvel/state/GlobalVars.h"
 #include "quorvel/state/RecorderQueue.h"
+#include "quorvel/state/UIViewStorage.h"
 #include "quorvel/util/Utilities.h"
 #include "uikit/uikit.h"
 
@@ -209,18 +214,24 @@ bool isWholeNumber(const JSONValue& value) {
   return text.size() > digits && text.find_first_not_of("0123456789", digits) == std::string::npos;
 }
 
-// The one step a build queued, checked as the step sender would send it.
-void checkQueuedStep(const JSONValue& entry) {
+// A queue entry as the step sender writes it, read back.
+JSONValue writtenAndReadBack(const JSONValue& entry) {
   std::string text;
   try {
     text = Utilities::convertNSArrayToString(entry);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "step not writable: %s\n", e.what());
-    QV_FUZZ_CHECK(!"every step can be written as JSON");
+    std::fprintf(stderr, "entry not writable: %s\n", e.what());
+    QV_FUZZ_CHECK(!"every queued entry can be written as JSON");
   }
-  const JSONValue parsed = JSONValue::parse(text, nullptr, /*allow_exceptions=*/false);
+  JSONValue parsed = JSONValue::parse(text, nullptr, /*allow_exceptions=*/false);
   QV_FUZZ_CHECK(!parsed.is_discarded());
   QV_FUZZ_CHECK(parsed == entry);
+  return parsed;
+}
+
+// The one step a build queued, checked as the step sender would send it.
+void checkQueuedStep(const JSONValue& entry) {
+  const JSONValue parsed = writtenAndReadBack(entry);
   QV_FUZZ_CHECK(parsed.is_array() && parsed.size() == 1);
   const JSONValue& step = parsed[0];
   QV_FUZZ_CHECK(step.is_object());
@@ -243,6 +254,37 @@ void checkQueuedStep(const JSONValue& entry) {
   if (element.contains("xpath:position")) {
     const std::string xpath = element["xpath:position"].get<std::string>();
     QV_FUZZ_CHECK(xpath.size() > 3 && xpath.front() == '\\' && xpath.back() == ']');
+  }
+}
+
+// The spy list of one spied touch: a record of each view from the element up to
+// the window, all stored, the latest count being the list's length.
+void checkSpyList(const JSONValue& entry, long keyBefore) {
+  const JSONValue list = writtenAndReadBack(entry);
+  QV_FUZZ_CHECK(list.is_array());
+  auto storage = UIViewStorage::sharedObject();
+  QV_FUZZ_CHECK(storage->count() == list.size());
+  QV_FUZZ_CHECK(std::stol(storage->_key()) == keyBefore + static_cast<long>(list.size()));
+  for (const auto& record : list) {
+    QV_FUZZ_CHECK(record.is_object() && record.contains("parent") && record["parent"].is_object());
+    for (const auto& [key, value] : record.items()) QV_FUZZ_CHECK(key == "parent" || value.is_string());
+    QV_FUZZ_CHECK(record.value("mode", JSONValue()) == "native");
+    QV_FUZZ_CHECK(record.value("tagName", JSONValue()) == record.value("class", JSONValue()));
+    QV_FUZZ_CHECK(record.value("elementText", JSONValue()) == record.value("name", JSONValue()));
+    QV_FUZZ_CHECK(record.contains("logicalname") && record.contains("id") && record.contains("label"));
+    for (const char* key : {"X", "Y", "width", "height"}) {
+      QV_FUZZ_CHECK(isWholeNumber(record[key]) && isWholeNumber(record["parent"][key]));
+    }
+  }
+}
+
+// Lets go of the views the spy stored for this input (their entries stay, as the
+// storage keeps them for the life of the process), so that a long run does not
+// keep every input's screen alive.
+void releaseSpiedViews(long keyBefore) {
+  auto storage = UIViewStorage::sharedObject();
+  for (long key = keyBefore + 1; key <= std::stol(storage->_key()); ++key) {
+    if (auto identifier = storage->identifierForKey(std::to_string(key))) storage->setViewForIdentifier(*identifier, nullptr);
   }
 }
 
@@ -314,6 +356,7 @@ QV_FUZZ_TARGET(step_builder) {
   std::make_shared<UIViewsManager>()->GetAllViews(window, true);
 
   auto classifier = std::make_shared<RecorderEvent>();
+  const long spyKeyBefore = std::stol(UIViewStorage::sharedObject()->_key());
   std::size_t submitted = 0;
   for (std::size_t n = in.below(12); n > 0 && !in.empty(); --n) {
     const std::uint8_t op = in.byte();
@@ -331,9 +374,15 @@ QV_FUZZ_TARGET(step_builder) {
     }
     const auto phase = static_cast<UITouchPhase>(in.below(5));
     const std::size_t before = queue->getElementsBucketSize();
+    const long spyKey = std::stol(UIViewStorage::sharedObject()->_key());
     classifier->handleEvent(touchEvent(window, view, point, phase));
     submitted += queue->getElementsBucketSize() - before;
+    // Only the spy queues anything here, and only for a touch that begins.
+    const std::size_t spied = RecorderQueue::get()->getLength();
+    QV_FUZZ_CHECK(spied <= (spy && phase == UITouchPhaseBegan && view ? 1u : 0u));
+    if (spied == 1) checkSpyList(*RecorderQueue::get()->dequeue(), spyKey);
   }
+  releaseSpiedViews(spyKeyBefore);
 
   // What the classifier kept: one record per element with a recording GUID, each
   // built into its step; typed texts before the touch that ended their field.
