@@ -9,6 +9,8 @@
 #   SOAK_CYCLES    connections to the playback port, about 1 s each (1000)
 #   SOAK_TAPS      taps recorded as steps, in a second application run (10000)
 # With the defaults it runs for about an hour. Exits non-zero when a check failed.
+# Memory counts as warm after the first tenth of each phase: counts far below the
+# defaults warm up too briefly, and one-time growth later on fails the memory check.
 set -euo pipefail
 build="${1:-build}"
 cmake --build "$build" --target agent_soak qv-private-network >/dev/null
