@@ -14,6 +14,7 @@
 #include "qvctl/AiExport.h"
 #include "qvctl/Connection.h"
 #include "qvctl/Recording.h"
+#include "qvctl/Replay.h"
 #include "qvctl/Request.h"
 
 namespace {
@@ -45,6 +46,16 @@ Recorder (port 9892):
   session open and type the commands into it, or add --follow to `spy`/`highlight`
   to stay connected and keep printing frames.
 
+Replay (port 9898):
+  qvctl replay FILE            play a recording (JSON Lines as `qvctl record` writes
+                               them) step by step: each element is found again by
+                               its position xpath, else by its text and class, then
+                               clicked, typed into or switched to the recorded state;
+                               one line per step. A recording that does not parse is
+                               reported by line number and nothing of it is played.
+  --keep-going                 play the remaining steps after a failed one
+  --json                       print the step results as JSON Lines
+
 Options:
   --host H       server address (default 127.0.0.1)
   --port P       port (default 9898 for playback commands, 9892 for recorder commands)
@@ -56,7 +67,8 @@ Options:
 
 Exit status: 0 on success, 1 when nothing listens, the reply times out or is not
 a frame (ten digits, then that many bytes) or, for `snapshot`, holds no image (the
-agent's exception message is printed), 2 on a usage error.
+agent's exception message is printed), when a replayed step fails or a recording
+cannot be read, 2 on a usage error.
 )";
 
 struct Options {
@@ -66,6 +78,8 @@ struct Options {
   bool follow = false;
   bool images = false;
   bool pretty = false;
+  bool keepGoing = false;
+  bool json = false;
   std::vector<std::string> words;
 };
 
@@ -105,6 +119,10 @@ Options parse(int argc, char** argv) {
       o.images = true;
     } else if (a == "--pretty") {
       o.pretty = true;
+    } else if (a == "--keep-going") {
+      o.keepGoing = true;
+    } else if (a == "--json") {
+      o.json = true;
     } else {
       o.words.push_back(a);
     }
@@ -207,6 +225,32 @@ int recorderCommand(const Options& o, const std::string& command) {
   return o.follow ? follow(connection, o.pretty) : 0;
 }
 
+int replayCommand(const Options& o, const std::vector<std::string>& files) {
+  if (files.size() != 1) usageError("usage: qvctl replay FILE");
+  Recording recording;
+  try {
+    recording = readRecording(files[0]);
+  } catch (const RecordingError& e) {
+    std::fprintf(stderr, "qvctl: %s cannot be played:\n%s\n", files[0].c_str(), e.what());
+    return 1;
+  }
+  PlaybackSession session(o.host, portOf(o, kPlayBackPort), timeoutOf(o));
+  ReplayOptions options;
+  options.keepGoing = o.keepGoing;
+  options.onStep = [&](const StepResult& result) {
+    std::string line = o.json ? resultJson(recording.name, result) : resultLine(result);
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+  };
+  auto results = replay(recording, [&](const Request& r) { return session.play(r); }, options);
+  std::size_t passed = 0;
+  for (const auto& r : results) passed += r.passed ? 1 : 0;
+  std::fprintf(stderr, "qvctl: %s: %zu of %zu steps passed\n", recording.name.c_str(), passed,
+               recording.steps.size());
+  return passed == recording.steps.size() ? 0 : 1;
+}
+
 int run(const Options& o) {
   const std::string& word = o.words[0];
   std::vector<std::string> args(o.words.begin() + 1, o.words.end());
@@ -214,6 +258,7 @@ int run(const Options& o) {
     if (args.size() != 1) usageError("usage: qvctl play '<json>'");
     return play(o, args[0]);
   }
+  if (word == "replay") return replayCommand(o, args);
   if (word == "record") {
     if (!args.empty()) usageError("usage: qvctl record");
     Connection connection(o.host, portOf(o, kRecorderPort), timeoutOf(o));

@@ -1,0 +1,102 @@
+// Replay of recordings: a recording (JSON Lines, one recorded step per line, as the
+// recorder port sent it) read into steps, and each step played through playback
+// requests: the element found again, then clicked, typed into or switched.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "qvctl/Connection.h"
+#include "qvctl/Frame.h"
+#include "qvctl/Request.h"
+
+namespace qvctl {
+
+// What a step acts on, as the recording describes it.
+struct StepTarget {
+  std::string className;
+  std::optional<std::string> xpath;  // "xpath:position"
+  std::optional<std::string> text;   // "elementText"
+  std::string mode = "native";       // "native", or "web" for page elements
+};
+
+struct RecordedStep {
+  int line = 0;          // line of the recording, from 1
+  std::string action;    // "Click", "ClickButton", "ClickImage", "TypeTextOnEditBox",
+                         // "Mobile_SelectSwitch" or "Mobile_DeSelectSwitch"
+  StepTarget target;
+  std::string data;      // the typed text of "TypeTextOnEditBox"
+};
+
+struct Recording {
+  std::string name;  // the file's name without its folder and extension
+  std::vector<RecordedStep> steps;
+};
+
+// A recording that cannot be played: every bad line, each as "NAME:LINE: reason".
+class RecordingError : public Error {
+ public:
+  explicit RecordingError(std::vector<std::string> problems);
+  const std::vector<std::string>& problems() const { return problems_; }
+
+ private:
+  std::vector<std::string> problems_;
+};
+
+// Reads a recording. Blank lines and spy lists (lists of element descriptions
+// without "action") are not steps and are passed over. Throws RecordingError naming
+// every broken line, unknown action or missing key, so that nothing is played from
+// a recording that does not parse.
+Recording parseRecording(std::string_view text, const std::string& name);
+// The same for a file; throws Error when it cannot be read.
+Recording readRecording(const std::string& path);
+
+// "TypeTextOnEditBox UITextField \"abc\"": a step for people.
+std::string describeStep(const RecordedStep& step);
+
+struct StepResult {
+  int number = 0;  // from 1
+  RecordedStep step;
+  bool passed = false;
+  std::string message;  // what went wrong, or what was done
+  std::string reply;    // the agent's last reply for the step
+  std::chrono::milliseconds time{0};
+};
+
+// One playback request out, its reply's payload back.
+using PlaybackSender = std::function<std::string(const Request&)>;
+
+struct ReplayOptions {
+  bool keepGoing = false;  // play the steps after a failed one
+  // Called as each step ends, before the next one starts.
+  std::function<void(const StepResult&)> onStep;
+};
+
+// Plays the steps in order and returns one result per step played.
+std::vector<StepResult> replay(const Recording& recording, const PlaybackSender& send,
+                               const ReplayOptions& options = {});
+
+// One playback connection kept open for many requests, opened again when the
+// agent closed it (the playback server listens again a second later).
+class PlaybackSession {
+ public:
+  PlaybackSession(std::string host, std::uint16_t port, std::chrono::milliseconds timeout);
+  std::string play(const Request& request);
+
+ private:
+  std::string host_;
+  std::uint16_t port_;
+  std::chrono::milliseconds timeout_;
+  std::optional<Connection> connection_;
+};
+
+// The result as one JSON object (one line of `qvctl replay --json`).
+std::string resultJson(const std::string& recording, const StepResult& result);
+// The result as one line for people.
+std::string resultLine(const StepResult& result);
+
+}  // namespace qvctl

@@ -1,0 +1,320 @@
+#include "qvctl/Replay.h"
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+namespace qvctl {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kClickActions[] = {"Click", "ClickButton", "ClickImage"};
+constexpr const char* kTypeAction = "TypeTextOnEditBox";
+constexpr const char* kSelectSwitch = "Mobile_SelectSwitch";
+constexpr const char* kDeselectSwitch = "Mobile_DeSelectSwitch";
+
+bool isClick(const std::string& action) {
+  for (const char* a : kClickActions) {
+    if (action == a) return true;
+  }
+  return false;
+}
+
+bool isKnownAction(const std::string& action) {
+  return isClick(action) || action == kTypeAction || action == kSelectSwitch || action == kDeselectSwitch;
+}
+
+// Why a line of a recording is not a step.
+struct BadLine {
+  std::string reason;
+};
+
+// A key's text, absent when the key is missing; throws a reason when it is not a text.
+std::optional<std::string> textMember(const json& object, const char* key) {
+  auto it = object.find(key);
+  if (it == object.end()) return std::nullopt;
+  if (!it->is_string()) throw BadLine{std::string("\"") + key + "\" is not a text"};
+  return it->get<std::string>();
+}
+
+std::string requiredText(const json& object, const char* key) {
+  auto value = textMember(object, key);
+  if (!value) throw BadLine{std::string("missing key \"") + key + "\""};
+  return *value;
+}
+
+// A list of element descriptions sent in spy mode: objects without "action".
+bool isSpyList(const json& value) {
+  if (value.empty() || !value[0].is_object() || !value[0].contains("tagName")) return false;
+  for (const auto& entry : value) {
+    if (!entry.is_object() || entry.contains("action")) return false;
+  }
+  return true;
+}
+
+// The step of one line; throws BadLine when it is not one.
+// Absent for lines that hold no step.
+std::optional<RecordedStep> stepOfLine(const std::string& line) {
+  json value = json::parse(line, nullptr, false);
+  if (value.is_discarded()) throw BadLine{"not JSON"};
+  if (!value.is_array()) throw BadLine{"a recorded step is a JSON list holding one object"};
+  if (isSpyList(value)) return std::nullopt;
+  if (value.size() != 1 || !value[0].is_object()) {
+    throw BadLine{"a recorded step is a JSON list holding one object"};
+  }
+  const json& object = value[0];
+  RecordedStep step;
+  step.action = requiredText(object, "action");
+  if (!isKnownAction(step.action)) throw BadLine{"unknown action \"" + step.action + "\""};
+  auto arguments = object.find("arguments");
+  if (arguments == object.end()) throw BadLine{"missing key \"arguments\""};
+  if (!arguments->is_array() || arguments->size() != 2 || !(*arguments)[0].is_object() ||
+      !(*arguments)[1].is_object()) {
+    throw BadLine{"\"arguments\" must hold two objects (the element, then the data)"};
+  }
+  const json& element = (*arguments)[0];
+  step.target.className = requiredText(element, "className");
+  step.target.xpath = textMember(element, "xpath:position");
+  step.target.text = textMember(element, "elementText");
+  step.target.mode = textMember(element, "mode").value_or("native");
+  if (!step.target.xpath && step.target.text.value_or("").empty()) {
+    throw BadLine{"missing key \"xpath:position\" (and no \"elementText\" to find the element by)"};
+  }
+  if (step.action == kTypeAction) {
+    step.data = requiredText((*arguments)[1], "data");
+  }
+  return step;
+}
+
+json parsedReply(const std::string& reply) {
+  json value = json::parse(reply, nullptr, false);
+  if (value.is_discarded()) throw Error("the agent's reply is not JSON: " + reply.substr(0, 200));
+  if (value.is_array() && value.size() == 1 && value[0].is_object() && value[0].contains("exceptionmsg")) {
+    const json& reason = value[0]["exceptionmsg"];
+    throw Error("the agent answered: " + (reason.is_string() ? reason.get<std::string>() : reason.dump()));
+  }
+  return value;
+}
+
+std::vector<std::string> elementIDs(const json& reply) {
+  std::vector<std::string> ids;
+  if (!reply.is_array()) return ids;
+  for (const auto& entry : reply) {
+    if (entry.is_object() && entry.contains("elementID") && entry["elementID"].is_string()) {
+      ids.push_back(entry["elementID"].get<std::string>());
+    }
+  }
+  return ids;
+}
+
+// The "output" of a query's reply; absent when the reply has none.
+std::optional<std::string> output(const json& reply) {
+  if (reply.is_array() && reply.size() == 1 && reply[0].is_object() && reply[0].contains("output") &&
+      reply[0]["output"].is_string()) {
+    return reply[0]["output"].get<std::string>();
+  }
+  return std::nullopt;
+}
+
+Request elementRequest(const char* function, const std::string& id) {
+  Request r;
+  r.functionname = function;
+  r.accessorvalue = id;
+  return r;
+}
+
+std::string quoted(const std::string& text) { return json(text).dump(); }
+
+std::string describeTarget(const StepTarget& target) {
+  std::string text = target.className;
+  if (target.text && !target.text->empty()) text += " " + quoted(*target.text);
+  if (target.xpath) text += " at xpath " + *target.xpath;
+  if (target.mode == "web") text += " (web page)";
+  return text;
+}
+
+// Plays one step; the result's reply is the agent's last reply.
+class StepPlayer {
+ public:
+  StepPlayer(const RecordedStep& step, const PlaybackSender& send, StepResult& result)
+      : step_(step), send_(send), result_(result) {}
+
+  void play() {
+    auto id = locate();
+    if (!id) throw Error("element not found: " + describeTarget(step_.target));
+    if (isClick(step_.action)) {
+      ask(elementRequest("clickelement", *id));
+      result_.message = "clicked";
+    } else if (step_.action == kTypeAction) {
+      Request r = elementRequest("sendkeysonelement", *id);
+      r.datavalue = step_.data;
+      ask(r);
+      result_.message = "typed " + quoted(step_.data);
+    } else {
+      setSwitch(*id);
+    }
+  }
+
+ private:
+  json ask(const Request& request) {
+    result_.reply = send_(request);
+    return parsedReply(result_.reply);
+  }
+
+  std::vector<std::string> find(const char* accessorType, const std::string& value) {
+    Request r;
+    r.functionname = "findelements";
+    r.tagname = step_.target.className;
+    r.accessortype = accessorType;
+    r.accessorvalue = value;
+    return elementIDs(ask(r));
+  }
+
+  // A button is named by its title: found at its xpath with another title, it is
+  // not the recorded button.
+  bool stillNamed(const std::string& id) {
+    if (step_.action != "ClickButton" || step_.target.text.value_or("").empty()) return true;
+    return output(ask(elementRequest("gettext", id))) == step_.target.text;
+  }
+
+  std::optional<std::string> locate() {
+    if (step_.target.xpath) {
+      auto ids = find("xpath", *step_.target.xpath);
+      if (!ids.empty() && stillNamed(ids.front())) return ids.front();
+    }
+    if (step_.target.text && !step_.target.text->empty()) {
+      auto ids = find("text", *step_.target.text);
+      if (!ids.empty()) return ids.front();
+    }
+    return std::nullopt;
+  }
+
+  // The recorded action names the switch's state after the tap: click only when
+  // the switch shows the other state (or cannot say which it shows).
+  void setSwitch(const std::string& id) {
+    const bool wanted = step_.action == kSelectSwitch;
+    auto state = output(ask(elementRequest("isselected", id)));
+    if (state && (*state == "true") == wanted) {
+      result_.message = std::string("already ") + (wanted ? "on" : "off");
+      return;
+    }
+    ask(elementRequest("clickelement", id));
+    result_.message = std::string("switched ") + (wanted ? "on" : "off");
+  }
+
+  const RecordedStep& step_;
+  const PlaybackSender& send_;
+  StepResult& result_;
+};
+
+}  // namespace
+
+RecordingError::RecordingError(std::vector<std::string> problems)
+    : Error([&] {
+        std::string text;
+        for (const auto& p : problems) text += (text.empty() ? "" : "\n") + p;
+        return text;
+      }()),
+      problems_(std::move(problems)) {}
+
+Recording parseRecording(std::string_view text, const std::string& name) {
+  Recording recording;
+  recording.name = name;
+  std::vector<std::string> problems;
+  int number = 0;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    std::string line(text.substr(at, end - at));
+    at = end + 1;
+    ++number;
+    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+    try {
+      if (auto step = stepOfLine(line)) {
+        step->line = number;
+        recording.steps.push_back(std::move(*step));
+      }
+    } catch (const BadLine& bad) {
+      problems.push_back(name + ":" + std::to_string(number) + ": " + bad.reason);
+    }
+  }
+  if (!problems.empty()) throw RecordingError(std::move(problems));
+  return recording;
+}
+
+Recording readRecording(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw Error("cannot read " + path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return parseRecording(text.str(), std::filesystem::path(path).stem().string());
+}
+
+std::string describeStep(const RecordedStep& step) {
+  std::string text = step.action + " " + describeTarget(step.target);
+  if (step.action == kTypeAction) text += " data " + quoted(step.data);
+  return text;
+}
+
+std::vector<StepResult> replay(const Recording& recording, const PlaybackSender& send, const ReplayOptions& options) {
+  std::vector<StepResult> results;
+  for (std::size_t i = 0; i < recording.steps.size(); ++i) {
+    StepResult result;
+    result.number = static_cast<int>(i) + 1;
+    result.step = recording.steps[i];
+    const auto started = Clock::now();
+    try {
+      StepPlayer(result.step, send, result).play();
+      result.passed = true;
+    } catch (const Error& e) {
+      result.message = e.what();
+    }
+    result.time = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+    if (options.onStep) options.onStep(result);
+    results.push_back(std::move(result));
+    if (!results.back().passed && !options.keepGoing) break;
+  }
+  return results;
+}
+
+PlaybackSession::PlaybackSession(std::string host, std::uint16_t port, std::chrono::milliseconds timeout)
+    : host_(std::move(host)), port_(port), timeout_(timeout) {}
+
+std::string PlaybackSession::play(const Request& request) {
+  // The playback server listens again a second after its previous client left.
+  constexpr std::chrono::milliseconds kRelistenWait{2000};
+  if (!connection_) connection_.emplace(host_, port_, timeout_, kRelistenWait);
+  try {
+    return playRequest(*connection_, buildRequest(request), Clock::now() + timeout_);
+  } catch (const Error&) {
+    // Never sent twice (a click could happen twice); the next request reconnects.
+    connection_.reset();
+    throw;
+  }
+}
+
+std::string resultJson(const std::string& recording, const StepResult& result) {
+  json target = {{"className", result.step.target.className}, {"mode", result.step.target.mode}};
+  if (result.step.target.xpath) target["xpath:position"] = *result.step.target.xpath;
+  if (result.step.target.text) target["elementText"] = *result.step.target.text;
+  json line = {{"recording", recording}, {"step", result.number},   {"line", result.step.line},
+               {"action", result.step.action}, {"target", target},    {"passed", result.passed},
+               {"message", result.message},    {"reply", result.reply}, {"ms", result.time.count()}};
+  if (result.step.action == kTypeAction) line["data"] = result.step.data;
+  return line.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::string resultLine(const StepResult& result) {
+  std::string text = "step " + std::to_string(result.number) + " (line " + std::to_string(result.step.line) +
+                     ") " + describeStep(result.step) + ": " + (result.passed ? "passed" : "FAILED") + " in " +
+                     std::to_string(result.time.count()) + " ms";
+  if (!result.message.empty()) text += " - " + result.message;
+  if (!result.passed && !result.reply.empty()) text += " (last reply " + result.reply.substr(0, 300) + ")";
+  return text;
+}
+
+}  // namespace qvctl
