@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config make
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcairo2-dev libturbojpeg0-dev libcurl4-openssl-dev
-  uuid-dev libssl-dev fonts-dejavu-core fontconfig
+  uuid-dev libssl-dev libcpp-httplib-dev fonts-dejavu-core fontconfig
   chromium chromium-driver nodejs
 )
 
