@@ -2,6 +2,7 @@
 // bad line named, and steps played through the playback requests they need.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -19,6 +20,9 @@ struct FakeScreen {
   struct Element {
     std::string className, xpath, text;
     std::optional<bool> on;  // switches
+    int hiddenFor = 0;       // find requests that do not see it yet (a slow screen)
+    int movesFor = 0;        // layout queries during which it still moves
+    double y = 100;
   };
   std::vector<Element> elements;
   std::map<std::string, std::size_t> ids;  // element IDs of the last find
@@ -31,7 +35,8 @@ struct FakeScreen {
       ids.clear();
       json reply = json::array();
       for (std::size_t i = 0; i < elements.size(); ++i) {
-        const auto& e = elements[i];
+        auto& e = elements[i];
+        if (e.hiddenFor > 0 && e.hiddenFor--) continue;
         bool match = r.tagname == e.className &&
                      ((r.accessortype == "xpath" && r.accessorvalue == e.xpath) ||
                       (r.accessortype == "text" && r.accessorvalue == e.text));
@@ -42,6 +47,20 @@ struct FakeScreen {
       }
       return reply.dump();
     }
+    if (f == "ai_findelements") {
+      ids.clear();
+      json reply = json::array();
+      for (auto& e : elements) {
+        if (e.hiddenFor > 0 || (!r.tagname->empty() && r.tagname != e.className)) continue;
+        if (e.movesFor > 0 && e.movesFor--) e.y += 10;
+        reply.push_back({{"elementID", "AI"}, {"elementType", e.className}, {"text", e.text},
+                         {"imageBase64", "..."},
+                         {"rectangle", {{"x", "20.00"}, {"y", std::to_string(e.y)}, {"width", "350.00"},
+                                        {"height", "48.00"}}}});
+      }
+      return reply.dump();
+    }
+    if (f == "ai_getscreensnapshot") return R"([{"exceptionmsg":"no window"}])";
     auto it = ids.find(r.accessorvalue.value_or(""));
     if (it == ids.end()) return "[]";
     Element& e = elements[it->second];
@@ -49,6 +68,7 @@ struct FakeScreen {
     if (f == "sendkeysonelement") e.text = r.datavalue.value_or("");
     if (f == "gettext") return json::array({{{"output", e.text}}}).dump();
     if (f == "isselected" && e.on) return json::array({{{"output", *e.on ? "true" : "false"}}}).dump();
+    if (f == "isdisplayed" || f == "isenabled") return R"([{"output":"true"}])";
     return "[]";
   }
 };
@@ -109,6 +129,8 @@ TEST(QvctlReplay, StepsFindTheirElementsActAndReportWhatFailed) {
   auto recording = qvctl::parseRecording(recorded, "login");
   std::vector<int> reported;
   qvctl::ReplayOptions options;
+  options.timeout = std::chrono::milliseconds(300);
+  options.pollInterval = std::chrono::milliseconds(1);
   options.onStep = [&](const qvctl::StepResult& r) { reported.push_back(r.number); };
   auto results = qvctl::replay(recording, std::ref(screen), options);
 
@@ -120,8 +142,10 @@ TEST(QvctlReplay, StepsFindTheirElementsActAndReportWhatFailed) {
   EXPECT_EQ(results[2].message, "switched on");
   EXPECT_EQ(results[3].message, "already on");
   EXPECT_FALSE(results[5].passed);
+  // What was looked for, and what the screen held of that class instead.
   EXPECT_EQ(results[5].message,
-            "element not found: UIButton \"Sign Up\" at xpath \\UIView[0]\\UIButton[9]");
+            "element not found within 0.3 s: UIButton \"Sign Up\" at xpath \\UIView[0]\\UIButton[9]; the screen "
+            "held UIButton \"Log In\" at (20.00, 100.000000) 350.00x48.00");
   EXPECT_NE(qvctl::resultLine(results[5]).find("step 6 (line 6) ClickButton UIButton \"Sign Up\""), std::string::npos)
       << qvctl::resultLine(results[5]);
   json line = json::parse(qvctl::resultJson("login", results[1]));
@@ -134,6 +158,67 @@ TEST(QvctlReplay, StepsFindTheirElementsActAndReportWhatFailed) {
   results = qvctl::replay(recording, std::ref(screen), options);
   EXPECT_EQ(results.size(), 7u);
   EXPECT_TRUE(results[6].passed);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(QvctlReplay, StepsWaitForASettledScreenAndAssertionsSayWhatTheyFound) {
+  FakeScreen screen;
+  screen.elements = {{"UIButton", "\\UIView[0]\\UIButton[0]", "Log In", {}, 6, 4},
+                     {"UILabel", "\\UIView[0]\\UILabel[0]", "Not signed in", {}}};
+  const json label = {{"className", "UILabel"}, {"xpath:position", "\\UIView[0]\\UILabel[0]"},
+                      {"mode", "native"}};
+  qvctl::StepTarget labelTarget{"UILabel", "\\UIView[0]\\UILabel[0]", "Not signed in", "native", 0};
+  qvctl::StepTarget gone{"UISwitch", "\\UIView[0]\\UISwitch[0]", std::nullopt, "native", 0};
+  const std::string text =
+      stepLine("ClickButton", {{"className", "UIButton"}, {"xpath:position", "\\UIView[0]\\UIButton[0]"},
+                               {"elementText", "Log In"}}) + "\n" +
+      qvctl::assertionLine("text", labelTarget, "Not signed in") + "\n" +
+      qvctl::assertionLine("visible", labelTarget, "") + "\n" +
+      qvctl::assertionLine("text", labelTarget, "Welcome, abc") + "\n" +
+      qvctl::assertionLine("enabled", gone, "") + "\n";
+  auto recording = qvctl::parseRecording(text, "checks");
+  ASSERT_EQ(recording.steps.size(), 5u);
+  EXPECT_EQ(recording.steps[1].assertion, "text");
+
+  qvctl::ReplayOptions options;
+  options.timeout = std::chrono::milliseconds(500);
+  options.pollInterval = std::chrono::milliseconds(1);
+  options.keepGoing = true;
+  options.snapshotDir = ::testing::TempDir();
+  auto results = qvctl::replay(recording, std::ref(screen), options);
+  ASSERT_EQ(results.size(), 5u);
+
+  // Found only after six finds, then clicked only once its frame stopped moving:
+  // the click came after the last layout query that still saw it move.
+  EXPECT_TRUE(results[0].passed) << results[0].message;
+  auto click = std::find(screen.log.begin(), screen.log.end(), "clickelement ID0");
+  ASSERT_NE(click, screen.log.end());
+  EXPECT_EQ(std::count(screen.log.begin(), click, "ai_findelements "), 5) << "four moving, the fifth alike the fourth";
+  EXPECT_TRUE(results[1].passed) << results[1].message;
+  EXPECT_EQ(results[1].message, "reads \"Not signed in\"");
+  EXPECT_TRUE(results[2].passed) << results[2].message;
+  EXPECT_FALSE(results[3].passed);
+  EXPECT_EQ(results[3].message,
+            "assert text failed: UILabel \"Not signed in\" at xpath \\UIView[0]\\UILabel[0] reads \"Not signed "
+            "in\", expected \"Welcome, abc\" (no screen snapshot: the agent answered: no window)");
+  EXPECT_GE(results[3].time, std::chrono::milliseconds(500)) << "asked again until the deadline";
+  EXPECT_FALSE(results[4].passed);
+  EXPECT_EQ(results[4].message.rfind("element not found within 0.5 s: UISwitch at xpath \\UIView[0]\\UISwitch[0]; "
+                                     "no UISwitch on the screen, which held UIButton \"Log In\"", 0),
+            0u)
+      << results[4].message;
+
+  // Assertion lines are objects of their own shape, checked like steps.
+  EXPECT_THROW(qvctl::parseRecording(R"({"assert":"colour","target":{"className":"UILabel","elementText":"x"}})",
+                                     "bad"),
+               qvctl::RecordingError);
+  EXPECT_THROW(qvctl::parseRecording(R"({"assert":"text","target":{"className":"UILabel","elementText":"x"}})",
+                                     "bad"),
+               qvctl::RecordingError);
+  EXPECT_THROW(qvctl::parseRecording(R"({"className":"UILabel"})", "bad"), qvctl::RecordingError);
 }
 
 }  // namespace

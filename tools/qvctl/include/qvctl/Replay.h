@@ -1,6 +1,11 @@
 // Replay of recordings: a recording (JSON Lines, one recorded step per line, as the
-// recorder port sent it) read into steps, and each step played through playback
-// requests: the element found again, then clicked, typed into or switched.
+// recorder port sent it, and our own assertion lines) read into steps, and each step
+// played through playback requests: the element waited for until the screen has
+// settled, then clicked, typed into, switched or checked.
+//
+// An assertion line is a JSON object (a recorded step is a list) with the key
+// "assert": {"assert":"text"|"visible"|"enabled", "expected":"...", (text only)
+// "target":{"className":..., "xpath:position":..., "elementText":..., "mode":...}}.
 #pragma once
 
 #include <chrono>
@@ -22,6 +27,7 @@ struct StepTarget {
   std::optional<std::string> xpath;  // "xpath:position"
   std::optional<std::string> text;   // "elementText"
   std::string mode = "native";       // "native", or "web" for page elements
+  std::optional<int> index;          // among the visible views of its class
 };
 
 struct RecordedStep {
@@ -30,7 +36,15 @@ struct RecordedStep {
                          // "Mobile_SelectSwitch" or "Mobile_DeSelectSwitch"
   StepTarget target;
   std::string data;      // the typed text of "TypeTextOnEditBox"
+  // Assertion lines: "text", "visible" or "enabled" (action empty), and the text
+  // expected by "text".
+  std::string assertion;
+  std::string expected;
 };
+
+// The line of a recording asserting `kind` ("text", "visible", "enabled") of the
+// target; "text" expects `expected`.
+std::string assertionLine(const std::string& kind, const StepTarget& target, const std::string& expected);
 
 struct Recording {
   std::string name;  // the file's name without its folder and extension
@@ -65,6 +79,7 @@ struct StepResult {
   std::string message;  // what went wrong, or what was done
   std::string reply;    // the agent's last reply for the step
   std::chrono::milliseconds time{0};
+  std::string snapshot;  // the screen saved for a failed step, if any
 };
 
 // One playback request out, its reply's payload back.
@@ -72,6 +87,11 @@ using PlaybackSender = std::function<std::string(const Request&)>;
 
 struct ReplayOptions {
   bool keepGoing = false;  // play the steps after a failed one
+  // How long a step waits for its element (and an assertion for its condition).
+  std::chrono::milliseconds timeout{5000};
+  std::chrono::milliseconds pollInterval{100};
+  // Where a failed step saves the screen ("NAME-stepN.jpg"); empty: nowhere.
+  std::string snapshotDir;
   // Called as each step ends, before the next one starts.
   std::function<void(const StepResult&)> onStep;
 };
