@@ -1,8 +1,8 @@
 // The studio as a person uses it, in headless Chromium: on a fresh sample
 // application the page records a login (a tap on the user field, "abc" typed, a tap
 // on "Log In"), lists the three steps with their images, saves them, spies on the
-// outcome label and replays; then `qvctl replay` of the saved file logs in on a
-// second fresh application.
+// outcome label, adds a check of its text, and replays; then `qvctl replay` of the
+// saved file logs in on a second fresh application, and a wrong login fails the check.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -98,8 +98,22 @@ TEST(StudioPageE2ETest, RecordSpySaveInThePageThenReplayOnAFreshApplication) {
   std::string line;
   int passed = 0;
   while (std::getline(lines, line)) passed += line.find(": passed in ") != std::string::npos ? 1 : 0;
-  EXPECT_EQ(passed, 3) << run.out;
+  EXPECT_EQ(passed, 4) << run.out;
   EXPECT_EQ(outcomeText(fresh), "Welcome, abc");
+
+  // A wrong login against the same assertion: it fails with the label's actual text.
+  std::ifstream in(saved);
+  std::vector<std::string> recorded;
+  for (std::string l; std::getline(in, l);) recorded.push_back(l);
+  ASSERT_EQ(recorded.size(), 4u);
+  json typing = json::parse(recorded[1]);
+  typing[0]["arguments"][1]["data"] = "";
+  const auto wrong = work / "wrong.jsonl";
+  std::ofstream(wrong) << recorded[0] << "\n" << typing.dump() << "\n" << recorded[2] << "\n" << recorded[3] << "\n";
+  run = qvtest::runQvctl({"replay", "--timeout", "1", wrong.string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("reads \"Please enter your user name\", expected \"Welcome, abc\""), std::string::npos)
+      << run.out;
   if (!std::getenv("QV_KEEP_APP_LOGS")) std::filesystem::remove_all(work);
 }
 

@@ -4,7 +4,8 @@
 // the studio's address and the places of the views to touch in QV_STUDIO_SCENE:
 // {"url", "downloads", "screenshot", "devicePort",
 //  "screen": {"width", "height"}, "userField"|"logIn"|"outcome": {"x", "y"}}.
-// Prints "saved <file>" once the recording is downloaded; exits non-zero on the
+// Prints "saved <file>" once the recording (three steps and an assertion) is
+// downloaded; exits non-zero on the
 // first failed check.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -87,12 +88,6 @@ try {
   assert.equal(rows[2].text, '"Log In"');
   for (const row of rows) assert.ok(row.image > 0, `no element image for ${row.action}`);
 
-  await driver.findElement(By.id('save')).click();
-  const saved = path.join(scene.downloads, 'recording.jsonl');
-  await driver.wait(() => fs.existsSync(saved) && fs.readFileSync(saved, 'utf8').split('\n').length > 3, kWait,
-    'the recording was not downloaded');
-  console.log('saved ' + saved);
-
   // Spy: a touch on the outcome label lists it and its ancestors; choosing the
   // label highlights it on the device (its layer gets a border for a while).
   await driver.findElement(By.id('spy-toggle')).click();
@@ -111,8 +106,20 @@ try {
     highlighted = /border=4/.test(line);
   }
   assert.ok(highlighted, 'the chosen element was not highlighted');
+  // The spied label's text becomes an assertion line of the recording.
+  await driver.findElement(By.css('#spy-list li.picked button.assert-text')).click();
+  await driver.wait(async () => (await stepRows()).length === 4, kWait, 'no assertion step');
+  const check = (await stepRows())[3];
+  assert.deepEqual([check.action, check.target, check.text, check.data],
+    ['assert text', 'UILabel', '"Welcome, abc"', 'reads "Welcome, abc"']);
   await driver.findElement(By.id('spy-toggle')).click();
   await driver.wait(async () => !(await driver.findElement(By.id('spy-toggle')).isSelected()), kWait);
+
+  await driver.findElement(By.id('save')).click();
+  const saved = path.join(scene.downloads, 'recording.jsonl');
+  await driver.wait(() => fs.existsSync(saved) && fs.readFileSync(saved, 'utf8').split('\n').length > 4, kWait,
+    'the recording was not downloaded');
+  console.log('saved ' + saved);
 
   // Replay in the page marks every step, and ends the recording session.
   await driver.findElement(By.id('replay')).click();

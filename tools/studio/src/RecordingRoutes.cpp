@@ -46,6 +46,17 @@ std::vector<Route> recordingRoutes() {
          studio.highlight(index->get<std::size_t>());
          replyJson(response, nlohmann::json::object());
        }},
+      {"POST", "/api/assert",
+       [](Studio& studio, const httplib::Request& request, httplib::Response& response) {
+         auto body = jsonBody(request);
+         auto index = body.find("index");
+         auto kind = body.find("kind");
+         if (index == body.end() || !index->is_number_unsigned() || kind == body.end() || !kind->is_string()) {
+           throw Failure(FailureKind::invalidArgument, "\"index\" (a whole number) and \"kind\" are needed");
+         }
+         studio.addAssertion(index->get<std::size_t>(), kind->get<std::string>());
+         replyJson(response, nlohmann::json::object());
+       }},
       {"GET", "/api/recording.jsonl",
        [](Studio& studio, const httplib::Request&, httplib::Response& response) {
          response.set_header("Content-Disposition", "attachment; filename=\"recording.jsonl\"");

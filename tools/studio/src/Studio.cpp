@@ -28,6 +28,16 @@ std::string textOf(const json& object, const char* key) {
 json stepView(const std::string& line) {
   json value = json::parse(line, nullptr, false);
   json view = json::object();
+  if (value.is_object()) {  // an assertion line
+    const json target = value.value("target", json::object());
+    view["action"] = "assert " + textOf(value, "assert");
+    view["className"] = textOf(target, "className");
+    view["text"] = textOf(target, "elementText");
+    view["xpath"] = textOf(target, "xpath:position");
+    view["mode"] = textOf(target, "mode");
+    view["expected"] = textOf(value, "expected");
+    return view;
+  }
   if (!value.is_array() || value.empty() || !value[0].is_object()) return view;
   const json& step = value[0];
   view["action"] = textOf(step, "action");
@@ -262,6 +272,26 @@ void Studio::sendRecorderCommand(const std::string& command) {
   std::lock_guard lock(mutex_);
   if (command == "startobjectspy") spyMode_ = true;
   if (command == "stopobjectspy") spyMode_ = false;
+  changed();
+}
+
+void Studio::addAssertion(std::size_t index, const std::string& kind) {
+  std::lock_guard lock(mutex_);
+  if (index >= spyList_.size()) throw Failure(FailureKind::invalidArgument, "no spied element at that position");
+  const json& record = spyList_[index];
+  qvctl::StepTarget target;
+  target.className = textOf(record, "class").empty() ? textOf(record, "tagName") : textOf(record, "class");
+  if (record.contains("xpath:position")) target.xpath = textOf(record, "xpath:position");
+  if (record.contains("elementText")) target.text = textOf(record, "elementText");
+  target.mode = textOf(record, "mode").empty() ? "native" : textOf(record, "mode");
+  if (!target.xpath && target.text.value_or("").empty()) {
+    throw Failure(FailureKind::invalidArgument, "the element has neither a position xpath nor a text to find it by");
+  }
+  try {
+    lines_.push_back(qvctl::assertionLine(kind, target, target.text.value_or("")));
+  } catch (const qvctl::Error& e) {
+    throw Failure(FailureKind::invalidArgument, e.what());
+  }
   changed();
 }
 

@@ -58,6 +58,9 @@ class Studio {
   // Recorder commands ("startobjectspy", "stopobjectspy"); Failure when no recorder
   // connection is open.
   void sendRecorderCommand(const std::string& command);
+  // Adds a line asserting `kind` ("text", "visible", "enabled") of the entry of the
+  // latest spy list at `index`; "text" expects the text it shows now.
+  void addAssertion(std::size_t index, const std::string& kind);
   // Highlights the entry of the latest spy list at `index` (0: the picked element).
   void highlight(std::size_t index);
 

@@ -130,6 +130,12 @@ function stepItem(step) {
   text.className = 'step-text';
   text.textContent = step.text ? ' ' + quoted(step.text) : '';
   words.append(action, target, text);
+  if (step.action === 'assert text') {
+    const data = document.createElement('span');
+    data.className = 'step-data';
+    data.textContent = ' reads ' + quoted(step.expected);
+    words.append(data);
+  }
   if (step.action === 'TypeTextOnEditBox') {
     const data = document.createElement('span');
     data.className = 'step-data';
@@ -193,6 +199,14 @@ function showSpy(state) {
     button.title = record.xpath;
     button.addEventListener('click', () => post('/api/highlight', { index }).catch(() => {}));
     item.append(button);
+    for (const kind of ['text', 'visible', 'enabled']) {
+      const check = document.createElement('button');
+      check.type = 'button';
+      check.className = 'assert assert-' + kind;
+      check.textContent = 'assert ' + kind;
+      check.addEventListener('click', () => post('/api/assert', { index, kind }).catch(() => {}));
+      item.append(check);
+    }
     list.append(item);
   });
 }
