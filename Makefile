@@ -3,8 +3,10 @@ BUILD      ?= build
 GENERATOR  ?= Ninja
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CTEST_ARGS ?=
+FUZZ_SECONDS ?= 60
+FUZZ_RUNS  ?=
 
-.PHONY: all deps configure build test run sanitize tsan bench clean
+.PHONY: all deps configure build test run sanitize tsan bench fuzz fuzz-build clean
 
 all: build
 
@@ -19,8 +21,9 @@ configure: $(BUILD)/build.ninja
 build: deps configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-test: deps build
+test: deps build fuzz-build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+	@ctest --test-dir $(BUILD)/fuzz --output-on-failure -L libfuzzer $(CTEST_ARGS)
 
 run: deps build
 	@./scripts/run-demo.sh $(BUILD)
@@ -37,6 +40,17 @@ tsan: deps
 	@cmake --build $(BUILD)/tsan -j $(JOBS)
 	@TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 	  ctest --test-dir $(BUILD)/tsan --output-on-failure -j $(JOBS) -L concurrency $(CTEST_ARGS)
+
+# libFuzzer targets (clang, AddressSanitizer + UBSan): `make fuzz` runs each for
+# FUZZ_SECONDS seconds (and at most FUZZ_RUNS inputs when given); `make test` runs
+# each briefly.
+fuzz-build: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DQV_SANITIZE=address -DQV_FUZZ=ON >/dev/null
+	@cmake --build $(BUILD)/fuzz -j $(JOBS) --target fuzz_targets
+
+fuzz: fuzz-build
+	@./scripts/run-fuzz.sh $(BUILD)/fuzz $(FUZZ_SECONDS) $(FUZZ_RUNS)
 
 bench: deps build
 	@./scripts/run-benchmarks.sh $(BUILD)

@@ -7,9 +7,17 @@ packages=(
   cmake ninja-build g++ pkg-config make
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcairo2-dev libturbojpeg0-dev libcurl4-openssl-dev
-  uuid-dev libssl-dev libcpp-httplib-dev fonts-dejavu-core fontconfig
+  uuid-dev libssl-dev libicu-dev fonts-dejavu-core fontconfig
   chromium chromium-driver nodejs
+  # the WebDriver endpoint and the studio (HTTP servers), and their tests: Selenium
+  # Grid runs on Java, the devices in network namespaces of their own
+  libcpp-httplib-dev openjdk-17-jre-headless iproute2
+  # the fuzz targets (libFuzzer)
+  clang libclang-rt-14-dev
 )
+# The WebDriver clients of the tests come from the npm registry. A Node.js from
+# elsewhere brings its own npm; Debian's comes apart.
+if ! command -v npm >/dev/null 2>&1; then packages+=(npm); fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The main job: runs what exists of the system and says what is still missing.
+# The main job: runs the system end to end.
 # Starts the sample application headless and plays a short session on its touch
 # screen and keyboard through the device input (a loopback line protocol), leaving
 # screenshots in $build/demo.
@@ -132,11 +132,35 @@ echo
 echo "The agent, driven with qvctl:"
 sed 's/^/  recorder: /' "$demo/recorder.err"
 trap '' PIPE  # a recorder session that has ended must not end the demo
-for command in startobjectspy:"Switching to spy" stopobjectspy:"Switching to recorder"; do
-  echo "  > ${command%%:*}   (typed into the qvctl record session)"
-  echo "${command%%:*}" >&4 2>/dev/null || true
-  for _ in $(seq 1 60); do grep -q "${command#*:}" "$demo/sample-app.log" && break; sleep 0.05; done
-done
+# Types a recorder command into the qvctl record session and waits for the agent's
+# log line that says it was taken.
+recorder_command() {
+  echo "  > $1   (typed into the qvctl record session)"
+  echo "$1" >&4 2>/dev/null || true
+  for _ in $(seq 1 60); do grep -q "$2" "$demo/sample-app.log" && break; sleep 0.05; done
+}
+recorder_command startobjectspy "Switching to spy"
+# The notice "Switched to Spy Mode" lies over the screen for five seconds.
+sleep 5.5
+frames=$(wc -l <"$demo/recorded-steps.jsonl")
+device "tap $(middle_of 'id="rememberLabel"')"
+device "screenshot $demo/spy.png"
+for _ in $(seq 1 40); do [[ $(wc -l <"$demo/recorded-steps.jsonl") -gt "$frames" ]] && break; sleep 0.1; done
+spy_list=$(tail -n 1 "$demo/recorded-steps.jsonl")
+if [[ $(wc -l <"$demo/recorded-steps.jsonl") -gt "$frames" ]]; then
+  echo "  spy list (the touched element first, then its ancestors; $demo/spy.png shows its border):"
+  paste <(grep -o '"tagName":"[^"]*"' <<<"$spy_list" | cut -d'"' -f4) \
+        <(grep -o '"logicalname":"[^"]*"' <<<"$spy_list" | cut -d'"' -f4) |
+    awk -F'\t' '{ printf "    %d  %-24s %s\n", NR - 1, $1, $2 }'
+  # Highlight positions count from the end of the list: 0 is the topmost ancestor.
+  sleep 1.1  # the spy's own border has gone
+  recorder_command highlight=0 "HIGHLIGHTING in Spy"
+  sleep 0.2
+  view_tree | grep 'border=4' | sed -E 's/^ */  bordered now: /' || true
+else
+  echo "  no spy list arrived"
+fi
+recorder_command stopobjectspy "Switching to recorder"
 grep -o 'Switching to [a-z]*' "$demo/sample-app.log" | sed 's/^/  agent log: /' || true
 qv() {
   echo "  \$ qvctl$(printf ' %q' "$@")"
@@ -172,11 +196,6 @@ exec 4>&-
 tail -n 1 "$demo/recorder.err" | sed 's/^/  recorder: /'
 echo "  recorded frames: $(wc -l <"$demo/recorded-steps.jsonl")"
 qv --timeout 2 spy start
-
-echo
-echo "Not built yet: the native object spy (in spy mode native touches are not recorded,"
-echo "and nothing describes them yet)."
-
 
 # The studio: the page people use. The demo's application has ended its recording
 # session (playback closes it for the application's life), so a fresh run is

@@ -2,7 +2,8 @@
 // end-to-end tests and benchmarks: its device input on a free port named in a file,
 // its log (standard error) in a file callers can read, its standard output as it
 // comes, ready once it prints its ready line, killed when the object goes away.
-// Standard input is empty. A desktop tool runs the same way, with its arguments
+// Standard input is empty, or a pipe that writeInput() feeds (as a person types
+// into a desktop tool). A desktop tool runs the same way, with its arguments
 // and no ready line. The sample application links the
 // agent, so the agent runs in it; `preload` adds libraries with LD_PRELOAD (for
 // applications that do not link the agent, or a second copy of it).
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -42,11 +44,16 @@ inline std::string agentLibrary() { return (buildDir() / "lib" / "libQuorvel.so"
 struct AppOptions {
   std::string program = "sample-app";    // a name under build/bin, or a path
   std::vector<std::string> arguments;
+  std::vector<std::string> launcher;     // a command the program runs under ("unshare", "--net")
   std::string readyLine = "sample-app ready";  // empty: ready once started
   std::vector<std::string> preload;      // LD_PRELOAD entries
   int devicePort = 0;                    // 0: any free port, read from the port file
   std::map<std::string, std::string> environment;  // extra variables
+  bool standardInput = false;            // true: a pipe for writeInput()
   std::chrono::milliseconds startTimeout = std::chrono::seconds(30);
+  // How the process is stopped; anything but SIGKILL gets 10 seconds to end by
+  // itself (a script that stops what it started) before SIGKILL.
+  int stopSignal = SIGKILL;
 };
 
 class AppProcess {
@@ -82,8 +89,8 @@ class AppProcess {
     std::vector<char*> envp;
     for (auto& e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::string path = program.string();
-    std::vector<std::string> args{path};
+    std::vector<std::string> args = options.launcher;
+    args.push_back(program.string());
     args.insert(args.end(), options.arguments.begin(), options.arguments.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -91,16 +98,29 @@ class AppProcess {
 
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return;
+    int in[2] = {-1, -1};
+    if (options.standardInput && ::pipe2(in, O_CLOEXEC) != 0) {
+      ::close(out[0]);
+      ::close(out[1]);
+      return;
+    }
     int logFd = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (options.standardInput) {
+      posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    }
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     if (logFd >= 0) posix_spawn_file_actions_adddup2(&actions, logFd, STDERR_FILENO);
     const auto started = std::chrono::steady_clock::now();
-    int rc = ::posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), envp.data());
+    stopSignal_ = options.stopSignal;
+    int rc = ::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
+    if (in[0] >= 0) ::close(in[0]);
+    inFd_ = in[1];
     if (logFd >= 0) ::close(logFd);
     if (rc != 0) {
       pid_ = -1;
@@ -135,10 +155,15 @@ class AppProcess {
   }
 
   ~AppProcess() {
+    if (inFd_ >= 0) ::close(inFd_);
     if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
       int status;
-      ::waitpid(pid_, &status, 0);
+      ::kill(pid_, stopSignal_);
+      if (stopSignal_ == SIGKILL ||
+          !waitUntil([this, &status] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, std::chrono::seconds(10))) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status, 0);
+      }
     }
     if (reader_.joinable()) reader_.join();
     if (outFd_ >= 0) ::close(outFd_);
@@ -171,6 +196,20 @@ class AppProcess {
   // The exit status once alive() saw the process end (-1 for a signal or before).
   int exitStatus() const { return exitStatus_; }
 
+  // Writes to the process's standard input (with `standardInput`); false when it
+  // cannot be written.
+  bool writeInput(const std::string& text) {
+    ::signal(SIGPIPE, SIG_IGN);  // a process that has ended makes this fail, not the test
+    std::size_t written = 0;
+    while (inFd_ >= 0 && written < text.size()) {
+      ssize_t n = ::write(inFd_, text.data() + written, text.size() - written);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      written += static_cast<std::size_t>(n);
+    }
+    return inFd_ >= 0;
+  }
+
   // Everything the process wrote on its standard output so far.
   std::string output() const {
     std::lock_guard lock(mutex_);
@@ -199,7 +238,9 @@ class AppProcess {
   }
 
   pid_t pid_ = -1;
+  int stopSignal_ = SIGKILL;
   int outFd_ = -1;
+  int inFd_ = -1;
   int port_ = 0;
   int exitStatus_ = -1;
   bool ready_ = false;

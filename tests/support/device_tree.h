@@ -1,6 +1,6 @@
 // The view tree that the device input's "tree" command prints (one view per line,
 // indented two spaces per depth: class, frame in window coordinates, hidden flag,
-// then text and identifier when present), read back into values.
+// then text, identifier and layer border width when present), read back into values.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,6 +20,7 @@ struct TreeView {
   CGRect frame;
   bool hidden = false;
   std::optional<std::string> text, identifier;
+  double borderWidth = 0;
   CGPoint middle() const { return {frame.origin.x + frame.size.width / 2, frame.origin.y + frame.size.height / 2}; }
 };
 
@@ -46,6 +47,8 @@ inline std::vector<TreeView> parseTree(const std::vector<std::string>& lines) {
     v.hidden = m[7] == "1";
     v.text = quotedTreeField(line, "text");
     v.identifier = quotedTreeField(line, "id");
+    std::smatch border;
+    if (std::regex_search(line, border, std::regex(" border=([0-9.eE+-]+)$"))) v.borderWidth = std::stod(border[1]);
     views.push_back(v);
   }
   return views;

@@ -3,84 +3,28 @@
 // it the way the desktop tool does.
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "child_run.h"
 #include "reply_lists.h"
 #include "wait.h"
 
-extern char** environ;
-
 namespace qvtest {
 
-struct QvctlRun {
-  int status = -1;  // exit status, or 128 + signal
-  std::string out;
-  std::string err;
-};
+using QvctlRun = ChildRun;
 
 // Runs build/bin/qvctl (or the one under QV_BUILD_DIR) with `args`, feeding `input`
 // on its standard input; a run that takes longer than 30 seconds is killed.
 inline QvctlRun runQvctl(const std::vector<std::string>& args, const std::string& input = "") {
   const std::filesystem::path build = std::getenv("QV_BUILD_DIR") ? std::getenv("QV_BUILD_DIR") : "build";
-  const std::string program = (build / "bin" / "qvctl").string();
-  std::vector<std::string> argv{program};
+  std::vector<std::string> argv{(build / "bin" / "qvctl").string()};
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> cargv;
-  for (auto& a : argv) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-
-  int in[2], out[2], err[2];
-  if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) return {};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  pid_t pid = -1;
-  int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, cargv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(in[0]);
-  ::close(out[1]);
-  ::close(err[1]);
-  QvctlRun run;
-  if (rc != 0) {
-    ::close(in[1]);
-    ::close(out[0]);
-    ::close(err[0]);
-    return run;
-  }
-  signal(SIGPIPE, SIG_IGN);
-  if (!input.empty()) (void)!::write(in[1], input.data(), input.size());
-  ::close(in[1]);
-  auto drain = [](int fd, std::string* into) {
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0) into->append(buffer, static_cast<std::size_t>(n));
-    ::close(fd);
-  };
-  std::thread outReader(drain, out[0], &run.out);
-  std::thread errReader(drain, err[0], &run.err);
-  int status = 0;
-  if (!waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::seconds(30))) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-  }
-  outReader.join();
-  errReader.join();
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return run;
+  return runChild(std::move(argv), input);
 }
 
 // The reply qvctl printed for a playback command, parsed (null when the run failed

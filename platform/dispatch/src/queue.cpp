@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <deque>
@@ -47,6 +48,40 @@ dispatch_time_t dispatch_time(dispatch_time_t when, std::int64_t delta) {
   return when > d ? when - d : 1;
 }
 
+namespace {
+
+// When a watching thread last found the processors all busy (0: never).
+std::atomic<dispatch_time_t> lastContention{0};
+
+}  // namespace
+
+bool dispatch_spin_until(const std::function<bool()>& ready, std::uint64_t spanNs,
+                         std::atomic<dispatch_time_t>* heartbeat) {
+  // A yield that another thread used for this long means the processors are all
+  // busy. Watching then only keeps the watcher from sleeping, and a thread that
+  // sleeps is run sooner when woken than one that gave its turn away; so nobody
+  // watches for a while after that.
+  constexpr dispatch_time_t kContendedYieldNs = 20 * NSEC_PER_USEC;
+  constexpr dispatch_time_t kNoWatchingAfterContentionNs = 50 * NSEC_PER_MSEC;
+  dispatch_time_t now = dispatch_now();
+  if (now - lastContention.load(std::memory_order_relaxed) < kNoWatchingAfterContentionNs) return ready();
+  const dispatch_time_t until = now + spanNs;
+  while (!ready()) {
+    if (heartbeat) heartbeat->store(now, std::memory_order_relaxed);
+    if (now >= until) return false;
+    // Yielding, not busy-looping: on a machine with few processors the thread that
+    // is to hand work over may need this one's processor to do it.
+    std::this_thread::yield();
+    const dispatch_time_t after = dispatch_now();
+    if (after - now > kContendedYieldNs) {
+      lastContention.store(after, std::memory_order_relaxed);
+      return ready();
+    }
+    now = after;
+  }
+  return true;
+}
+
 bool dispatch_is_main_thread() { return static_cast<pid_t>(::syscall(SYS_gettid)) == ::getpid(); }
 
 namespace {
@@ -58,12 +93,20 @@ namespace {
 // that. So an endless or sleeping block occupies only its own thread, while a
 // burst of short tasks is served by the threads at hand instead of one new thread
 // per task. Idle threads leave after a while.
+//
+// A thread that runs out of tasks first watches the queue for a short while before
+// it sleeps (at most kMaxWatchers threads at a time): work handed from queue to
+// queue (a socket's work queue, its delegate queue) is then taken at once, without
+// waking a sleeping thread, which costs far more than the task itself.
 class WorkerPool {
  public:
   static constexpr int kPriorities = 4;  // high, default, low, background
   static constexpr int kMaxThreads = 512;
   static constexpr std::chrono::milliseconds kStallInterval{10};
   static constexpr std::chrono::seconds kIdleLifetime{10};
+  static constexpr std::uint64_t kWatchBeforeSleepNs = 50 * NSEC_PER_USEC;
+  static constexpr int kMaxWatchers = 2;
+  static constexpr std::uint64_t kFreshWatchNs = 5 * NSEC_PER_USEC;
 
   static WorkerPool& shared() {
     static WorkerPool* pool = new WorkerPool;  // lives for the process; threads are detached
@@ -71,17 +114,26 @@ class WorkerPool {
   }
 
   void submit(int priorityIndex, std::function<void()> task) {
-    std::unique_lock lock(mutex_);
-    tasks_[priorityIndex].push_back({std::chrono::steady_clock::now(), std::move(task)});
-    ++queued_;
-    if (queued_ <= idle_) {
-      cv_.notify_one();
-    } else if (threads_ - idle_ < eagerThreads_) {
-      spawnLocked();
-    } else {
-      startWatcherLocked();
-      watcherCv_.notify_one();
+    bool wake = false;
+    {
+      std::unique_lock lock(mutex_);
+      tasks_[priorityIndex].push_back({std::chrono::steady_clock::now(), std::move(task)});
+      queued_.store(queued_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+      const int queued = queued_.load(std::memory_order_relaxed);
+      if (queued <= idle_) {
+        // A watching thread takes the task by itself, unless it has not looked for a
+        // while (it is not running); otherwise a sleeping one is woken.
+        const bool watchersLooking = dispatch_now() - lastWatch_.load(std::memory_order_relaxed) < kFreshWatchNs;
+        wake = queued > (watchersLooking ? watching_ : 0);
+      } else if (threads_ - idle_ < eagerThreads_) {
+        spawnLocked();
+      } else {
+        startWatcherLocked();
+        watcherCv_.notify_one();
+      }
     }
+    // Woken outside the lock, so that the thread does not wake only to wait for it.
+    if (wake) cv_.notify_one();
   }
 
  private:
@@ -105,11 +157,11 @@ class WorkerPool {
   void watcherLoop() {
     std::unique_lock lock(mutex_);
     for (;;) {
-      watcherCv_.wait(lock, [this] { return queued_ > idle_; });
+      watcherCv_.wait(lock, [this] { return queued_.load(std::memory_order_relaxed) > idle_; });
       auto until = std::chrono::steady_clock::now() + kStallInterval;
       while (watcherCv_.wait_until(lock, until) != std::cv_status::timeout) {
       }
-      if (queued_ <= idle_) continue;
+      if (queued_.load(std::memory_order_relaxed) <= idle_) continue;
       auto now = std::chrono::steady_clock::now();
       for (const auto& q : tasks_) {
         if (!q.empty() && now - q.front().enqueued >= kStallInterval) {
@@ -123,7 +175,7 @@ class WorkerPool {
   void workerLoop() {
     std::unique_lock lock(mutex_);
     for (;;) {
-      if (queued_ > 0) {
+      if (queued_.load(std::memory_order_relaxed) > 0) {
         std::function<void()> task;
         for (auto& q : tasks_) {
           if (!q.empty()) {
@@ -132,7 +184,7 @@ class WorkerPool {
             break;
           }
         }
-        --queued_;
+        queued_.store(queued_.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
         lock.unlock();
         task();
         task = nullptr;  // destroy captured state outside the lock
@@ -140,7 +192,19 @@ class WorkerPool {
         continue;
       }
       ++idle_;
-      bool woke = cv_.wait_for(lock, kIdleLifetime, [this] { return queued_ > 0; });
+      if (watching_ < kMaxWatchers) {
+        ++watching_;
+        lock.unlock();
+        dispatch_spin_until([this] { return queued_.load(std::memory_order_acquire) > 0; }, kWatchBeforeSleepNs,
+                            &lastWatch_);
+        lock.lock();
+        --watching_;
+        if (queued_.load(std::memory_order_relaxed) > 0) {
+          --idle_;
+          continue;
+        }
+      }
+      bool woke = cv_.wait_for(lock, kIdleLifetime, [this] { return queued_.load(std::memory_order_relaxed) > 0; });
       --idle_;
       if (!woke) {
         --threads_;
@@ -158,8 +222,11 @@ class WorkerPool {
     std::function<void()> run;
   };
   std::array<std::deque<Task>, kPriorities> tasks_;
-  int queued_ = 0;
-  int idle_ = 0;
+  // Changed under the lock; read without it by a watching thread.
+  std::atomic<int> queued_{0};
+  int idle_ = 0;      // threads watching or sleeping
+  int watching_ = 0;  // of which watching for work
+  std::atomic<dispatch_time_t> lastWatch_{0};  // when a watching thread last looked
   int threads_ = 0;
   bool watcherStarted_ = false;
 };

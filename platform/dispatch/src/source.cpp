@@ -243,19 +243,22 @@ class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
 
   // Bytes waiting for a read source (0 at end of file, 1 for a listening socket);
   // 1 for a write source. A readiness report that no longer holds (the bytes were
-  // consumed meanwhile) is spurious and not delivered. Readiness is asked first and
-  // the byte count second, so that bytes arriving in between never pass for an end
-  // of file; this works alike for sockets, pipes and terminals.
+  // consumed meanwhile) is spurious and not delivered. Bytes counted are bytes
+  // waiting, which settles the usual case with one call; otherwise readiness is
+  // asked, and then the byte count again, so that bytes arriving in between never
+  // pass for an end of file. This works alike for sockets, pipes and terminals.
   unsigned long measureDescriptor(bool& spurious) const {
     if (type_ == DISPATCH_SOURCE_TYPE_WRITE) return 1;
+    int available = 0;
+    const bool counted = ::ioctl(fd(), FIONREAD, &available) == 0;
+    if (counted && available > 0) return static_cast<unsigned long>(available);
     pollfd p{fd(), POLLIN | POLLRDHUP, 0};
     int ready = ::poll(&p, 1, 0);
     if (ready <= 0 || p.revents == 0 || (p.revents & POLLNVAL)) {
       spurious = true;
       return 0;
     }
-    int available = 0;
-    if (::ioctl(fd(), FIONREAD, &available) != 0) return 1;  // a listening socket
+    if (!counted || ::ioctl(fd(), FIONREAD, &available) != 0) return 1;  // a listening socket
     return available > 0 ? static_cast<unsigned long>(available) : 0;
   }
 

@@ -25,8 +25,10 @@ std::uint64_t secondsToNs(double seconds) {
 
 }  // namespace
 
-const CFRunLoopMode kCFRunLoopDefaultMode = "kCFRunLoopDefaultMode";
-const CFRunLoopMode kCFRunLoopCommonModes = "kCFRunLoopCommonModes";
+// Never destroyed: background threads may post to a run loop while the process
+// runs its exit handlers.
+const CFRunLoopMode& kCFRunLoopDefaultMode = *new CFRunLoopMode("kCFRunLoopDefaultMode");
+const CFRunLoopMode& kCFRunLoopCommonModes = *new CFRunLoopMode("kCFRunLoopCommonModes");
 
 class CFRunLoopTimer {
  public:
@@ -54,6 +56,8 @@ class CFRunLoopSource {
 
 class CFRunLoop {
  public:
+  static constexpr dispatch_time_t kWatchBeforeSleepNs = 100 * NSEC_PER_USEC;
+
   explicit CFRunLoop(bool isMain) : isMain_(isMain) { commonModes_.insert(kCFRunLoopDefaultMode); }
 
   CFRunLoopRunResult runInMode(const CFRunLoopMode& mode, double seconds, bool returnAfterSourceHandled) {
@@ -84,6 +88,15 @@ class CFRunLoop {
       if (hasWorkLocked(mode)) continue;
       dispatch_time_t wakeAt = std::min(deadline, nextTimerLocked(mode));
       waiting_ = true;
+      if (wakeAt > now + kWatchBeforeSleepNs) {
+        // Work often arrives within microseconds (a reply to write, the next request
+        // of a client): watch for a wake-up for a moment before sleeping, since being
+        // woken from sleep costs far more than the work.
+        lock.unlock();
+        dispatch_spin_until([this] { return wakePending_.load(std::memory_order_acquire); }, kWatchBeforeSleepNs);
+        lock.lock();
+        now = dispatch_now();
+      }
       cv_.wait_for(lock, std::chrono::nanoseconds(wakeAt > now ? wakeAt - now : 0),
                    [&] { return wakePending_ || stopRequested_ || hasWorkLocked(mode); });
       waiting_ = false;
@@ -308,7 +321,8 @@ class CFRunLoop {
   std::map<CFRunLoopMode, ModeItems> items_;
   std::vector<CFRunLoopMode> modeStack_;
   bool stopRequested_ = false;
-  bool wakePending_ = false;
+  // Set under the lock; also watched without it before the run loop sleeps.
+  std::atomic<bool> wakePending_{false};
   bool waiting_ = false;
 };
 
@@ -332,9 +346,9 @@ struct ThreadRunLoop {
   CFRunLoop* runLoop;
 
   ThreadRunLoop() : runLoop(new CFRunLoop(false)) {
-    static std::mutex mutex;
+    static auto* mutex = new std::mutex;
     static auto* all = new std::vector<CFRunLoop*>;
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(*mutex);
     all->push_back(runLoop);
   }
   ~ThreadRunLoop() { runLoop->releaseItems(); }

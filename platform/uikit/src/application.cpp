@@ -13,7 +13,7 @@
 #include "uikit/UIView.h"
 #include "uikit/UIWindow.h"
 
-const CFRunLoopMode UITrackingRunLoopMode = "UITrackingRunLoopMode";
+const CFRunLoopMode& UITrackingRunLoopMode = *new CFRunLoopMode("UITrackingRunLoopMode");  // never destroyed
 
 // The tracking mode is one of the main run loop's common modes from the moment the
 // toolkit is loaded.

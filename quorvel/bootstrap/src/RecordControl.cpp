@@ -18,14 +18,16 @@ QV_OBJC_DEFINE_CLASS(RecordControl, objc::Object)
 
 namespace {
 
+// Never destroyed, like everything a polling cycle touches: cycles keep running on
+// their background thread while the process runs its exit handlers.
 std::mutex& observerMutex() {
-  static std::mutex m;
-  return m;
+  static auto* m = new std::mutex;
+  return *m;
 }
 
 RecordControl::CycleObserver& cycleObserver() {
-  static RecordControl::CycleObserver observer;
-  return observer;
+  static auto* observer = new RecordControl::CycleObserver;
+  return *observer;
 }
 
 void notifyObserver(bool started) {

@@ -7,13 +7,13 @@
 #include <string>
 
 #include "foundation/log.h"
+#include "foundation/string.h"
 #include "objc/exception.h"
 #include "quorvel/channel/ServerManager.h"
 #include "quorvel/playback/UIViewFinder.h"
 #include "quorvel/state/GlobalVars.h"
 #include "quorvel/state/UIViewStorage.h"
 #include "quorvel/toolkit/UIView+ToolkitAdditions.h"
-#include "quorvel/util/LowercaseString.h"
 #include "quorvel/util/Utilities.h"
 #include "quorvel/web/WebView.h"
 
@@ -61,7 +61,7 @@ void ServerManager::handleRecorderCommand(const NSData& data) {
       return;
     }
     NSLog("Recorder thread message is '%@'", *text);
-    const std::string command = lowercaseString(*text);
+    const std::string command = foundation::lowercaseString(*text);
     auto vars = GlobalVars::sharedInstance();
     if (command.find("startobjectspy") != std::string::npos) {
       NSLog("Switching to spy");

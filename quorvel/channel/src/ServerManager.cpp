@@ -152,15 +152,22 @@ void ServerManager::listenForPlayBack(std::uint16_t port) {
     NSLog("1 Error starting server: %@", error);
     NSLog("Playback server not listening; trying port %hu again every %.1f s", port, kPlayBackRelistenDelay);
   }
-  schedulePlayBackListen(port, socketPlaybackServerQueue_);
+  schedulePlayBackListen(port, sock);
 }
 
-void ServerManager::schedulePlayBackListen(std::uint16_t port, const dispatch_queue_t& queue) {
+void ServerManager::schedulePlayBackListen(std::uint16_t port, const AsyncTcpSocketPtr& sock) {
   std::weak_ptr<ServerManager> weak = std::static_pointer_cast<ServerManager>(shared_from_this());
+  std::weak_ptr<AsyncTcpSocket> weakSocket = sock;
+  // On the playback delegate queue, where accepted connections take their place
+  // too: a listen attempt and an accept never interleave.
   dispatch_after(dispatch_time(DISPATCH_TIME_NOW, static_cast<std::int64_t>(kPlayBackRelistenDelay * NSEC_PER_SEC)),
-                 queue, [weak, port] {
+                 socketPlaybackServerQueue_, [weak, weakSocket, port] {
                    auto self = weak.lock();
-                   if (!self || self->isPlaybackRunning_) return;
+                   auto socket = weakSocket.lock();
+                   if (!self || !socket || self->isPlaybackRunning_) return;
+                   // The attempt belongs to the socket it was scheduled for: once a newer
+                   // connection has taken that socket's place, it is not touched.
+                   if (socket != self->playBackServerSocket_.load() || !socket->isDisconnected()) return;
                    guarded("Playback server", [&] { self->listenForPlayBack(port); });
                  });
 }
@@ -323,10 +330,14 @@ void ServerManager::playBackClientDidLeave(const AsyncTcpSocketPtr& sock) {
   NSLog("Client Disconnected. Accepting port again-2");
   stopRecordingWhilePlayBack();
   sock->disconnect();
+  // The notice may be handled after a newer connection took the place of the client
+  // that left (its accept does not wait for the main thread): the server is then
+  // running and serving that connection, which stays as it is.
+  if (sock != playBackServerSocket_.load()) return;
   isPlaybackRunning_ = false;
   jsonPlayBackServerData_.store(nullptr);
   // The same (now closed) socket object listens again a second later; the next
   // client receives no greeting. The second passes on a timer rather than in a sleep
   // on the main thread, so the application's screen stays live after every client.
-  schedulePlayBackListen(kPlayBackPort, dispatch_get_main_queue());
+  schedulePlayBackListen(kPlayBackPort, sock);
 }

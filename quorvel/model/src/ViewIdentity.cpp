@@ -19,7 +19,7 @@ namespace {
 constexpr std::size_t kStripes = 64;
 
 std::mutex& stripeFor(const CALayer* layer) {
-  static std::array<std::mutex, kStripes> stripes;
+  static auto& stripes = *new std::array<std::mutex, kStripes>;  // walks run during exit too
   return stripes[std::hash<const CALayer*>{}(layer) % kStripes];
 }
 

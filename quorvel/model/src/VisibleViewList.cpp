@@ -1,7 +1,7 @@
 #include "quorvel/model/VisibleViewList.h"
 
 #include "foundation/log.h"
-#include "quorvel/util/LowercaseString.h"
+#include "foundation/string.h"
 #include "quorvel/model/UIViewsManager.h"
 #include "quorvel/toolkit/UIView+ToolkitAdditions.h"
 #include "quorvel/util/Utilities.h"
@@ -20,9 +20,11 @@ std::vector<std::shared_ptr<UIView>> getAllUIViewsAccordingToViewType(const std:
   auto all = std::make_shared<UIViewsManager>()->GetAllViewsForPlayer(getCurrentWindow(), true);
   std::vector<std::shared_ptr<UIView>> visible;
   if (!tag) return visible;
-  std::string wanted = lowercaseString(*tag);
+  std::string wanted = foundation::lowercaseString(*tag);
   for (auto& view : all) {
-    if (!wanted.empty() && lowercaseString(Utilities::getUIViewClassName(view).value_or("")) != wanted) continue;
+    if (!wanted.empty() && foundation::lowercaseString(Utilities::getUIViewClassName(view).value_or("")) != wanted) {
+      continue;
+    }
     if (!UIView_ToolkitAdditions::isVisibleInWindowFrame(view)) continue;
     visible.push_back(std::move(view));
   }

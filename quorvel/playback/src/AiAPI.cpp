@@ -1,10 +1,10 @@
 #include "quorvel/playback/AiAPI.h"
 
 #include "foundation/format.h"
+#include "foundation/string.h"
 #include "quorvel/model/VisibleViewList.h"
 #include "quorvel/playback/UIViewMemoryCache.h"
 #include "quorvel/toolkit/UIView+ToolkitAdditions.h"
-#include "quorvel/util/LowercaseString.h"
 #include "quorvel/util/Utilities.h"
 #include "uikit/UICollectionView.h"
 #include "uikit/UIImage.h"
@@ -68,7 +68,7 @@ bool AiAPI::IsActuallyTappable(const std::shared_ptr<UIView>& view) {
 
 bool AiAPI::isViewScrollable(const std::shared_ptr<UIView>& view) {
   if (!view) return false;
-  const std::string name = lowercaseString(view->className());
+  const std::string name = foundation::lowercaseString(view->className());
   return name.find("scrollview") != std::string::npos || view->isKindOfClass(UIScrollView::classObject()) ||
          view->isKindOfClass(UICollectionView::classObject()) || view->isKindOfClass(UITableView::classObject()) ||
          view->isKindOfClass(UIPickerView::classObject()) || name.find("uicollectionview") != std::string::npos ||

@@ -1,9 +1,9 @@
 #include "quorvel/playback/PlayBackInteractionMethods.h"
 
 #include "foundation/notification_center.h"
+#include "quorvel/util/Utilities.h"
 #include "objc/exception.h"
 #include "quorvel/toolkit/UIView+ToolkitAdditions.h"
-#include "quorvel/util/LowercaseString.h"
 #include "uikit/UISwitch.h"
 #include "uikit/UITextField.h"
 
@@ -24,7 +24,7 @@ bool PlayBackInteractionMethods::performClickOnUIView(const std::shared_ptr<UIVi
     toggle(*view);
     return true;
   }
-  if (lowercaseString(view->className()).find("switch") != std::string::npos) {
+  if (Utilities::classNameContains(view, "switch")) {
     try {
       toggle(*view);
       return true;

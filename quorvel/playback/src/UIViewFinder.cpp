@@ -5,8 +5,8 @@
 #include <functional>
 
 #include "foundation/format.h"
+#include "foundation/string.h"
 #include "objc/exception.h"
-#include "quorvel/util/LowercaseString.h"
 #include "quorvel/model/UIViewsManager.h"
 #include "quorvel/model/ViewIdentity.h"
 #include "quorvel/model/VisibleViewList.h"
@@ -70,7 +70,8 @@ Text switchState(const std::shared_ptr<UIView>& element) {
   if (element->isKindOfClass(UISwitch::classObject())) {
     return boolText(std::static_pointer_cast<UISwitch>(element)->isOn());
   }
-  if (lowercaseString(Utilities::getUIViewClassName(element).value_or("")).find("switch") == std::string::npos) {
+  const std::string className = foundation::lowercaseString(Utilities::getUIViewClassName(element).value_or(""));
+  if (className.find("switch") == std::string::npos) {
     return std::nullopt;
   }
   try {
@@ -96,7 +97,7 @@ void performHighlighted(const std::shared_ptr<UIView>& element, const std::funct
 }
 
 bool isScrollViewByName(const std::shared_ptr<UIView>& view) {
-  return lowercaseString(view->className()).find("scrollview") != std::string::npos;
+  return Utilities::classNameContains(view, "scrollview");
 }
 
 // Runs `scroll` once for each of the three scrolling-view tests the view passes.
@@ -119,7 +120,8 @@ void findEditableComponents(UIViewFinder& finder, const Text& accessorType, cons
   for (const auto& view : visibleViews) {
     if (!view->isKindOfClass(UITextField::classObject())) continue;
     if (!accessorType) return;
-    if (*accessorType == "text" || *accessorType == "partialtext" || accessorType->empty()) {
+    if (*accessorType == "text" || *accessorType == "partialtext" || *accessorType == "accessibilityid" ||
+        accessorType->empty()) {
       UIViewsManager_Finding::identifyElementByAccessor(manager, view, std::nullopt, accessorType, accessorValue);
     } else if (*accessorType == "xpath") {
       sawTextField = true;
@@ -147,9 +149,9 @@ void findEditableComponents(UIViewFinder& finder, const Text& accessorType, cons
 JSONValue UIViewFinder::parseFunctionCallObject(const std::shared_ptr<FunctionCallObject>& call) {
   JSONValue reply = JSONValue::array();
   if (!call || !call->getFunctionName()) return reply;
-  const std::string function = lowercaseString(*call->getFunctionName());
+  const std::string function = foundation::lowercaseString(*call->getFunctionName());
   Text accessorType;
-  if (call->getAccessorType()) accessorType = lowercaseString(*call->getAccessorType());
+  if (call->getAccessorType()) accessorType = foundation::lowercaseString(*call->getAccessorType());
   const Text& accessorValue = call->getAccessorValue();
   const Text& tagName = call->getTagName();
 
@@ -218,6 +220,10 @@ JSONValue UIViewFinder::parseFunctionCallObject(const std::shared_ptr<FunctionCa
     if (auto element = cache()->getUIVIewAccordingToElementId(accessorValue)) {
       appendOutput(reply, NSStringWithFormat("%.f", element->bounds().size.width));
     }
+  } else if (function == "getrect") {
+    if (auto element = cache()->getUIVIewAccordingToElementId(accessorValue)) {
+      reply.push_back({{"rectangle", std::make_shared<AiAPI>()->getRectObjectOfView(element)}});
+    }
   } else if (function == "ai_findelements") {
     return std::make_shared<AiAPI>()->getAllViewsInformation(tagName);
   } else if (function == "ai_getscreensnapshot") {
@@ -245,7 +251,7 @@ void UIViewFinder::swipeOn(const std::shared_ptr<UIView>& target, const std::opt
   if (!target) return;
   const CGSize size = target->bounds().size;
   const double w = size.width, h = size.height;
-  const std::string word = lowercaseString(direction.value_or(""));
+  const std::string word = foundation::lowercaseString(direction.value_or(""));
   CGPoint start{0, 0}, end{0, 0};
   if (word == "left") {
     start = {w - w / 4, h / 2};

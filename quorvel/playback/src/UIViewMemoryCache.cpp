@@ -22,7 +22,9 @@ std::string UIViewMemoryCache::addViewInMemoryCache(const std::shared_ptr<UIView
 void UIViewMemoryCache::addViewInMemoryCache(const std::shared_ptr<UIView>& view, const std::string& elementId) {
   std::shared_ptr<UIView> replaced;
   std::lock_guard lock(mutex_);
-  replaced = std::exchange(views_[elementId], view);
+  auto [it, inserted] = views_.try_emplace(elementId);
+  if (inserted) order_.push_back(elementId);
+  replaced = std::exchange(it->second, view);
 }
 
 std::shared_ptr<UIView> UIViewMemoryCache::getUIVIewAccordingToElementId(const std::optional<std::string>& elementId) const {
@@ -34,10 +36,7 @@ std::shared_ptr<UIView> UIViewMemoryCache::getUIVIewAccordingToElementId(const s
 
 std::vector<std::string> UIViewMemoryCache::getAllUIViewsIdentifier() const {
   std::lock_guard lock(mutex_);
-  std::vector<std::string> ids;
-  ids.reserve(views_.size());
-  for (const auto& entry : views_) ids.push_back(entry.first);
-  return ids;
+  return order_;
 }
 
 void UIViewMemoryCache::clearMemoryCache() {
@@ -45,6 +44,7 @@ void UIViewMemoryCache::clearMemoryCache() {
   {
     std::lock_guard lock(mutex_);
     released.swap(views_);
+    order_.clear();
   }
   // The views are released here, outside the lock: a view's last release may run code.
 }

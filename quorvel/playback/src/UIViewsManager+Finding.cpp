@@ -1,6 +1,6 @@
 #include "quorvel/playback/UIViewsManager+Finding.h"
 
-#include "quorvel/util/LowercaseString.h"
+#include "foundation/string.h"
 #include "quorvel/model/ViewIdentity.h"
 #include "quorvel/model/XpathManager.h"
 #include "quorvel/playback/UIViewMemoryCache.h"
@@ -20,7 +20,11 @@ bool matchesAccessor(const std::shared_ptr<UIView>& view, const std::string& typ
   }
   if (type == "partialtext") {
     auto text = Utilities::getUIViewText(view);
-    return text && !value->empty() && lowercaseString(*text).find(lowercaseString(*value)) != std::string::npos;
+    return text && !value->empty() &&
+           foundation::lowercaseString(*text).find(foundation::lowercaseString(*value)) != std::string::npos;
+  }
+  if (type == "accessibilityid") {
+    return !value->empty() && Utilities::getUIViewAccesibilityId(view) == *value;
   }
   if (type == "xpath") {
     auto registered = XpathManager::sharedInstance()->getIdentificationGUIDFromXpath(value);
@@ -43,13 +47,13 @@ bool identifyElementByAccessor(UIViewsManager&, const std::shared_ptr<UIView>& v
 void findElements(UIViewsManager& manager, const std::shared_ptr<UIView>& root, const Text& tag,
                   const Text& accessorType, const Text& accessorValue) {
   std::optional<std::string> wanted;
-  if (tag) wanted = lowercaseString(*tag);
+  if (tag) wanted = foundation::lowercaseString(*tag);
   UIViewsManager::walkSubviewsInPreOrder(
       root, [&](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
                 const UIViewsManager::SameClassIndex& sameClassIndex) {
         ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kPlaybackGUIDKey, sameClassIndex);
         if (wanted && (wanted->empty() ||
-                       *wanted == lowercaseString(Utilities::getUIViewClassName(view).value_or("")))) {
+                       *wanted == foundation::lowercaseString(Utilities::getUIViewClassName(view).value_or("")))) {
           identifyElementByAccessor(manager, view, tag, accessorType, accessorValue);
         }
         return true;

@@ -12,7 +12,6 @@
 #include "quorvel/state/GlobalVars.h"
 #include "quorvel/state/RecorderQueue.h"
 #include "quorvel/toolkit/UIView+ToolkitAdditions.h"
-#include "quorvel/util/LowercaseString.h"
 #include "quorvel/util/MainRecorderAction.h"
 #include "quorvel/util/MappedActionObject.h"
 #include "quorvel/util/Utilities.h"
@@ -26,23 +25,6 @@ QV_OBJC_DEFINE_CLASS(RecorderAction, objc::Object)
 
 namespace {
 
-bool classNameContains(const std::shared_ptr<UIView>& view, const char* lowerCasePart) {
-  return lowercaseString(view->className()).find(lowerCasePart) != std::string::npos;
-}
-
-// "%.f": the nearest whole number, without a decimal point.
-std::string wholeNumber(double value) { return NSStringWithFormat("%.f", value); }
-
-// Origin and size of a view's own bounds; all "0" without a view.
-void addGeometry(const std::shared_ptr<UIView>& view,
-                 void (MainRecorderAction::*add)(const std::string&, const MainRecorderAction::Text&),
-                 MainRecorderAction& builder) {
-  CGRect bounds = view ? view->bounds() : CGRectZero;
-  (builder.*add)("X", wholeNumber(bounds.origin.x));
-  (builder.*add)("Y", wholeNumber(bounds.origin.y));
-  (builder.*add)("height", wholeNumber(bounds.size.height));
-  (builder.*add)("width", wholeNumber(bounds.size.width));
-}
 
 }  // namespace
 
@@ -79,7 +61,7 @@ void RecorderAction::CreateRecorderAction(const std::string& action, const std::
 
   if (auto enclosingSwitch = getActualParentComponent(element)) element = enclosingSwitch;
 
-  if (classNameContains(touched, "segmentedcontrol")) {
+  if (Utilities::classNameContains(touched, "segmentedcontrol")) {
     NSLog("***FOUND UISEGMENTCONTROL");
     // The selected segment; with none selected (or no segment list to ask) the
     // element stays as it is.
@@ -102,7 +84,7 @@ void RecorderAction::CreateRecorderAction(const std::string& action, const std::
   builder->addMainActionProperty("action", actionName);
   builder->addMainActionProperty("popupName", std::string());
 
-  if (classNameContains(element, "uiweb")) {
+  if (Utilities::classNameContains(element, "uiweb")) {
     // The web page records its own step and attaches this image to it.
     const CGPoint point = element->convertPointFromView(windowPoint, nullptr);
     GlobalVars::sharedInstance()->set_webViewBase64Image(
@@ -123,14 +105,14 @@ void RecorderAction::CreateRecorderAction(const std::string& action, const std::
   // An empty text leaves the logical name out; an absent one names the class.
   if (text != std::string()) builder->addObjectProperty("logicalname", getLogicalNameOfElement(element));
   builder->addObjectProperty("xpath:position", XpathManager::sharedInstance()->getPositionXpathOfUIView(element));
-  addGeometry(element, &MainRecorderAction::addObjectProperty, *builder);
+  builder->addObjectBoundsProperties(element);
 
   const auto parent = element->superview();
   builder->addParentProperty("title", Utilities::getUIViewClassName(parent));
   builder->addParentProperty("classname", Utilities::getUIViewClassName(parent));
   builder->addParentProperty("id", Utilities::getUIViewAccesibilityId(parent));
   builder->addParentProperty("label", Utilities::getUIViewAccesibilityLabel(parent));
-  addGeometry(parent, &MainRecorderAction::addParentProperty, *builder);
+  builder->addParentBoundsProperties(parent);
 
   builder->addDataArgsProperty("type", std::string("string"));
   builder->addDataArgsProperty("data", data);
@@ -141,7 +123,7 @@ void RecorderAction::CreateRecorderAction(const std::string& action, const std::
 std::shared_ptr<UIView> RecorderAction::getActualParentComponent(const std::shared_ptr<UIView>& view) const {
   for (auto current = view; current; current = current->superview()) {
     if (!current->superview()) return nullptr;
-    if (current->isKindOfClass(UISwitch::classObject()) || classNameContains(current, "switch")) return current;
+    if (current->isKindOfClass(UISwitch::classObject()) || Utilities::classNameContains(current, "switch")) return current;
   }
   return nullptr;
 }

@@ -3,10 +3,11 @@
 #include <cmath>
 
 #include "foundation/log.h"
+#include "quorvel/playback/ElementSpy.h"
 #include "quorvel/recording/ElementInfo.h"
 #include "quorvel/recording/ElementsQueue.h"
 #include "quorvel/state/GlobalVars.h"
-#include "quorvel/util/LowercaseString.h"
+#include "quorvel/toolkit/UIView+ToolkitAdditions.h"
 #include "quorvel/util/Utilities.h"
 #include "uikit/UIEvent.h"
 #include "uikit/UISwitch.h"
@@ -20,9 +21,6 @@ namespace {
 
 const std::string kTrue = "true";
 
-bool classNameContains(const std::shared_ptr<UIView>& view, const char* lowerCasePart) {
-  return view && lowercaseString(view->className()).find(lowerCasePart) != std::string::npos;
-}
 
 bool isSpyMode() { return GlobalVars::sharedInstance()->_spyMode() == kTrue; }
 
@@ -30,6 +28,10 @@ bool isSpyMode() { return GlobalVars::sharedInstance()->_spyMode() == kTrue; }
 
 void RecorderEvent::handleEvent(const std::shared_ptr<UIEvent>& event) {
   if (GlobalVars::sharedInstance()->_isPlaybackStarted() == kTrue) return;
+  // The spy's own tap goes on to the application unclassified: spying it would
+  // describe, highlight and store whatever view it lands on as a spy action of its
+  // own, so that the highlight positions no longer counted from the list sent.
+  if (deliveringSpyTap_) return;
   if (!event) return;
   if (event->type() != UIEventTypeTouches) {
     NSLog("Event has invalid type. Keyboard input?");
@@ -42,7 +44,7 @@ void RecorderEvent::handleEvent(const std::shared_ptr<UIEvent>& event) {
   const auto view = touch->view();
   NSLog("******CLICKED ON UIVIEW %@", Utilities::getUIViewClassName(view));
   // Typing is recorded from the text field, never from the keys.
-  if (classNameContains(view, "uikeyboard")) return;
+  if (Utilities::classNameContains(view, "uikeyboard")) return;
   switch (touch->phase()) {
     case UITouchPhaseBegan:
       touchesBeganOnView(touches, event);
@@ -69,8 +71,17 @@ void RecorderEvent::touchesBeganOnView(const Touches& touches, const std::shared
   isScrolling_ = false;
   NSLog("Intial Coordinate: x = %f, y = %f", location.x, location.y);
   if (isSpyMode()) {
-    // Object-spy mode: the touched view is for the object spy to describe; nothing
-    // is recorded. The spy takes the view and the location from here.
+    // Object-spy mode: the touched view is described instead of recorded, and a
+    // synthetic tap far outside it follows before the touch goes on to the
+    // application.
+    if (std::make_shared<ElementSpy>()->createSpyHierarchy(view, location)) {
+      struct DeliveringSpyTap {
+        bool& flag;
+        explicit DeliveringSpyTap(bool& f) : flag(f) { flag = true; }
+        ~DeliveringSpyTap() { flag = false; }
+      } delivering(deliveringSpyTap_);
+      UIView_ToolkitAdditions::FaketapAtPoint(view, kSpyTapPoint);
+    }
     return;
   }
   // Switches and segmented controls are recorded when the touch ends.
@@ -111,8 +122,8 @@ void RecorderEvent::touchesEndedOnView(const Touches& touches, const std::shared
 
 bool RecorderEvent::IsViewIsNotOfEventType(const std::shared_ptr<UIView>& view) const {
   if (!view) return false;
-  return view->isKindOfClass(UISwitch::classObject()) || classNameContains(view, "switch") ||
-         classNameContains(view, "uisegment");
+  return view->isKindOfClass(UISwitch::classObject()) || Utilities::classNameContains(view, "switch") ||
+         Utilities::classNameContains(view, "uisegment");
 }
 
 void RecorderEvent::submitViewForRecording(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIEvent>& event,

@@ -8,8 +8,8 @@ namespace {
 const char kRunLoopModesKey = 0;  // its address is the private association key
 
 std::mutex& attachMutex() {
-  static std::mutex m;
-  return m;
+  static auto* m = new std::mutex;  // never destroyed
+  return *m;
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 // safe from any thread, so the marking may be set from any thread (the inventory walk
 // de-highlights from its background thread) and the delayed restores are applied on
 // a background queue, never waiting on the main thread.
-#include <map>
-#include <optional>
+#include <any>
 #include <mutex>
+#include <optional>
 
 #include "dispatch/dispatch.h"
 #include "quorvel/toolkit/UIView+ToolkitAdditions.h"
@@ -29,24 +29,34 @@ void setBorder(const std::shared_ptr<CALayer>& layer, CGFloat width, const CGCol
 }
 
 // What the toolkit knows about a view it highlighted: how many highlight restores
-// are still to run, and the border the view had before the marking went on. A view
-// with a pending restore is kept alive by that restore, so its address is a stable
-// key for as long as the record exists.
+// are still to run, and the border the view had before the marking went on. The
+// record is attached to the view itself, so it goes with the view: a view made
+// later at the same address never inherits it, and freed views leave nothing
+// behind. All records are read and changed under one lock.
 struct HighlightRecord {
   int pendingRestores = 0;
   CGFloat originalWidth = 0;
   CGColorRef originalColor;
 };
 
+const char kHighlightRecordKey = 0;  // its address is the association key
+
 std::mutex& recordsMutex() {
   static std::mutex* m = new std::mutex;
   return *m;
 }
 
-std::map<const UIView*, HighlightRecord>& records() {
-  static auto* map = new std::map<const UIView*, HighlightRecord>;
-  return *map;
+// The view's record (made when `create` is set), or nullptr. Call with the lock held.
+std::shared_ptr<HighlightRecord> recordOf(UIView& view, bool create) {
+  std::any stored = view.associatedObject(&kHighlightRecordKey);
+  if (auto* record = std::any_cast<std::shared_ptr<HighlightRecord>>(&stored)) return *record;
+  if (!create) return nullptr;
+  auto record = std::make_shared<HighlightRecord>();
+  view.setAssociatedObject(&kHighlightRecordKey, record);
+  return record;
 }
+
+void forgetRecord(UIView& view) { view.setAssociatedObject(&kHighlightRecordKey, std::any()); }
 
 // Sets the border again after the restore delay. The restore keeps the view alive
 // and holds its own reference to the colour until it has run.
@@ -57,11 +67,9 @@ void setBorderLater(const std::shared_ptr<UIView>& view, CGFloat width, const CG
     if (auto layer = view->layer()) setBorder(layer, width, color);
     if (!highlightRestore) return;
     std::lock_guard lock(recordsMutex());
-    auto it = records().find(view.get());
+    auto record = recordOf(*view, false);
     // Once no restore is pending and the marking is gone, nothing needs remembering.
-    if (it != records().end() && --it->second.pendingRestores == 0 && !TK_hasHighlightBorder(view)) {
-      records().erase(it);
-    }
+    if (record && --record->pendingRestores == 0 && !TK_hasHighlightBorder(view)) forgetRecord(*view);
   });
 }
 
@@ -83,12 +91,12 @@ void highlightView(const std::shared_ptr<UIView>& view) {
   CGColorRef oldColor = layer->borderColor();
   {
     std::lock_guard lock(recordsMutex());
-    HighlightRecord& record = records()[view.get()];
-    if (record.pendingRestores == 0 && !TK_hasHighlightBorder(view)) {
-      record.originalWidth = oldWidth;
-      record.originalColor = oldColor;
+    auto record = recordOf(*view, true);
+    if (record->pendingRestores == 0 && !TK_hasHighlightBorder(view)) {
+      record->originalWidth = oldWidth;
+      record->originalColor = oldColor;
     }
-    ++record.pendingRestores;
+    ++record->pendingRestores;
   }
   setBorder(layer, TK_highlightBorderWidth, TK_highlightBorderColor());
   setBorderLater(view, oldWidth, oldColor, true);
@@ -97,8 +105,8 @@ void highlightView(const std::shared_ptr<UIView>& view) {
 bool TK_hasPendingHighlightRestore(const std::shared_ptr<UIView>& view) {
   if (!view) return false;
   std::lock_guard lock(recordsMutex());
-  auto it = records().find(view.get());
-  return it != records().end() && it->second.pendingRestores > 0;
+  auto record = recordOf(*view, false);
+  return record && record->pendingRestores > 0;
 }
 
 void TK_clearStaleHighlight(const std::shared_ptr<UIView>& view) {
@@ -106,11 +114,10 @@ void TK_clearStaleHighlight(const std::shared_ptr<UIView>& view) {
   std::optional<std::pair<CGFloat, CGColorRef>> original;
   {
     std::lock_guard lock(recordsMutex());
-    auto it = records().find(view.get());
-    if (it != records().end()) {
-      if (it->second.pendingRestores > 0) return;  // the highlight will restore itself
-      original = std::make_pair(it->second.originalWidth, it->second.originalColor);
-      records().erase(it);
+    if (auto record = recordOf(*view, false)) {
+      if (record->pendingRestores > 0) return;  // the highlight will restore itself
+      original = std::make_pair(record->originalWidth, record->originalColor);
+      forgetRecord(*view);
     }
   }
   if (original) {

@@ -1,7 +1,9 @@
 #include "quorvel/util/MainRecorderAction.h"
 
+#include "foundation/format.h"
 #include "foundation/log.h"
 #include "quorvel/util/MappedActionObject.h"
+#include "uikit/UIView.h"
 
 QV_OBJC_DEFINE_CLASS(MainRecorderAction, objc::Object)
 QV_OBJC_DEFINE_CLASS(MappedActionObject, objc::Object)
@@ -14,6 +16,23 @@ void MainRecorderAction::set(JSONValue& group, const std::string& key, const Tex
   } else {
     group.erase(key);
   }
+}
+
+void MainRecorderAction::setBounds(JSONValue& group, const std::shared_ptr<UIView>& view) {
+  const CGRect bounds = view ? view->bounds() : CGRectZero;
+  // "%.f": the nearest whole number, without a decimal point.
+  group["X"] = NSStringWithFormat("%.f", bounds.origin.x);
+  group["Y"] = NSStringWithFormat("%.f", bounds.origin.y);
+  group["height"] = NSStringWithFormat("%.f", bounds.size.height);
+  group["width"] = NSStringWithFormat("%.f", bounds.size.width);
+}
+
+void MainRecorderAction::addObjectBoundsProperties(const std::shared_ptr<UIView>& view) {
+  setBounds(objectProperties_, view);
+}
+
+void MainRecorderAction::addParentBoundsProperties(const std::shared_ptr<UIView>& view) {
+  setBounds(parentProperties_, view);
 }
 
 void MainRecorderAction::addMainActionProperty(const std::string& key, const Text& value) {

@@ -24,13 +24,19 @@ std::optional<JSONValue> Utilities::convertStringToMutableDictionary(const Text&
 
 namespace {
 
-// A request member as a text: strings as they are; other values (numbers,
-// booleans, containers) as their JSON text; null or a missing key as absent.
+// A request member: a text, or absent when the key is missing. A command is made of
+// texts; any other value (a number, a boolean, null, an array, an object) cannot
+// be used as one and fails the request, so that the client hears why instead of
+// an empty reply.
 std::optional<std::string> member(const JSONValue& request, const char* key) {
   auto it = request.find(key);
-  if (it == request.end() || it->is_null()) return std::nullopt;
-  if (it->is_string()) return it->get<std::string>();
-  return it->dump();
+  if (it == request.end()) return std::nullopt;
+  if (!it->is_string()) {
+    throw objc::NSException(objc::NSInvalidArgumentException,
+                            std::string("The playback request member \"") + key + "\" is not a text but " +
+                                it->type_name());
+  }
+  return it->get<std::string>();
 }
 
 }  // namespace

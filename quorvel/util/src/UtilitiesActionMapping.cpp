@@ -2,7 +2,6 @@
 #include <exception>
 
 #include "foundation/log.h"
-#include "quorvel/util/LowercaseString.h"
 #include "quorvel/util/MappedActionObject.h"
 #include "quorvel/util/Utilities.h"
 #include "uikit/UIButton.h"
@@ -30,7 +29,7 @@ std::shared_ptr<MappedActionObject> Utilities::getActionAndDataAccordingToCompon
     if (view->isKindOfClass(UISwitch::classObject())) {
       NSLog("********SWITCH FOUND");
       mapped->setActionName(switchAction(*view));
-    } else if (lowercaseString(view->className()).find("switch") != std::string::npos) {
+    } else if (Utilities::classNameContains(view, "switch")) {
       mapped->setActionName(switchAction(*view));
     } else if (view->isKindOfClass(UIButton::classObject())) {
       mapped->setActionName("ClickButton");

@@ -4,7 +4,7 @@
 #include <exception>
 
 #include "foundation/log.h"
-#include "quorvel/util/LowercaseString.h"
+#include "foundation/string.h"
 #include "quorvel/util/Utilities.h"
 #include "uikit/UIAccessibility.h"
 #include "uikit/UIBarButtonItem.h"
@@ -27,11 +27,6 @@ template <class T>
 std::shared_ptr<T> kindOf(const objc::id& object) {
   if (!object || !object->isKindOfClass(T::classObject())) return nullptr;
   return std::dynamic_pointer_cast<T>(object);
-}
-
-bool classNameContains(const objc::id& object, const std::string& lowerCasePart) {
-  if (!object) return false;
-  return lowercaseString(object->className()).find(lowerCasePart) != std::string::npos;
 }
 
 const UIAccessibility* accessibility(const objc::id& object) {
@@ -79,7 +74,7 @@ Text Utilities::getUIViewText(const objc::id& view) {
   if (auto cell = kindOf<UITableViewCell>(view)) return cell->text();
   if (auto item = kindOf<UITabBarItem>(view)) return item->title();
   if (auto control = kindOf<UISegmentedControl>(view)) return control->accessibilityValue();
-  if (auto superview = superviewOf(view); classNameContains(superview, kSegmentedControl)) {
+  if (auto superview = superviewOf(view); Utilities::classNameContains(superview, kSegmentedControl)) {
     // A superview that only carries such a name has no segment titles: like a
     // failure while reading them, it falls back to the accessibility texts.
     try {
@@ -125,7 +120,7 @@ Text Utilities::getUIViewTextForPlayBack(const objc::id& view) {
   if (auto item = kindOf<UITabBarItem>(view)) {
     if (auto title = item->title()) return title;
   }
-  if (classNameContains(view, kSegmentedControl)) {
+  if (Utilities::classNameContains(view, kSegmentedControl)) {
     try {
       NSLog(kFoundSegmentedControl);
       if (auto control = kindOf<UISegmentedControl>(view)) {
@@ -143,4 +138,9 @@ Text Utilities::getUIViewTextForPlayBack(const objc::id& view) {
     }
   }
   return getUIViewAccesibilityLabel(view);
+}
+
+bool Utilities::classNameContains(const objc::id& object, std::string_view lowerCasePart) {
+  if (!object) return false;
+  return foundation::lowercaseString(object->className()).find(lowerCasePart) != std::string::npos;
 }

@@ -2,8 +2,8 @@
 
 #include <exception>
 
+#include "foundation/string.h"
 #include "objc/exception.h"
-#include "quorvel/util/LowercaseString.h"
 #include "quorvel/util/Utilities.h"
 #include "quorvel/web/WebScript.h"
 #include "quorvel/web/WebView.h"
@@ -26,9 +26,9 @@ void callFunctionInWebViewWithoutOutPut(const std::string& expression) {
 
 std::optional<std::string> parseFunctionCallObjectForWebView(const std::shared_ptr<FunctionCallObject>& call) {
   if (!call || !call->getFunctionName()) return std::nullopt;
-  const std::string function = lowercaseString(*call->getFunctionName());
+  const std::string function = foundation::lowercaseString(*call->getFunctionName());
   std::optional<std::string> accessorType;
-  if (call->getAccessorType()) accessorType = lowercaseString(*call->getAccessorType());
+  if (call->getAccessorType()) accessorType = foundation::lowercaseString(*call->getAccessorType());
   const auto& tagName = call->getTagName();
   const auto& accessorValue = call->getAccessorValue();
   const auto& dataValue = call->getDataValue();

@@ -9,13 +9,13 @@
 
 #include <chrono>
 #include <cstdio>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app_process.h"
 #include "device_tree.h"
 #include "foundation/data.h"
+#include "json_lines.h"
 #include "line_client.h"
 #include "qvctl/Connection.h"
 #include "uikit/UIImage.h"
@@ -30,17 +30,12 @@ using nlohmann::json;
 using qvtest::AppProcess;
 using qvtest::waitUntil;
 
-// The steps `qvctl record` printed so far: every whole line of its output must be
-// one JSON value, a list of one step.
+// The steps `qvctl record` printed so far: each line a list of one step.
 std::vector<json> printedSteps(const std::string& output) {
   std::vector<json> steps;
-  std::istringstream lines(output.substr(0, output.rfind('\n') + 1));
-  std::string line;
-  while (std::getline(lines, line)) {
-    json entry = json::parse(line, nullptr, false);
-    EXPECT_FALSE(entry.is_discarded()) << "not a JSON line: " << line.substr(0, 200);
-    EXPECT_TRUE(entry.is_array() && entry.size() == 1) << line.substr(0, 200);
-    if (!entry.is_discarded() && entry.is_array() && !entry.empty()) steps.push_back(entry[0]);
+  for (const json& entry : qvtest::printedJsonLines(output)) {
+    EXPECT_TRUE(entry.is_array() && entry.size() == 1) << entry.dump().substr(0, 200);
+    if (entry.is_array() && !entry.empty()) steps.push_back(entry[0]);
   }
   return steps;
 }

@@ -8,6 +8,7 @@
 
 #include "foundation/data.h"
 #include "foundation/json.h"
+#include "foundation/string.h"
 #include "objc/exception.h"
 #include "foundation/uuid.h"
 
@@ -49,6 +50,21 @@ TEST(UTF8Test, AcceptsWellFormedAndRejectsMalformedSequences) {
 
   EXPECT_EQ(foundation::stringFromUTF8Data(foundation::dataFromString("h\xC3\xA9")), "h\xC3\xA9");
   EXPECT_EQ(foundation::stringFromUTF8Data(NSData{0xC3}), std::nullopt);
+}
+
+TEST(LowercaseTest, FullUnicodeCaseMappingWithoutLocaleAndAsciiForMalformedText) {
+  using foundation::lowercaseString;
+  EXPECT_EQ(lowercaseString("MyToggleSWITCH"), "mytoggleswitch");
+  EXPECT_EQ(lowercaseString("\xC3\x89""COLE"), "\xC3\xA9""cole");                     // ÉCOLE: école
+  EXPECT_EQ(lowercaseString("\xD0\x9C\xD0\x98\xD0\xA0"), "\xD0\xBC\xD0\xB8\xD1\x80");  // МИР: мир
+  // A capital sigma at the end of a word is the final form.
+  EXPECT_EQ(lowercaseString("\xCE\x9F\xCE\xA3 \xCE\xA3\xCE\x9F"), "\xCE\xBF\xCF\x82 \xCF\x83\xCE\xBF");
+  // No Turkish rules: a dotted capital I keeps its dot as a combining mark.
+  EXPECT_EQ(lowercaseString("\xC4\xB0I"), "i\xCC\x87i");
+  EXPECT_EQ(lowercaseString("\xE2\x84\xAA"), "k");  // the Kelvin sign
+  // Bytes that are not UTF-8 stay as they are; ASCII letters around them are lowered.
+  EXPECT_EQ(lowercaseString("AB\xC3\x89\xFF" "CD"), "ab\xC3\x89\xFF" "cd");
+  EXPECT_EQ(lowercaseString(std::string("N\0UL", 4)), std::string("n\0ul", 4));
 }
 
 TEST(Base64Test, RoundTripsAndRejectsMalformedText) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -146,6 +147,46 @@ TEST(RunLoopMainQueueTest, NestedRunFiresTimersButStartsNoSecondMainBlock) {
   EXPECT_TRUE(timerFired);
   EXPECT_FALSE(secondRanDuringNested);
   EXPECT_EQ(nestedMode, kCFRunLoopDefaultMode);
+}
+
+// The hand-overs of the control channel (a socket's work queue to its delegate
+// queue to the main run loop and back), many times over, sometimes with a pause
+// longer than an idle thread watches for work, so that every waiter is caught both
+// watching and asleep: no hand-over is lost and each queue keeps its order.
+TEST(RunLoopMainQueueTest, HandOversBetweenQueuesAndTheMainRunLoopAreNeverLost) {
+  auto work = dispatch_queue_create("test.handover.work");
+  auto delegate = dispatch_queue_create("test.handover.delegate");
+  constexpr int kRounds = 3000;
+  std::vector<int> onWork, onDelegate, onMain;  // each touched by one queue only
+  std::atomic<int> finished{0};
+  std::function<void(int)> round = [&](int i) {
+    dispatch_async(work, [&, i] {
+      onWork.push_back(i);
+      if (i % 100 == 0) std::this_thread::sleep_for(std::chrono::microseconds(300));  // pace, not a wait
+      dispatch_async(delegate, [&, i] {
+        onDelegate.push_back(i);
+        dispatch_async(dispatch_get_main_queue(), [&, i] {
+          onMain.push_back(i);
+          if (i + 1 < kRounds) {
+            round(i + 1);
+          } else {
+            finished = 1;
+          }
+        });
+      });
+    });
+  };
+  round(0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!finished && std::chrono::steady_clock::now() < deadline) {
+    CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.05, false);
+  }
+  ASSERT_TRUE(finished) << "stalled after " << onMain.size() << " rounds";
+  std::vector<int> expected(kRounds);
+  for (int i = 0; i < kRounds; ++i) expected[static_cast<std::size_t>(i)] = i;
+  EXPECT_EQ(onWork, expected);
+  EXPECT_EQ(onDelegate, expected);
+  EXPECT_EQ(onMain, expected);
 }
 
 TEST(RunLoopSourceTest, SignalsCoalesceAndWakeTheRunLoop) {

@@ -73,6 +73,23 @@ TEST_F(PlayBackReplyTest, FailuresAreAnsweredWithTheirReason) {
   // JSON that is not an object cannot be a request.
   reply = parsed(ServerManager::playBackReplyForRequest(bytes("[1, 2]\r\n")));
   EXPECT_EQ(reply, JSONValue::parse(R"([{"exceptionmsg":"The playback request is not a JSON object"}])"));
+
+  // Members that are not texts, whichever member and whatever the value, fail the
+  // request with a reason naming the member, even where the command alone would
+  // have answered with nothing.
+  for (const char* request : {R"({"functionname":5})", R"({"functionname":"findelements","accessortype":null})",
+                              R"({"functionname":"gettext","accessorvalue":["a"]})",
+                              R"({"functionname":"nosuchcommand","functiontype":{"a":1}})",
+                              R"({"functionname":true,"tagname":""})"}) {
+    SCOPED_TRACE(request);
+    reply = parsed(ServerManager::playBackReplyForRequest(bytes(request)));
+    ASSERT_TRUE(reply.is_array() && reply.size() == 1u);
+    const std::string reason = reply[0].value("exceptionmsg", "");
+    EXPECT_NE(reason.find("is not a text"), std::string::npos) << reason;
+  }
+  reply = parsed(ServerManager::playBackReplyForRequest(bytes(R"({"functionname":"getwidth","accessorvalue":7})")));
+  EXPECT_EQ(reply, JSONValue::parse(
+                       R"([{"exceptionmsg":"The playback request member \"accessorvalue\" is not a text but number"}])"));
 }
 
 TEST(PlayBackExceptionReply, ReasonOrEmptyObjectAlwaysValidJson) {

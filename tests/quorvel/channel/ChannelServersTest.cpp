@@ -23,9 +23,12 @@
 #include "main_loop.h"
 #include "quorvel/channel/ServerManager.h"
 #include "quorvel/channel/TcpChannel.h"
+#include "quorvel/playback/ElementSpy.h"
 #include "quorvel/state/GlobalVars.h"
 #include "quorvel/state/RecorderQueue.h"
 #include "qvctl/Connection.h"
+#include "uikit/UILabel.h"
+#include "uikit/UIWindow.h"
 #include "wait.h"
 
 namespace {
@@ -165,6 +168,28 @@ TEST(ChannelServersTest, RecordingSpyModeAndPlaybackOverTheLifeOfTheServers) {
   ASSERT_TRUE(qvtest::waitUntil([&] { return queue->getLength() == 0; }));
   queue->enqueue(JSONValue::array({"next batch"}));
   EXPECT_EQ(nextFrame(recorder), std::string(R"(["next batch"])")) << "the rest of the batch was discarded";
+  // The same for spy lists: of two touches spied within one pass, the first one's
+  // list goes out.
+  auto window = std::make_shared<UIWindow>(CGRectMake(0, 0, 390, 844));
+  auto container = std::make_shared<UIView>(CGRectMake(0, 0, 390, 844));
+  window->addSubview(container);
+  for (const char* text : {"First", "Second"}) {
+    auto label = std::make_shared<UILabel>(CGRectMake(20, container->subviews().size() * 100.0, 200, 40));
+    label->setText(text);
+    container->addSubview(label);
+  }
+  const auto spyPass = TcpChannel::startedPasses();
+  ASSERT_TRUE(qvtest::waitUntil([&] { return TcpChannel::finishedPasses() >= spyPass; }));
+  EXPECT_TRUE(std::make_shared<ElementSpy>()->createSpyHierarchy(container, CGPointMake(50, 20)));
+  EXPECT_TRUE(std::make_shared<ElementSpy>()->createSpyHierarchy(container, CGPointMake(50, 120)));
+  got = nextFrame(recorder);
+  ASSERT_TRUE(got);
+  const JSONValue spyList = JSONValue::parse(*got);
+  ASSERT_EQ(spyList.size(), 2u) << *got;
+  EXPECT_EQ(spyList[0].at("elementText"), "First");
+  ASSERT_TRUE(qvtest::waitUntil([&] { return queue->getLength() == 0; }));
+  queue->enqueue(JSONValue::array({"after spying"}));
+  EXPECT_EQ(nextFrame(recorder), std::string(R"(["after spying"])")) << "the second spy list was discarded";
   EXPECT_GE(logs.countExact("******Inside Get Length Condition"), 3);
 
   // More commands than frames written: each is still read.
@@ -238,6 +263,28 @@ TEST(ChannelServersTest, RecordingSpyModeAndPlaybackOverTheLifeOfTheServers) {
     return probe.size() >= 22;
   }));
   EXPECT_EQ(probe, "Are you still there?\r\n");
+
+  // --- The client leaves, and before the main thread handles the notice of its
+  // leaving a newer connection has taken its place (here through a listener of the
+  // test's own, as a listen that won the race would give). The relisten meant for
+  // the client that left never touches the newer connection, which stays served.
+  const auto leaving = manager->playBackServerSocket();
+  next.reset();
+  ASSERT_TRUE(qvtest::waitUntil([&] { return manager->connectedPlayBackSocketCount() == 0; }));
+  const int noticesBefore = logs.countExact("Client Disconnected. Accepting port again-2");
+  auto racingListener = AsyncTcpSocket::initWithDelegate(manager, dispatch_queue_create("racing", DISPATCH_QUEUE_SERIAL));
+  ASSERT_TRUE(racingListener->acceptOnPort(ServerManager::kPlayBackPort));
+  qvctl::Connection newer("127.0.0.1", ServerManager::kPlayBackPort, 5s);
+  ASSERT_TRUE(qvtest::waitUntil([&] { return manager->playBackServerSocket() != leaving; }));
+  racingListener->disconnect();
+  ASSERT_TRUE(qvtest::runMainLoopUntil(
+      [&] { return logs.countExact("Client Disconnected. Accepting port again-2") > noticesBefore; }));
+  const auto noticed = Clock::now();
+  qvtest::runMainLoopUntil([&] { return secondsSince(noticed) > 2 * ServerManager::kPlayBackRelistenDelay; }, 10s);
+  EXPECT_FALSE(logs.contains("Attempting to accept while connected"));
+  EXPECT_TRUE(manager->isPlaybackRunning());
+  newer.sendLine(R"({"functionname":"nosuchcommand"})", Clock::now() + 5s);
+  EXPECT_EQ(nextFrame(newer), std::string("[]"));
 }
 
 }  // namespace

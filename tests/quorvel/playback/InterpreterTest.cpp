@@ -122,6 +122,27 @@ TEST_F(InterpreterTest, TextIsExactAndCaseSensitivePartialTextIsNot) {
   EXPECT_TRUE(run({"findelements", "UIButton", "text", "Below", {}}).empty());
 }
 
+TEST_F(InterpreterTest, CaseInsensitiveMatchingCoversEveryAlphabet) {
+  // Partial texts and class names are compared in lower case the way the platform
+  // lowers them: accented and non-Latin capitals included.
+  hint->setText(std::string("\xC3\x89""COLE \xD0\x9C\xD0\x98\xD0\xA0"));  // ÉCOLE МИР
+  EXPECT_EQ(views(run({"findelements", "UILabel", "partialtext", "\xC3\xA9""cole", {}})),
+            (std::vector<std::shared_ptr<UIView>>{hint}));
+  EXPECT_EQ(views(run({"findelements", "", "partialtext", "\xD0\xBC\xD0\xB8\xD1\x80", {}})),
+            (std::vector<std::shared_ptr<UIView>>{hint}));
+  // "text" stays exact.
+  EXPECT_TRUE(run({"findelements", "UILabel", "text", "\xC3\xA9""cole \xD0\xBC\xD0\xB8\xD1\x80", {}}).empty());
+
+  objc::Class* cls = objc::Class::named("\xC3\x89""tiquetteView");
+  if (!cls) cls = objc::Class::allocateClassPair(UILabel::classObject(), "\xC3\x89""tiquetteView");
+  auto badge = objc::cast<UIView>(cls->createInstance());
+  ASSERT_NE(badge, nullptr);
+  badge->setFrame(CGRectMake(250, 40, 100, 30));
+  form->addSubview(badge);
+  EXPECT_EQ(views(run({"findelements", "\xC3\xA9""TIQUETTEview", "", "", {}})),
+            (std::vector<std::shared_ptr<UIView>>{badge}));
+}
+
 TEST_F(InterpreterTest, XpathAccessorFindsTheViewRegisteredLastUnderIt) {
   run({"findelements", "", "", "", {}});  // the playback walk registers every view
   auto xpath = XpathManager::sharedInstance()->getPositionXpathOfUIView(login);
@@ -143,6 +164,30 @@ TEST_F(InterpreterTest, ElementIDsDieAtTheNextFind) {
   for (const char* command : {"isselected", "isenabled", "isdisplayed", "getheight", "getwidth", "highlight"}) {
     EXPECT_TRUE(run({command, {}, {}, first, {}}).empty()) << command;
   }
+}
+
+TEST_F(InterpreterTest, AccessibilityIdentifiersDocumentOrderAndRectangles) {
+  login->setAccessibilityIdentifier(std::string("loginButton"));
+  user->setAccessibilityIdentifier(std::string("userField"));
+  EXPECT_EQ(views(run({"findelements", "", "AccessibilityId", "loginButton", {}})),
+            (std::vector<std::shared_ptr<UIView>>{login}));
+  EXPECT_TRUE(run({"findelements", "", "accessibilityid", "LoginButton", {}}).empty());
+  // Views without an identifier are not matched by an empty one.
+  EXPECT_TRUE(run({"findelements", "", "accessibilityid", "", {}}).empty());
+  EXPECT_EQ(views(run({"findeditablecomponents", {}, "accessibilityid", "userField", {}})),
+            (std::vector<std::shared_ptr<UIView>>{user}));
+  EXPECT_TRUE(run({"findeditablecomponents", {}, "accessibilityid", "loginButton", {}}).empty());
+
+  // The IDs of a find come in hierarchy order, whatever IDs they got.
+  const auto visible = std::make_shared<UIViewFinder>()->getAllUIViewsAccordingToViewType(std::string());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(views(run({"findelements", "", "", "", {}})), visible);
+
+  form->setFrame(CGRectMake(0, 64, 390, 400));
+  auto id = findOne({"findelements", "UIButton", "text", "Log In", {}});
+  EXPECT_EQ(run({"getRect", {}, {}, id, {}}),
+            JSONValue::array({{{"rectangle", {{"x", "20.00"}, {"y", "224.00"}, {"width", "120.00"}, {"height", "44.00"}}}}}));
+  findOne({"findelements", "UIButton", "text", "Log In", {}});
+  EXPECT_TRUE(run({"getrect", {}, {}, id, {}}).empty());
 }
 
 TEST_F(InterpreterTest, FindInsideAnElementSearchesOnlyBelowIt) {

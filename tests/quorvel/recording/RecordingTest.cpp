@@ -19,8 +19,11 @@
 #include "quorvel/recording/ElementsQueue.h"
 #include "quorvel/state/GlobalVars.h"
 #include "quorvel/state/RecorderQueue.h"
+#include "quorvel/state/UIViewStorage.h"
+#include "quorvel/toolkit/UIView+ToolkitAdditions.h"
 #include "quorvel/util/Utilities.h"
 #include "touch_helpers.h"
+#include "touch_recorder.h"
 #include "uikit/UIImageJPEG.h"
 
 namespace {
@@ -99,6 +102,12 @@ std::shared_ptr<UITextField> makeField(CGRect frame, const std::string& placehol
 
 objc::Class* toggleClass() {
   static objc::Class* cls = objc::Class::allocateClassPair(UIView::classObject(), "MyToggleSwitch");
+  return cls;
+}
+
+// An application's view whose class name says that it shows a web page.
+objc::Class* webPanelClass() {
+  static objc::Class* cls = objc::Class::allocateClassPair(UIView::classObject(), "AppUIWebPanel");
   return cls;
 }
 
@@ -296,8 +305,7 @@ TEST(RecordingTest, ATouchOnAContainerRecordsTheVisibleViewUnderTheFinger) {
 
   // A web view records no step of its own: it leaves the image of the touched area
   // for the steps its page records.
-  static objc::Class* webClass = objc::Class::allocateClassPair(UIView::classObject(), "AppUIWebPanel");
-  auto web = objc::makeInstanceOf<UIView>(webClass, CGRectMake(20, 650, 350, 150));
+  auto web = objc::makeInstanceOf<UIView>(webPanelClass(), CGRectMake(20, 650, 350, 150));
   s.form->addSubview(web);
   std::make_shared<UIViewsManager>()->GetAllViews(s.window, true);
   GlobalVars::sharedInstance()->set_webViewBase64Image(std::nullopt);
@@ -320,6 +328,63 @@ TEST(RecordingTest, ATouchOnAContainerRecordsTheVisibleViewUnderTheFinger) {
   step = nextStep();
   EXPECT_EQ(step.element.at("elementText"), "Elsewhere");
   EXPECT_EQ(step.element.at("index"), "0");
+}
+
+TEST(RecordingTest, InSpyModeATouchIsDescribedInsteadOfRecorded) {
+  Screen s;
+  auto vars = GlobalVars::sharedInstance();
+  auto storage = UIViewStorage::sharedObject();
+  // A view that takes touches itself, with a caption that does not; the spy's tap
+  // at (-100, -200) of it lands on a bystander that records what it gets.
+  auto spied = std::make_shared<qvtest::TouchRecorder>(CGRectMake(220, 700, 150, 60));
+  auto caption = std::make_shared<UILabel>(CGRectMake(10, 10, 100, 30));
+  caption->setText("Caption");
+  spied->addSubview(caption);
+  auto web = objc::makeInstanceOf<UIView>(webPanelClass(), CGRectMake(220, 770, 150, 50));
+  auto bystander = std::make_shared<qvtest::TouchRecorder>(CGRectMake(100, 480, 60, 100));
+  for (const auto& v : std::initializer_list<std::shared_ptr<UIView>>{spied, web, bystander}) s.form->addSubview(v);
+  std::make_shared<UIViewsManager>()->GetAllViews(s.window, true);
+
+  vars->set_spyMode("true");
+  const std::size_t storedBefore = storage->numberOfViews();
+  s.tap(caption);
+  // One spy list, of the caption and its two ancestors below the window.
+  std::optional<JSONValue> list = RecorderQueue::get()->dequeue();
+  ASSERT_TRUE(list);
+  ASSERT_EQ(list->size(), 3u) << list->dump(1);
+  EXPECT_EQ(list->at(0).at("elementText"), "Caption");
+  EXPECT_EQ(list->at(0).at("xpath:position"), "\\UIView[0]\\UIView[1]\\UILabel[0]");
+  EXPECT_EQ(storage->numberOfViews(), storedBefore + 3);
+  EXPECT_EQ(storage->count(), 3u);
+  EXPECT_TRUE(UIView_ToolkitAdditions::TK_hasHighlightBorder(caption));
+  // The spy's own tap went to the application first, on the shared touches event,
+  // which the touched view then never gets the touch's beginning on. It is not
+  // spied on: the bystander it hit is neither described nor highlighted.
+  ASSERT_GE(bystander->seen.size(), 2u);
+  EXPECT_EQ(bystander->seen[0].phase, UITouchPhaseBegan);
+  EXPECT_EQ(bystander->seen[1].phase, UITouchPhaseEnded);
+  EXPECT_EQ(bystander->seen[0].inWindow, CGPointMake(120, 500));
+  EXPECT_EQ(spied->phases(), std::vector<UITouchPhase>{UITouchPhaseEnded});
+  EXPECT_FALSE(UIView_ToolkitAdditions::TK_hasHighlightBorder(bystander));
+  const std::size_t bystanderSaw = bystander->seen.size();
+  EXPECT_EQ(ElementsQueue::sharedInstance()->getElementsBucketSize(), 0u);
+  expectNoStep("a touch in spy mode");
+
+  // A web view is left to its page: highlighted, nothing sent, no tap of the spy's.
+  s.tap(web);
+  EXPECT_TRUE(UIView_ToolkitAdditions::TK_hasHighlightBorder(web));
+  EXPECT_EQ(bystander->seen.size(), bystanderSaw);
+  EXPECT_EQ(storage->numberOfViews(), storedBefore + 3);
+  EXPECT_EQ(storage->count(), 3u);
+  expectNoStep("a web view in spy mode");
+
+  // Back in recording mode the same touch is a step again.
+  vars->set_spyMode("false");
+  s.tap(caption);
+  Step step = nextStep();
+  EXPECT_EQ(step.action, "Click");
+  EXPECT_EQ(step.element.at("elementText"), "Caption");
+  EXPECT_EQ(bystander->seen.size(), bystanderSaw);
 }
 
 TEST(RecordingTest, QuickTapsNewViewsAndPlayback) {

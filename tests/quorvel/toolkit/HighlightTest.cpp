@@ -177,6 +177,33 @@ TEST(HighlightTest, WalkReplacesAMarkingLeftForGoodByTheOriginalBorder) {
   }
 }
 
+TEST(HighlightTest, WhatIsRememberedOfAHighlightGoesWithItsView) {
+  // A view left highlighted for good (its original border remembered), then freed
+  // once its restores have run.
+  auto view = viewWithBorder(2.0, kRed);
+  highlightView(view);
+  highlightView(view);
+  ASSERT_TRUE(qvtest::waitUntil([&] { return !TK_hasPendingHighlightRestore(view) && view.use_count() == 1; }, 5s));
+  const void* address = view.get();
+  view.reset();
+  // A new view at the same address, marked by someone else, is de-highlighted as
+  // usual: it is not given the freed view's remembered border.
+  std::vector<std::shared_ptr<UIView>> others;
+  std::shared_ptr<UIView> reused;
+  for (int i = 0; i < 10000 && !reused; ++i) {
+    auto candidate = viewWithBorder(4.0, kGreen);
+    if (candidate.get() == address) {
+      reused = candidate;
+    } else {
+      others.push_back(candidate);  // kept, so that the next view lands elsewhere
+    }
+  }
+  if (!reused) GTEST_SKIP() << "the allocator gave no view the freed address";
+  EXPECT_FALSE(TK_hasPendingHighlightRestore(reused));
+  TK_clearStaleHighlight(reused);
+  EXPECT_TRUE(hasBorder(reused, 1.0, kGreen));
+}
+
 TEST(HighlightTest, WalkDeHighlightsAMarkingItDidNotDraw) {
   auto view = viewWithBorder(4.0, kGreen);  // drawn by someone else
   TK_clearStaleHighlight(view);

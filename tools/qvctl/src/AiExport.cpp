@@ -51,6 +51,20 @@ std::optional<std::string> decodeBase64(std::string_view text) {
   return out;
 }
 
+std::string encodeBase64(std::string_view bytes) {
+  std::string out;
+  // EVP_EncodeBlock counts in int: the bytes go in pieces of whole 3-byte groups.
+  constexpr std::size_t kPiece = 3 << 20;
+  for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
+    std::string_view piece = bytes.substr(at, kPiece);
+    std::string encoded((piece.size() + 2) / 3 * 4 + 1, '\0');
+    int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
+                                  reinterpret_cast<const unsigned char*>(piece.data()), static_cast<int>(piece.size()));
+    out.append(encoded.data(), static_cast<std::size_t>(written));
+  }
+  return out;
+}
+
 std::string withoutImages(const std::string& reply) {
   auto list = parseReply(reply);
   if (list.is_array()) {

@@ -44,10 +44,12 @@ struct Convenience {
 };
 
 constexpr Convenience kCommands[] = {
-    {"find", "findelements", Shape::find, "find <text|partialtext|xpath> <value> [class]  find elements"},
+    {"find", "findelements", Shape::find,
+     "find <text|partialtext|xpath|accessibilityid> <value> [class]  find elements"},
     {"find-inside", "findelementsinsideelement", Shape::findInside,
-     "find-inside <parent-id> <text|partialtext|xpath> <value> [class]"},
-    {"find-editable", "findeditablecomponents", Shape::findEditable, "find-editable <text|partialtext|xpath> <value>"},
+     "find-inside <parent-id> <text|partialtext|xpath|accessibilityid> <value> [class]"},
+    {"find-editable", "findeditablecomponents", Shape::findEditable,
+     "find-editable <text|partialtext|xpath|accessibilityid> <value>"},
     {"click", "clickelement", Shape::element, "click <id>  toggle a switch, tap anything else (then a 0.5 s settle)"},
     {"type", "sendkeysonelement", Shape::elementData, "type <id> <text>  replace a text field's text"},
     {"swipeon", "swipeon", Shape::elementData,
@@ -60,6 +62,7 @@ constexpr Convenience kCommands[] = {
     {"gettext", "gettext", Shape::element, "gettext <id>"},
     {"getheight", "getheight", Shape::element, "getheight <id>"},
     {"getwidth", "getwidth", Shape::element, "getwidth <id>"},
+    {"getrect", "getrect", Shape::element, "getrect <id>  the element's rectangle in window coordinates"},
     {"mark", "highlight", Shape::element, "mark <id>  highlight a found element"},
     {"ai-find", "ai_findelements", Shape::tagOptional,
      "ai-find [class]  every visible element described (images only with --images)"},

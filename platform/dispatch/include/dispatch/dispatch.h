@@ -5,6 +5,7 @@
 // descriptor and timer sources with suspend, resume and cancel.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -121,6 +122,15 @@ void dispatch_source_cancel(const dispatch_source_t& source);
 long dispatch_source_testcancel(const dispatch_source_t& source);
 void dispatch_suspend(const dispatch_source_t& source);
 void dispatch_resume(const dispatch_source_t& source);
+
+// Watches `ready` for up to `spanNs` nanoseconds, yielding the processor between
+// looks, instead of sleeping; true as soon as it holds. For hand-overs between
+// threads that are usually over within microseconds, where sleeping and being woken
+// would cost more than the wait. Gives up early, and no thread watches for a while
+// after, when the processors are all busy (a yield let another thread run for a
+// while). `heartbeat`, when given, receives the time of every look.
+bool dispatch_spin_until(const std::function<bool()>& ready, std::uint64_t spanNs,
+                         std::atomic<dispatch_time_t>* heartbeat = nullptr);
 
 // True on the process's main thread (the thread whose id is the process id).
 bool dispatch_is_main_thread();

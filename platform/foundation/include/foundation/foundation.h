@@ -9,6 +9,7 @@
 #include "foundation/notification_center.h"
 #include "foundation/process_info.h"
 #include "foundation/runloop.h"
+#include "foundation/string.h"
 #include "foundation/thread.h"
 #include "foundation/url.h"
 #include "foundation/uuid.h"

@@ -11,8 +11,8 @@
 #include <string>
 
 using CFRunLoopMode = std::string;
-extern const CFRunLoopMode kCFRunLoopDefaultMode;   // "kCFRunLoopDefaultMode"
-extern const CFRunLoopMode kCFRunLoopCommonModes;   // "kCFRunLoopCommonModes"
+extern const CFRunLoopMode& kCFRunLoopDefaultMode;   // "kCFRunLoopDefaultMode"
+extern const CFRunLoopMode& kCFRunLoopCommonModes;   // "kCFRunLoopCommonModes"
 #define NSDefaultRunLoopMode kCFRunLoopDefaultMode
 #define NSRunLoopCommonModes kCFRunLoopCommonModes
 

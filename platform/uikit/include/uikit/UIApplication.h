@@ -35,7 +35,7 @@ inline constexpr UIBackgroundTaskIdentifier UIBackgroundTaskInvalid = 0;
 
 // The run-loop mode of tracking (a drag in progress); one of the main run loop's
 // common modes.
-extern const CFRunLoopMode UITrackingRunLoopMode;  // "UITrackingRunLoopMode"
+extern const CFRunLoopMode& UITrackingRunLoopMode;  // "UITrackingRunLoopMode"
 
 inline constexpr const char* UIApplicationDidFinishLaunchingNotification = "UIApplicationDidFinishLaunchingNotification";
 inline constexpr const char* UIApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";

@@ -46,8 +46,8 @@ CGContext::~CGContext() {
 namespace uikit_render {
 
 std::recursive_mutex& cairoMutex() {
-  static std::recursive_mutex mutex;
-  return mutex;
+  static auto* mutex = new std::recursive_mutex;  // background renders may outlive static destruction
+  return *mutex;
 }
 
 bool withImageSurface(const UIImage& image, const std::function<void(cairo_surface_t*)>& use) {

@@ -1,6 +1,7 @@
 #include "quorvel/channel/socket/AsyncSocketPackets.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 AsyncReadPacket::AsyncReadPacket(std::size_t maxLength, double timeout, std::optional<NSData> term, long tag)
@@ -58,4 +59,56 @@ NSData AsyncReadPacket::takeData() {
   if (startOffset > 0) data.erase(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(startOffset));
   data.resize(bytesDone);
   return data;
+}
+
+AsyncReadProgress serveReadRequest(AsyncReadPacket& read, AsyncSocketPreBuffer& preBuffer, std::size_t& bytesWaiting,
+                                   bool& endOfFile, const AsyncReadBytes& readBytes, int* error) {
+  const bool isTermRead = read.isTerminatorRead();
+  bool done = false;
+
+  if (preBuffer.availableBytes() > 0) {
+    std::size_t take = isTermRead ? read.readLengthForTermWithPreBuffer(preBuffer, &done) : preBuffer.availableBytes();
+    read.takeFromPreBuffer(preBuffer, take);
+  }
+
+  const bool wantsMore = isTermRead ? (!done && !read.hasReachedMaxLength()) : true;
+  if (wantsMore && bytesWaiting > 0 && !endOfFile) {
+    const std::size_t estimate = bytesWaiting;
+    std::uint8_t* target;
+    if (isTermRead) {
+      preBuffer.ensureCapacityForWrite(estimate);
+      target = preBuffer.writeBuffer();
+    } else {
+      read.ensureCapacityForAdditionalDataOfLength(estimate);
+      target = read.writePosition();
+    }
+    const ssize_t n = readBytes(target, estimate);
+    if (n < 0) {
+      const int err = errno;
+      if (err != EAGAIN && err != EWOULDBLOCK && err != EINTR) {
+        if (error) *error = err;
+        return AsyncReadProgress::failed;
+      }
+      bytesWaiting = 0;
+    } else if (n == 0) {
+      endOfFile = true;
+      bytesWaiting = 0;
+    } else {
+      const auto got = std::min(static_cast<std::size_t>(n), estimate);
+      bytesWaiting -= std::min(got, bytesWaiting);
+      if (isTermRead) {
+        preBuffer.didWrite(got);
+        read.takeFromPreBuffer(preBuffer, read.readLengthForTermWithPreBuffer(preBuffer, &done));
+      } else {
+        read.bytesDone += got;
+      }
+    }
+  }
+
+  if (!isTermRead) done = read.bytesDone > 0;
+  if (done) return AsyncReadProgress::complete;
+  if (isTermRead && read.hasReachedMaxLength()) return AsyncReadProgress::maxedOut;
+  // The request took every pre-buffered byte and cannot complete any more.
+  if (endOfFile) return AsyncReadProgress::endOfFile;
+  return AsyncReadProgress::waiting;
 }

@@ -228,6 +228,7 @@ bool AsyncTcpSocket::acceptOnPort(std::uint16_t port, NSErrorPtr* error) {
     socket4FD = fd4;
     socket6FD = fd6;
     flags |= kSocketStarted;
+    started_ = true;
     if (fd4 != -1) accept4Source = makeAcceptSource(fd4, true);
     if (fd6 != -1) accept6Source = makeAcceptSource(fd6, false);
     result = true;
@@ -332,6 +333,7 @@ void AsyncTcpSocket::adoptConnectedDescriptor(int fd, bool isIPv4) {
   performSync([&] {
     (isIPv4 ? socket4FD : socket6FD) = fd;
     flags |= kSocketStarted | kConnected;
+    started_ = true;
   });
   std::weak_ptr<AsyncTcpSocket> weak = weak_from_this();
   dispatch_async(socketQueue, [weak] {
@@ -476,69 +478,33 @@ void AsyncTcpSocket::doReadData() {
       return;
     }
 
-    AsyncReadPacket& read = *currentRead;
-    const bool isTermRead = read.isTerminatorRead();
-    bool done = false;
-
-    // Serve from the pre-buffer first.
-    if (preBuffer.availableBytes() > 0) {
-      std::size_t take = isTermRead ? read.readLengthForTermWithPreBuffer(preBuffer, &done) : preBuffer.availableBytes();
-      read.takeFromPreBuffer(preBuffer, take);
-    }
-
-    // Then from the descriptor, as many bytes as were reported waiting.
-    bool wantsMore = isTermRead ? (!done && !read.hasReachedMaxLength()) : true;
-    if (wantsMore && socketFDBytesAvailable > 0 && !(flags & kSocketHasReadEOF)) {
-      const std::size_t estimate = socketFDBytesAvailable;
-      std::uint8_t* target;
-      if (isTermRead) {
-        // Through the pre-buffer, so that bytes after the terminator stay there for
-        // the next request.
-        preBuffer.ensureCapacityForWrite(estimate);
-        target = preBuffer.writeBuffer();
-      } else {
-        read.ensureCapacityForAdditionalDataOfLength(estimate);
-        target = read.writePosition();
-      }
-      ssize_t n = ::read(connectedFD(), target, estimate);
-      if (n < 0) {
-        if (!wouldBlock(errno)) {
-          closeWithError(NSError::posixError(errno, "Error in read() function"));
-          return;
-        }
-        socketFDBytesAvailable = 0;
-      } else if (n == 0) {
-        flags |= kSocketHasReadEOF;
-        socketFDBytesAvailable = 0;
-      } else {
-        const auto got = static_cast<std::size_t>(n);
-        socketFDBytesAvailable -= std::min(got, socketFDBytesAvailable);
-        if (isTermRead) {
-          preBuffer.didWrite(got);
-          read.takeFromPreBuffer(preBuffer, read.readLengthForTermWithPreBuffer(preBuffer, &done));
-        } else {
-          read.bytesDone += got;
-        }
-      }
-    }
-
-    if (!isTermRead) done = read.bytesDone > 0;
-    if (done) {
-      completeCurrentRead();
-      dequeueNextRead();
-      continue;
-    }
-    if (isTermRead && read.hasReachedMaxLength()) {
-      NSLog("AsyncTcpSocket: no terminator within %lu bytes from %@; closing the connection",
-            static_cast<unsigned long>(read.maxLength), hostOf(connectedFD(), true));
-      closeWithError(readMaxedOutError());
-      return;
-    }
-    if (flags & kSocketHasReadEOF) {
-      // The request took every pre-buffered byte and cannot complete any more; its
-      // partial bytes are discarded.
-      closeWithError(connectionClosedError());
-      return;
+    // Bytes after a terminator stay pre-buffered for the next request.
+    int error = 0;
+    bool endOfFile = (flags & kSocketHasReadEOF) != 0;
+    const int fd = connectedFD();
+    const AsyncReadProgress progress =
+        serveReadRequest(*currentRead, preBuffer, socketFDBytesAvailable, endOfFile,
+                         [fd](std::uint8_t* target, std::size_t length) { return ::read(fd, target, length); }, &error);
+    if (endOfFile) flags |= kSocketHasReadEOF;
+    switch (progress) {
+      case AsyncReadProgress::complete:
+        completeCurrentRead();
+        dequeueNextRead();
+        continue;
+      case AsyncReadProgress::failed:
+        closeWithError(NSError::posixError(error, "Error in read() function"));
+        return;
+      case AsyncReadProgress::maxedOut:
+        NSLog("AsyncTcpSocket: no terminator within %lu bytes from %@; closing the connection",
+              static_cast<unsigned long>(currentRead->maxLength), hostOf(connectedFD(), true));
+        closeWithError(readMaxedOutError());
+        return;
+      case AsyncReadProgress::endOfFile:
+        // Its partial bytes are discarded.
+        closeWithError(connectionClosedError());
+        return;
+      case AsyncReadProgress::waiting:
+        break;
     }
     resumeReadSource();  // wait for more bytes
     return;
@@ -722,6 +688,9 @@ void AsyncTcpSocket::doTimeoutWithExtension(bool isRead, const std::shared_ptr<v
 // Closing
 
 void AsyncTcpSocket::disconnect() {
+  // Closing a socket that is closed already (as every playback request does with
+  // the recorder connection) needs no trip to the work queue.
+  if (!started_.load()) return;
   performSync([this] {
     if (flags & kSocketStarted) closeWithError(nullptr);
   });
@@ -767,6 +736,7 @@ void AsyncTcpSocket::closeWithError(const NSErrorPtr& error) {
   const bool wasStarted = (flags & kSocketStarted) != 0;
   const bool releasing = (flags & kDealloc) != 0;
   flags = 0;
+  started_ = false;
   if (wasStarted) {
     AsyncTcpSocketPtr self = releasing ? nullptr : weak_from_this().lock();
     notifyDelegate([self, error](AsyncTcpSocketDelegate& d) { d.socketDidDisconnect(self, error); });

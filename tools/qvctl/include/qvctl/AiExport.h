@@ -12,6 +12,9 @@ namespace qvctl {
 // that is not Base64.
 std::optional<std::string> decodeBase64(std::string_view text);
 
+// Standard Base64 without line breaks.
+std::string encodeBase64(std::string_view bytes);
+
 // An "ai_findelements" reply with the "imageBase64" member of every entry left out;
 // any other JSON reply (an exception message) unchanged. Throws Error for a reply
 // that is not JSON.

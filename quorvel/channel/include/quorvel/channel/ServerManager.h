@@ -116,8 +116,9 @@ class ServerManager : public objc::Object, public AsyncTcpSocketDelegate {
   Server serverOfConnection(const AsyncTcpSocketPtr& sock) const;
   // Listens with the playback socket; on failure logs once and tries again later.
   void listenForPlayBack(std::uint16_t port);
-  // Listens again a second later on `queue`, unless the server is running by then.
-  void schedulePlayBackListen(std::uint16_t port, const dispatch_queue_t& queue);
+  // Listens again with `sock` a second later, unless the server is running by then
+  // or `sock` is no longer the server's socket or no longer idle.
+  void schedulePlayBackListen(std::uint16_t port, const AsyncTcpSocketPtr& sock);
   // The recovery after the playback client left (main thread).
   void playBackClientDidLeave(const AsyncTcpSocketPtr& sock);
   void highlightStoredView(const std::string& command);

@@ -24,7 +24,9 @@ class UIViewFinder : public objc::Object {
   // The native interpreter. The command word (function name) and the accessor type
   // are compared lower-cased. Returns the reply list, a JSON array that is never
   // absent: {"elementID": ...} entries for the find commands, one {"output": ...}
-  // entry for a query, the AI list for "ai_findelements", nothing for an unknown
+  // entry for a query, one {"rectangle": ...} entry for "getrect" (the element's
+  // rectangle in window coordinates, as the AI export writes it), the AI list for
+  // "ai_findelements", nothing for an unknown
   // word or an unknown element ID. Platform exceptions leave it (the playback
   // handler answers them).
   // "clickelement" and "sendkeysonelement" highlight the element, act, then hold the

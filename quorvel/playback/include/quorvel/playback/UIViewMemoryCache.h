@@ -26,11 +26,13 @@ class UIViewMemoryCache : public objc::Object {
   void addViewInMemoryCache(const std::shared_ptr<UIView>& view, const std::string& elementId);
   // The view stored under the ID; nullptr for an unknown or absent ID.
   std::shared_ptr<UIView> getUIVIewAccordingToElementId(const std::optional<std::string>& elementId) const;
-  // Every element ID, in the map's key order (which says nothing about the views).
+  // Every element ID, in the order the views were stored: a find stores them as its
+  // walk meets them, so the first ID is the first match in the hierarchy.
   std::vector<std::string> getAllUIViewsIdentifier() const;
   void clearMemoryCache();
 
  private:
   mutable std::mutex mutex_;
   std::map<std::string, std::shared_ptr<UIView>> views_;
+  std::vector<std::string> order_;  // the keys of views_, oldest first
 };

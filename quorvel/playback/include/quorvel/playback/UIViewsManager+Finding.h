@@ -9,6 +9,8 @@
 //                  value matches nothing
 //   ""             any view
 //   "xpath"        the GUID registered for the xpath is the view's playback GUID
+//   "accessibilityid"  the view's accessibility identifier equals the value
+//                  exactly; an empty value matches nothing
 //   anything else, or no accessor type: nothing
 #pragma once
 

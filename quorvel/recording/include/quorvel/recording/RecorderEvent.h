@@ -10,6 +10,11 @@
 // Touches on the on-screen keyboard, events that are not touches, and every event
 // after playback started are not recorded.
 //
+// In object-spy mode a touch is not recorded: when it begins, the object spy
+// describes the element under it, and when the spy sent a description, a
+// synthetic tap at kSpyTapPoint of the touched view follows. That tap reaches the
+// application like any other but is not classified.
+//
 // One classifier lives for the whole process, so what it noted when a touch began
 // is there when the touch moves and ends. Main thread only.
 #pragma once
@@ -32,6 +37,8 @@ class RecorderEvent : public objc::Object {
 
   // Movement beyond which a touch is a scroll (strictly more, in points).
   static constexpr double kScrollThreshold = 10.0;
+  // Where the tap that follows a spied touch goes, in the touched view's coordinates.
+  static constexpr CGPoint kSpyTapPoint{-100.0, -200.0};
 
   void handleEvent(const std::shared_ptr<UIEvent>& event);
 
@@ -55,4 +62,5 @@ class RecorderEvent : public objc::Object {
   CGPoint initialTouchPoint_{0, 0};
   bool isScrolling_ = false;
   bool isVerticalScroll_ = false;
+  bool deliveringSpyTap_ = false;  // while the spy's tap is being dispatched
 };

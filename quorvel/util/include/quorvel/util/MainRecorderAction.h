@@ -9,11 +9,14 @@
 // builder is used for one step (or one spy record) only.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "foundation/json.h"
 #include "objc/runtime.h"
+
+class UIView;
 
 class MainRecorderAction : public objc::Object {
   QV_OBJC_DECLARE_CLASS(MainRecorderAction)
@@ -28,6 +31,11 @@ class MainRecorderAction : public objc::Object {
   void addObjectProperty(const std::string& key, const Text& value);
   void addParentProperty(const std::string& key, const Text& value);
   void addDataArgsProperty(const std::string& key, const Text& value);
+  // "X", "Y", "height" and "width" of the element or of the parent group: the
+  // origin and size of the view's own bounds as whole numbers ("%.f"), all "0"
+  // without a view.
+  void addObjectBoundsProperties(const std::shared_ptr<UIView>& view);
+  void addParentBoundsProperties(const std::shared_ptr<UIView>& view);
 
   // The step: the parent properties go into the element properties under
   // "parent"; the element properties, then the data arguments, become
@@ -38,6 +46,7 @@ class MainRecorderAction : public objc::Object {
 
  private:
   static void set(JSONValue& group, const std::string& key, const Text& value);
+  static void setBounds(JSONValue& group, const std::shared_ptr<UIView>& view);
 
   JSONValue mainActionProperties_ = JSONValue::object();
   JSONValue objectProperties_ = JSONValue::object();

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "foundation/json.h"
 #include "objc/runtime.h"
@@ -44,6 +45,9 @@ class Utilities {
   // item or tab bar item, which are not views), run on any thread and never raise.
   // The run-time class name of any object; absent for no object.
   static Text getUIViewClassName(const objc::id& object);
+  // Whether the run-time class name, lower-cased, contains `lowerCasePart` (given in
+  // lower case); NO for no object.
+  static bool classNameContains(const objc::id& object, std::string_view lowerCasePart);
   // The accessibility identifier, or "" when it is absent.
   static Text getUIViewAccesibilityId(const objc::id& view);
   // The first present of accessibility value, label and hint, or "".

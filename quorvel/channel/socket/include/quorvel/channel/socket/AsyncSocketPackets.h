@@ -1,8 +1,11 @@
 // The read and write requests that a socket queues and serves strictly in order.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "foundation/data.h"
@@ -45,6 +48,29 @@ class AsyncReadPacket {
   std::size_t originalBufferLength = 0;  // length of a caller-supplied buffer
   long tag;
 };
+
+// Where serving a read request left it.
+enum class AsyncReadProgress {
+  complete,   // the request has its bytes
+  waiting,    // it wants bytes that have not arrived yet
+  maxedOut,   // a terminator read took its maximum length without its terminator
+  endOfFile,  // it can never complete: the peer closed and no byte is left for it
+  failed,     // the descriptor read failed (the error number is reported)
+};
+
+// Reads up to `length` bytes into `target` as read(2) does: the count, 0 at end of
+// file, or -1 with errno set.
+using AsyncReadBytes = std::function<ssize_t(std::uint8_t* target, std::size_t length)>;
+
+// Serves `read` as far as the bytes at hand allow: the pre-buffered bytes first;
+// then, when it still wants more and `bytesWaiting` bytes were reported waiting
+// (and end of file has not been seen), one call of `readBytes` for all of them. A
+// read-any reads them straight into its own buffer; a terminator read goes through
+// the pre-buffer, so that bytes after its terminator stay there for the next
+// request. `bytesWaiting` and `endOfFile` are updated with what the read found;
+// a read that would block just waits; `*error` is set for `failed`.
+AsyncReadProgress serveReadRequest(AsyncReadPacket& read, AsyncSocketPreBuffer& preBuffer, std::size_t& bytesWaiting,
+                                   bool& endOfFile, const AsyncReadBytes& readBytes, int* error);
 
 // A write request.
 class AsyncWritePacket {

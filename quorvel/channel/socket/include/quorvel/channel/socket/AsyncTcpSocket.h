@@ -10,6 +10,7 @@
 // socket (its delegate then hears socketDidDisconnect with no socket).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -238,4 +239,7 @@ class AsyncTcpSocket : public std::enable_shared_from_this<AsyncTcpSocket> {
   std::size_t socketFDBytesAvailable = 0;
   AsyncSocketPreBuffer preBuffer;
   const void* IsOnSocketQueueOrTargetQueueKey;
+  // kSocketStarted as other threads may read it: set and cleared with it on the work
+  // queue.
+  std::atomic<bool> started_{false};
 };

@@ -1,0 +1,47 @@
+// The WebDriver clients from the npm registry, as qvdriver's tests run them: the
+// scripts of clients/ beside their installed packages under the build folder
+// (the qvdriver_npm_install test installs them).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "app_process.h"
+#include "child_run.h"
+
+namespace qvtest {
+
+inline std::filesystem::path clientsDir() { return buildDir() / "npm" / "qvdriver-clients"; }
+
+// Runs `node <script> <args...>` from the clients folder and returns the JSON of
+// its last output line; null (and a test failure with its output) when it fails.
+inline nlohmann::json runClient(const std::string& script, const std::vector<std::string>& args,
+                                std::chrono::seconds timeout = std::chrono::seconds(120)) {
+  std::vector<std::string> argv{"node", (clientsDir() / script).string()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  ChildRun run = runChild(argv, "", timeout);
+  auto lastLine = run.out.substr(run.out.find_last_of('\n', run.out.size() >= 2 ? run.out.size() - 2 : 0) + 1);
+  auto parsed = nlohmann::json::parse(lastLine, nullptr, false);
+  if (run.status != 0 || parsed.is_discarded()) {
+    ADD_FAILURE() << script << " ended with status " << run.status << "\nstdout:\n" << run.out << "\nstderr:\n" << run.err;
+    return nullptr;
+  }
+  return parsed;
+}
+
+// The rectangle the page source gives the element of `cls` whose text is `text`,
+// as the client's {x, y, width, height}; null when the source has no such element.
+inline nlohmann::json sourceRect(const std::string& xml, const std::string& cls, const std::string& text) {
+  const std::regex element("<" + cls + " class=\"" + cls + "\" text=\"" + text +
+                           "\" enabled=\"[a-z]*\" x=\"([-0-9.]+)\" y=\"([-0-9.]+)\" width=\"([0-9.]+)\" height=\"([0-9.]+)\"");
+  std::smatch m;
+  if (!std::regex_search(xml, m, element)) return nullptr;
+  return {{"x", std::stod(m[1])}, {"y", std::stod(m[2])}, {"width", std::stod(m[3])}, {"height", std::stod(m[4])}};
+}
+
+}  // namespace qvtest
