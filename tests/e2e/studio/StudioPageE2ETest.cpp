@@ -74,7 +74,7 @@ TEST(StudioPageE2ETest, RecordSpySaveInThePageThenReplayOnAFreshApplication) {
 
     AppOptions browserOptions;
     browserOptions.program = QV_NODE;
-    browserOptions.arguments = {std::string(QV_STUDIO_SCRIPTS) + "/studio_page.mjs"};
+    browserOptions.arguments = {QV_STUDIO_SCRIPT};
     browserOptions.readyLine = "";
     browserOptions.environment = {{"QV_STUDIO_SCENE", scene.dump()}};
     AppProcess browser(browserOptions);
