@@ -167,7 +167,8 @@ namespace {
 TEST(QvctlReplay, StepsWaitForASettledScreenAndAssertionsSayWhatTheyFound) {
   FakeScreen screen;
   screen.elements = {{"UIButton", "\\UIView[0]\\UIButton[0]", "Log In", {}, 6, 4},
-                     {"UILabel", "\\UIView[0]\\UILabel[0]", "Not signed in", {}}};
+                     {"UILabel", "\\UIView[0]\\UILabel[0]", "Not signed in", {}},
+                     {"UIImageView", "\\UIView[0]\\UIImageView[0]", "", {}, 0, 1000000}};
   const json label = {{"className", "UILabel"}, {"xpath:position", "\\UIView[0]\\UILabel[0]"},
                       {"mode", "native"}};
   qvctl::StepTarget labelTarget{"UILabel", "\\UIView[0]\\UILabel[0]", "Not signed in", "native", 0};
@@ -178,9 +179,11 @@ TEST(QvctlReplay, StepsWaitForASettledScreenAndAssertionsSayWhatTheyFound) {
       qvctl::assertionLine("text", labelTarget, "Not signed in") + "\n" +
       qvctl::assertionLine("visible", labelTarget, "") + "\n" +
       qvctl::assertionLine("text", labelTarget, "Welcome, abc") + "\n" +
-      qvctl::assertionLine("enabled", gone, "") + "\n";
+      qvctl::assertionLine("enabled", gone, "") + "\n" +
+      stepLine("ClickImage", {{"className", "UIImageView"}, {"xpath:position", "\\UIView[0]\\UIImageView[0]"}}) +
+      "\n";
   auto recording = qvctl::parseRecording(text, "checks");
-  ASSERT_EQ(recording.steps.size(), 5u);
+  ASSERT_EQ(recording.steps.size(), 6u);
   EXPECT_EQ(recording.steps[1].assertion, "text");
 
   qvctl::ReplayOptions options;
@@ -189,7 +192,7 @@ TEST(QvctlReplay, StepsWaitForASettledScreenAndAssertionsSayWhatTheyFound) {
   options.keepGoing = true;
   options.snapshotDir = ::testing::TempDir();
   auto results = qvctl::replay(recording, std::ref(screen), options);
-  ASSERT_EQ(results.size(), 5u);
+  ASSERT_EQ(results.size(), 6u);
 
   // Found only after six finds, then clicked only once its frame stopped moving:
   // the click came after the last layout query that still saw it move.
@@ -210,6 +213,14 @@ TEST(QvctlReplay, StepsWaitForASettledScreenAndAssertionsSayWhatTheyFound) {
                                      "no UISwitch on the screen, which held UIButton \"Log In\"", 0),
             0u)
       << results[4].message;
+  // Found every time, but never still: not clicked, and said so.
+  EXPECT_FALSE(results[5].passed);
+  EXPECT_EQ(results[5].message.rfind("element found, but its screen was still changing after 0.5 s: UIImageView at "
+                                     "xpath \\UIView[0]\\UIImageView[0]; the screen held UIImageView \"\" at (20.00, ",
+                                     0),
+            0u)
+      << results[5].message;
+  EXPECT_EQ(std::count(screen.log.begin(), screen.log.end(), "clickelement ID2"), 0);
 
   // Assertion lines are objects of their own shape, checked like steps.
   EXPECT_THROW(qvctl::parseRecording(R"({"assert":"colour","target":{"className":"UILabel","elementText":"x"}})",

@@ -276,6 +276,7 @@ class StepPlayer {
     std::optional<json> previous;
     for (;;) {
       if (auto id = locate()) {
+        found_ = true;
         if (step_.target.mode == "web") return *id;
         // The layout query ends the ID's life: found again once settled.
         json now = layout(step_.target.className);
@@ -284,10 +285,17 @@ class StepPlayer {
         }
         previous = std::move(now);
       } else {
+        found_ = false;
         previous.reset();
       }
-      if (!pause()) throw Error("element not found within " + seconds() + ": " + describeTarget(step_.target) +
-                                "; " + screenHeld());
+      if (!pause()) {
+        if (found_) {
+          throw Error("element found, but its screen was still changing after " + seconds() + ": " +
+                      describeTarget(step_.target) + "; " + screenHeld());
+        }
+        throw Error("element not found within " + seconds() + ": " + describeTarget(step_.target) + "; " +
+                    screenHeld());
+      }
     }
   }
 
@@ -387,6 +395,7 @@ class StepPlayer {
   const ReplayOptions& options_;
   StepResult& result_;
   Clock::time_point deadline_;
+  bool found_ = false;  // the latest look found the element
 };
 
 // The screen at a failed step, as "NAME-stepN.jpg" in `dir`; a screen that cannot
@@ -498,10 +507,14 @@ std::vector<StepResult> replay(const Recording& recording, const PlaybackSender&
 PlaybackSession::PlaybackSession(std::string host, std::uint16_t port, std::chrono::milliseconds timeout)
     : host_(std::move(host)), port_(port), timeout_(timeout) {}
 
-std::string PlaybackSession::play(const Request& request) {
+void PlaybackSession::open() {
   // The playback server listens again a second after its previous client left.
   constexpr std::chrono::milliseconds kRelistenWait{2000};
   if (!connection_) connection_.emplace(host_, port_, timeout_, kRelistenWait);
+}
+
+std::string PlaybackSession::play(const Request& request) {
+  open();
   try {
     return playRequest(*connection_, buildRequest(request), Clock::now() + timeout_);
   } catch (const Error&) {

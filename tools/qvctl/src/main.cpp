@@ -266,6 +266,11 @@ int replayCommand(const Options& o, const std::vector<std::string>& files) {
     std::filesystem::path folder = std::filesystem::path(o.junit).parent_path();
     snapshotDir = folder.empty() ? std::string(".") : folder.string();
   }
+  try {
+    session.open();
+  } catch (const Error&) {
+    // Said by each step that cannot be played.
+  }
   bool allPassed = true;
   for (auto& run : runs) {
     ReplayOptions options;

@@ -105,6 +105,9 @@ std::vector<StepResult> replay(const Recording& recording, const PlaybackSender&
 class PlaybackSession {
  public:
   PlaybackSession(std::string host, std::uint16_t port, std::chrono::milliseconds timeout);
+  // Connects now, so that the wait for the server to listen again is not taken
+  // from the first step's time; throws Error when the agent cannot be reached.
+  void open();
   std::string play(const Request& request);
 
  private:
