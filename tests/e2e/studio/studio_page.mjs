@@ -39,7 +39,7 @@ const options = new chrome.Options();
 options.setChromeBinaryPath(process.env.QUORVEL_CHROMIUM || '/usr/bin/chromium');
 options.addArguments('--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync',
-  '--user-data-dir=' + fs.mkdtempSync(path.join(scene.downloads, 'profile-')), '--window-size=1280,1000');
+  '--user-data-dir=' + fs.mkdtempSync(path.join(scene.downloads, 'profile-')), '--window-size=1280,1100');
 options.setUserPreferences({
   'download.default_directory': scene.downloads,
   'download.prompt_for_download': false,
@@ -88,10 +88,16 @@ try {
   assert.equal(rows[2].text, '"Log In"');
   for (const row of rows) assert.ok(row.image > 0, `no element image for ${row.action}`);
 
-  // Spy: a touch on the outcome label lists it and its ancestors; choosing the
-  // label highlights it on the device (its layer gets a border for a while).
+  // Spy: the device's notice of the switch covers the screen for a while, and the
+  // page says so until it has gone. Then a touch on the outcome label lists it and
+  // its ancestors; choosing the label highlights it on the device (its layer gets
+  // a border for a second, as it did when it was spied).
+  const notice = driver.findElement(By.id('device-notice'));
   await driver.findElement(By.id('spy-toggle')).click();
   await driver.wait(async () => (await driver.findElement(By.id('spy-toggle')).isSelected()), kWait);
+  await driver.wait(until.elementTextContains(notice, 'Switched to Spy Mode'), kWait);
+  assert.match(await notice.getText(), /takes every touch meanwhile: wait for it to go/);
+  await driver.wait(until.elementIsNotVisible(notice), kWait, 'the notice never went');
   await clickScreen(scene.outcome);
   await driver.wait(async () => (await driver.findElements(By.css('#spy-list li'))).length >= 2, kWait,
     'no spy list');
@@ -99,21 +105,21 @@ try {
     (li) => li.textContent));
   assert.match(spied[0], /^UILabel "Welcome, abc" #outcomeLabel/);
   assert.ok(spied.slice(1).every((entry) => !entry.startsWith('UILabel')), spied.join(' | '));
+  const outcomeBorder = async () =>
+    /border=4/.test((await deviceTree(scene.devicePort)).find((l) => l.includes('id="outcomeLabel"')) ?? '');
+  await driver.wait(async () => !(await outcomeBorder()), kWait, 'the spy\'s own border stayed');
   await driver.findElement(By.css('#spy-list li.picked button')).click();
-  let highlighted = false;
-  for (const end = Date.now() + 5000; !highlighted && Date.now() < end;) {
-    const line = (await deviceTree(scene.devicePort)).find((l) => l.includes('id="outcomeLabel"')) ?? '';
-    highlighted = /border=4/.test(line);
-  }
-  assert.ok(highlighted, 'the chosen element was not highlighted');
+  await driver.wait(outcomeBorder, 5000, 'the chosen element was not highlighted');
   // The spied label's text becomes an assertion line of the recording.
   await driver.findElement(By.css('#spy-list li.picked button.assert-text')).click();
   await driver.wait(async () => (await stepRows()).length === 4, kWait, 'no assertion step');
   const check = (await stepRows())[3];
   assert.deepEqual([check.action, check.target, check.text, check.data],
     ['assert text', 'UILabel', '"Welcome, abc"', 'reads "Welcome, abc"']);
+  // Spy off: its notice shows again, and Replay below waits for it to go.
   await driver.findElement(By.id('spy-toggle')).click();
   await driver.wait(async () => !(await driver.findElement(By.id('spy-toggle')).isSelected()), kWait);
+  await driver.wait(until.elementTextContains(notice, 'Switched to Recording Mode'), kWait);
 
   await driver.findElement(By.id('save')).click();
   const saved = path.join(scene.downloads, 'recording.jsonl');
@@ -126,7 +132,7 @@ try {
   await driver.wait(async () => (await stepRows()).every((r) => r.result.includes('passed')), kWait,
     'the replayed steps were not all marked passed');
   await driver.wait(until.elementTextContains(driver.findElement(By.id('recorder-status')), 'ended'), kWait);
-  assert.match(await driver.findElement(By.css('.notice')).getText(), /Replaying ends the recording session/);
+  assert.match(await driver.findElement(By.id('replay-notice')).getText(), /Replaying ends the recording session/);
   fs.writeFileSync(scene.screenshot, Buffer.from(await driver.takeScreenshot(), 'base64'));
 } finally {
   await driver.quit();

@@ -19,6 +19,13 @@ namespace {
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
+// The agent shows "Switched to Spy Mode" / "Switched to Recording Mode" over the
+// whole screen for five seconds after a mode switch, and it takes every touch
+// meanwhile. Without a screen change to show it went, it is taken as gone after
+// the limit.
+constexpr auto kNoticeShown = std::chrono::seconds(5);
+constexpr auto kNoticeLimit = std::chrono::seconds(8);
+
 std::string textOf(const json& object, const char* key) {
   auto it = object.find(key);
   return it != object.end() && it->is_string() ? it->get<std::string>() : "";
@@ -105,6 +112,19 @@ Studio::~Studio() {
   if (replayThread_.joinable()) replayThread_.join();
 }
 
+void Studio::noticeShown(const std::string& text) {
+  notice_ = text;
+  noticeSince_ = Clock::now();
+}
+
+bool Studio::noticeGone(bool screenChanged) {
+  if (notice_.empty()) return false;
+  const auto shownFor = Clock::now() - noticeSince_;
+  if (shownFor < kNoticeLimit && !(screenChanged && shownFor >= kNoticeShown)) return false;
+  notice_.clear();
+  return true;
+}
+
 void Studio::changed() {
   ++version_;
   changed_.notify_all();
@@ -164,7 +184,7 @@ void Studio::handleFrame(const std::string& payload) {
   if (value.is_discarded()) return;
   std::lock_guard lock(mutex_);
   if (isStep(value)) {
-    if (auto line = qvctl::recordingLine(payload)) lines_.push_back(*line);
+    if (auto line = qvctl::recordingLine(payload)) addLine(std::move(*line));
   } else if (isSpyList(value)) {
     spyList_ = value;
     ++spyVersion_;
@@ -181,6 +201,7 @@ void Studio::screenLoop() {
   while (sleepFor(options_.screenInterval)) {
     {
       std::lock_guard lock(mutex_);
+      if (noticeGone(false)) changed();
       // Looked at only while a page is watching (and once at the start).
       if (screenVersion_ > 0 && Clock::now() - lastWatched_ > std::chrono::seconds(5)) continue;
     }
@@ -200,6 +221,7 @@ void Studio::screenLoop() {
       if (!png.empty() && png != screen_) {
         screen_ = std::move(png);
         ++screenVersion_;
+        noticeGone(true);
         changed();
       }
     } catch (const qvctl::Error&) {
@@ -217,8 +239,9 @@ json Studio::state(std::uint64_t since, std::size_t fromStep, std::chrono::milli
   lastWatched_ = Clock::now();
   json steps = json::array();
   for (std::size_t i = fromStep; i < lines_.size(); ++i) {
-    json view = stepView(lines_[i]);
+    json view = stepView(lines_[i].text);
     view["index"] = i;
+    view["receivedMs"] = lines_[i].receivedMs;
     steps.push_back(std::move(view));
   }
   json spy = json::array();
@@ -231,6 +254,7 @@ json Studio::state(std::uint64_t since, std::size_t fromStep, std::chrono::milli
   return {{"version", version_},
           {"recorder", recorderStatus_},
           {"spyMode", spyMode_},
+          {"notice", notice_},
           {"screen", {{"version", screenVersion_}, {"width", screenWidth_}, {"height", screenHeight_}}},
           {"stepCount", lines_.size()},
           {"steps", steps},
@@ -270,8 +294,13 @@ void Studio::sendRecorderCommand(const std::string& command) {
     }
   }
   std::lock_guard lock(mutex_);
-  if (command == "startobjectspy") spyMode_ = true;
-  if (command == "stopobjectspy") spyMode_ = false;
+  if (command == "startobjectspy") {
+    spyMode_ = true;
+    noticeShown("Switched to Spy Mode");
+  } else if (command == "stopobjectspy") {
+    spyMode_ = false;
+    noticeShown("Switched to Recording Mode");
+  }
   changed();
 }
 
@@ -288,7 +317,7 @@ void Studio::addAssertion(std::size_t index, const std::string& kind) {
     throw Failure(FailureKind::invalidArgument, "the element has neither a position xpath nor a text to find it by");
   }
   try {
-    lines_.push_back(qvctl::assertionLine(kind, target, target.text.value_or("")));
+    addLine(qvctl::assertionLine(kind, target, target.text.value_or("")));
   } catch (const qvctl::Error& e) {
     throw Failure(FailureKind::invalidArgument, e.what());
   }
@@ -306,11 +335,20 @@ void Studio::highlight(std::size_t index) {
   sendRecorderCommand("highlight=" + std::to_string(count - 1 - index));
 }
 
+void Studio::addLine(std::string text) {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  lines_.push_back({std::move(text), std::chrono::duration_cast<std::chrono::milliseconds>(now).count()});
+}
+
+std::string Studio::text() const {
+  std::string text;
+  for (const auto& line : lines_) text += line.text + "\n";
+  return text;
+}
+
 std::string Studio::recordingText() {
   std::lock_guard lock(mutex_);
-  std::string text;
-  for (const auto& line : lines_) text += line + "\n";
-  return text;
+  return text();
 }
 
 void Studio::clearSteps() {
@@ -328,10 +366,8 @@ void Studio::startReplay() {
     std::lock_guard lock(mutex_);
     if (replaying_) throw Failure(FailureKind::conflict, "a replay is running");
     if (lines_.empty()) throw Failure(FailureKind::invalidArgument, "there is no step to replay");
-    std::string text;
-    for (const auto& line : lines_) text += line + "\n";
     try {
-      recording = qvctl::parseRecording(text, "studio");
+      recording = qvctl::parseRecording(text(), "studio");
     } catch (const qvctl::RecordingError& e) {
       throw Failure(FailureKind::invalidArgument, e.what());
     }
@@ -344,8 +380,22 @@ void Studio::startReplay() {
   replayThread_ = std::thread([this, recording = std::move(recording)] {
     std::size_t passed = 0;
     std::string failure;
+    {
+      // Taps would land on the device's notice instead of the recorded elements.
+      std::unique_lock lock(mutex_);
+      if (!notice_.empty()) {
+        replaySummary_ = "waiting for the device's notice to go";
+        changed();
+      }
+      changed_.wait(lock, [this] { return stopping_ || notice_.empty(); });
+      if (replaySummary_ != "replaying") {
+        replaySummary_ = "replaying";
+        changed();
+      }
+    }
     try {
       qvctl::PlaybackSession session(options_.agentHost, options_.playbackPort, options_.replayTimeout);
+      session.open();
       qvctl::ReplayOptions replayOptions;
       replayOptions.onStep = [&](const qvctl::StepResult& result) {
         std::lock_guard lock(mutex_);

@@ -76,6 +76,10 @@ class Studio {
   void screenLoop();
   void handleFrame(const std::string& payload);
   void setRecorderStatus(const std::string& status);
+  // The notice a mode switch shows on the device: gone at the first screen change
+  // once it has had its time, or at the latest after a limit (under mutex_).
+  void noticeShown(const std::string& text);
+  bool noticeGone(bool screenChanged);
   void changed();  // under mutex_
   bool sleepFor(std::chrono::milliseconds d);  // false when stopping
 
@@ -85,10 +89,20 @@ class Studio {
   bool stopping_ = false;
   std::uint64_t version_ = 1;
 
-  std::vector<std::string> lines_;  // the recording: one step per line
+  // The recording: one step per line, and when each line came (milliseconds since
+  // the epoch, for the page's measurements).
+  struct Line {
+    std::string text;
+    std::int64_t receivedMs;
+  };
+  std::vector<Line> lines_;
+  void addLine(std::string text);  // under mutex_
+  std::string text() const;        // under mutex_
   nlohmann::json spyList_ = nlohmann::json::array();
   std::uint64_t spyVersion_ = 0;
   bool spyMode_ = false;
+  std::string notice_;  // the device's notice while it covers the screen
+  std::chrono::steady_clock::time_point noticeSince_{};
   std::string recorderStatus_ = "connecting";
   int recorderFd_ = -1;  // the open recorder connection, for commands
   std::mutex sendMutex_;

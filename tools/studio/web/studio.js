@@ -11,6 +11,7 @@ const studio = {
   width: 0,           // the screen in points
   height: 0,
   results: [],
+  notice: '',         // the device's notice while it covers the screen
 };
 
 const $ = (id) => document.getElementById(id);
@@ -60,6 +61,15 @@ function devicePoint(event) {
   return { x: (event.clientX - box.left) * scaleX, y: (event.clientY - box.top) * scaleY };
 }
 
+// Taps, swipes and typing reach the device one after the other, in the order the
+// person made them: a tap never overtakes the keys typed before it.
+let deviceQueue = Promise.resolve();
+function toDevice(path, body) {
+  const sent = deviceQueue.then(() => post(path, typeof body === 'function' ? body() : body));
+  deviceQueue = sent.catch(() => {});
+  return sent;
+}
+
 let pressed = null;
 screenImage.addEventListener('mousedown', (event) => {
   event.preventDefault();
@@ -70,26 +80,33 @@ window.addEventListener('mouseup', (event) => {
   if (!pressed || !studio.width) return;
   const start = pressed;
   pressed = null;
+  if (studio.notice) {  // the device would give the touch to its notice
+    showError('Wait for the device\'s notice to go: it takes every touch meanwhile.');
+    return;
+  }
   const end = devicePoint(event);
   const moved = Math.hypot(event.clientX - start.clientX, event.clientY - start.clientY);
   if (moved < 6) {
-    post('/api/tap', start.point).catch(() => {});
+    toDevice('/api/tap', start.point).catch(() => {});
   } else {
-    post('/api/swipe', { x1: start.point.x, y1: start.point.y, x2: end.x, y2: end.y }).catch(() => {});
+    toDevice('/api/swipe', { x1: start.point.x, y1: start.point.y, x2: end.x, y2: end.y }).catch(() => {});
   }
 });
 
-// Keys typed while the screen has the focus, sent in order in small batches.
-let typed = '';
-let typing = null;
-function sendTyped() {
-  if (typing || !typed) return;
-  const text = typed;
-  typed = '';
-  typing = post('/api/type', { text }).catch(() => {}).finally(() => {
-    typing = null;
-    sendTyped();
-  });
+// Keys typed while the screen has the focus: the keys typed while the device is
+// busy go together in one batch, which keeps its place in the queue.
+let batch = null;  // the batch not sent yet
+function sendTyped(text) {
+  if (batch) {
+    batch.text += text;
+    return;
+  }
+  const mine = { text };
+  batch = mine;
+  toDevice('/api/type', () => {
+    if (batch === mine) batch = null;
+    return { text: mine.text };
+  }).catch(() => {});
 }
 $('screen').addEventListener('keydown', (event) => {
   if (event.ctrlKey || event.metaKey || event.altKey) return;
@@ -99,8 +116,7 @@ $('screen').addEventListener('keydown', (event) => {
   else if (event.key.length === 1) text = event.key;
   if (text === null) return;
   event.preventDefault();
-  typed += text;
-  sendTyped();
+  sendTyped(text);
 });
 
 // ---- steps ------------------------------------------------------------------
@@ -112,6 +128,9 @@ function quoted(text) {
 function stepItem(step) {
   const item = document.createElement('li');
   item.className = 'step';
+  // When the step reached the studio and when it was listed, for measurements.
+  item.dataset.receivedAt = String(step.receivedMs);
+  item.dataset.listedAt = String(Date.now());
   if (step.image) {
     const image = document.createElement('img');
     image.className = 'step-image';
@@ -182,6 +201,15 @@ function showReplay(replay) {
 
 // ---- spy --------------------------------------------------------------------
 
+function showNotice(notice) {
+  studio.notice = notice || '';
+  const shown = $('device-notice');
+  shown.hidden = !studio.notice;
+  shown.textContent = studio.notice ? 'The device shows \u201c' + studio.notice + '\u201d for about 5 seconds ' +
+    'and takes every touch meanwhile: wait for it to go.' : '';
+  if (!studio.notice && $('error').textContent.startsWith('Wait for the device')) showError('');
+}
+
 function showSpy(state) {
   $('spy-toggle').checked = state.spyMode;
   $('spy-panel').hidden = state.spy.records.length === 0;
@@ -232,6 +260,7 @@ function apply(state) {
   status.className = 'status ' + state.recorder;
   showScreen(state.screen);
   const cleared = showSteps(state);
+  showNotice(state.notice);
   showSpy(state);
   showReplay(state.replay);
   studio.version = cleared ? 0 : state.version;
