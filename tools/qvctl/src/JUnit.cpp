@@ -2,27 +2,11 @@
 
 #include <cstdio>
 
+#include "qvctl/Xml.h"
+
 namespace qvctl {
 
 namespace {
-
-// Text and attribute values with the five markup characters escaped and the
-// characters XML 1.0 cannot hold left out.
-std::string escaped(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default:
-        if (c >= 0x20 || c == '\n' || c == '\t' || c == '\r') out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
 
 std::string secondsOf(std::chrono::milliseconds time) {
   char text[32];
@@ -53,8 +37,8 @@ std::string junitReport(const std::vector<RecordingRun>& runs) {
   xml += "<testsuites name=\"qvctl replay\"" + counts + ">\n";
   xml += "  <testsuite name=\"qvctl replay\"" + counts + " skipped=\"0\">\n";
   for (const auto& run : runs) {
-    xml += "    <testcase name=\"" + escaped(run.recording.name) + "\" classname=\"replay\" file=\"" +
-           escaped(run.file) + "\" time=\"" + secondsOf(run.time) + "\"";
+    xml += "    <testcase name=\"" + xmlEscaped(run.recording.name) + "\" classname=\"replay\" file=\"" +
+           xmlEscaped(run.file) + "\" time=\"" + secondsOf(run.time) + "\"";
     std::string steps;
     const StepResult* failed = nullptr;
     for (const auto& r : run.results) {
@@ -66,11 +50,11 @@ std::string junitReport(const std::vector<RecordingRun>& runs) {
       const std::string headline = "step " + std::to_string(failed->number) + " (line " +
                                    std::to_string(failed->step.line) + "): " + describeStep(failed->step) + ": " +
                                    failed->message;
-      xml += "      <failure message=\"" + escaped(headline) + "\" type=\"StepFailed\">" +
-             escaped(headline + "\nreply: " + failed->reply + (failed->snapshot.empty() ? "" : "\nscreen: " +
+      xml += "      <failure message=\"" + xmlEscaped(headline) + "\" type=\"StepFailed\">" +
+             xmlEscaped(headline + "\nreply: " + failed->reply + (failed->snapshot.empty() ? "" : "\nscreen: " +
                      failed->snapshot)) + "</failure>\n";
     }
-    xml += "      <system-out>" + escaped(steps) + "</system-out>\n";
+    xml += "      <system-out>" + xmlEscaped(steps) + "</system-out>\n";
     xml += "    </testcase>\n";
   }
   xml += "  </testsuite>\n</testsuites>\n";
