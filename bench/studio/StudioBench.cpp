@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "ChromeDriver.h"
+#include "Stats.h"
 #include "app_process.h"
 #include "device_tree.h"
 #include "line_client.h"
@@ -29,15 +30,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Stats {
-  double median, p99;
-};
-
-Stats stats(std::vector<double> samples) {
-  std::sort(samples.begin(), samples.end());
-  auto at = [&](double q) { return samples[std::min(samples.size() - 1, static_cast<std::size_t>(q * samples.size()))]; };
-  return {at(0.5), at(0.99)};
-}
+using bench::Stats;
+using bench::stats;
 
 double nowMs() {
   return static_cast<double>(

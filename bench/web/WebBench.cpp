@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ChromeDriver.h"
+#include "Stats.h"
 #include "foundation/json.h"
 #include "foundation/runloop.h"
 #include "quorvel/channel/ServerManager.h"
@@ -34,16 +35,8 @@ namespace fs = std::filesystem;
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-struct Stats {
-  double median = 0, p99 = 0;
-};
-
-Stats stats(std::vector<double> samples) {
-  if (samples.empty()) return {};
-  std::sort(samples.begin(), samples.end());
-  auto at = [&](double q) { return samples[std::min(samples.size() - 1, static_cast<std::size_t>(q * samples.size()))]; };
-  return {at(0.5), at(0.99)};
-}
+using bench::Stats;
+using bench::stats;
 
 Stats time(int count, const std::function<void()>& body) {
   std::vector<double> samples;
