@@ -205,14 +205,26 @@ echo
 echo "The studio (record, spy, save, replay in a web page):"
 kill "$app_pid" 2>/dev/null || true
 wait "$app_pid" 2>/dev/null || true
-rm -f "$demo/device.port"
+# The previous run's files go first, so that their "ready" lines are not taken for
+# the new run's.
+rm -f "$demo/device.port" "$demo/sample-app.out" "$demo/studio.out"
 QUORVEL_DEVICE_PORT=0 QUORVEL_DEVICE_PORT_FILE="$demo/device.port" \
   "$build/bin/sample-app" >"$demo/sample-app.out" 2>"$demo/sample-app.log" &
 app_pid=$!
-for _ in $(seq 1 200); do grep -q "sample-app ready" "$demo/sample-app.out" 2>/dev/null && break; sleep 0.05; done
-"$build/bin/qvstudio" --device-port "$(cat "$demo/device.port")" >"$demo/studio.out" 2>"$demo/studio.log" &
+for _ in $(seq 1 200); do
+  grep -q "sample-app ready" "$demo/sample-app.out" 2>/dev/null && [[ -s "$demo/device.port" ]] && break
+  sleep 0.05
+done
+"$build/bin/qvstudio" --device-port "$(cat "$demo/device.port" 2>/dev/null)" >"$demo/studio.out" 2>"$demo/studio.log" &
 studio_pid=$!
 for _ in $(seq 1 100); do grep -q "qvstudio ready" "$demo/studio.out" 2>/dev/null && break; sleep 0.05; done
+if ! grep -q "qvstudio ready" "$demo/studio.out" 2>/dev/null; then
+  echo "  the studio did not start:"
+  tail -n 3 "$demo/studio.log" | sed 's/^/    /'
+  kill "$studio_pid" 2>/dev/null || true
+  wait "$studio_pid" 2>/dev/null || true
+  exit 1
+fi
 sed -n 's/^qvstudio: //p' "$demo/studio.out" | sed 's/^/  /'
 if [[ -t 1 ]]; then
   echo "  Open that address in a browser; Ctrl-C stops the studio and the application."
