@@ -362,6 +362,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   // thus sees this queue on top of the caller's own queues, so a sync back into
   // any queue of the calling chain runs inline instead of deadlocking.
   void syncOnCallingThread(const dispatch_block_t& block) {
+    if (runIfIdle(block)) return;
     struct Turn {
       std::mutex mutex;
       std::condition_variable cv;
@@ -383,6 +384,30 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     std::lock_guard lock(turn->mutex);
     turn->finished = true;
     turn->cv.notify_all();
+  }
+
+  // Serial queues: runs the block on the calling thread and returns true when the
+  // queue is idle (no drain scheduled or running, nothing waiting, not suspended).
+  // The queue counts as draining meanwhile, so blocks submitted during the run wait
+  // for it and are drained after it.
+  bool runIfIdle(const dispatch_block_t& block) {
+    {
+      std::lock_guard lock(mutex_);
+      if (scheduled_ || suspendCount_ > 0 || !items_.empty()) return false;
+      scheduled_ = true;
+    }
+    runAsCurrent(block);
+    bool schedule = false;
+    {
+      std::lock_guard lock(mutex_);
+      if (!items_.empty() && suspendCount_ == 0) {
+        schedule = true;
+      } else {
+        scheduled_ = false;
+      }
+    }
+    if (schedule) scheduleDrain();
+    return true;
   }
 
   // Main queue only: runs the blocks pending at the time of the call.
@@ -552,6 +577,12 @@ void dispatch_sync(const dispatch_queue_t& queue, const dispatch_block_t& block)
   });
   std::unique_lock lock(m);
   cv.wait(lock, [&] { return done; });
+}
+
+void dispatch_async_or_run_if_idle(const dispatch_queue_t& queue, dispatch_block_t block) {
+  if (!queue || !block) return;
+  if (queue->kind() == QueueKind::serial && queue->runIfIdle(block)) return;
+  queue->async(std::move(block));
 }
 
 void dispatch_after(dispatch_time_t when, const dispatch_queue_t& queue, dispatch_block_t block) {

@@ -68,21 +68,39 @@ Rect openWebTab(qvtest::AppProcess& app, qvtest::LineClient& device) {
   return page.value_or(Rect{});
 }
 
+// A document with every image member (a Base64 text) shortened, for messages.
+JSONValue withoutImages(JSONValue document) {
+  if (document.is_object()) {
+    for (auto& [key, value] : document.items()) {
+      if (key == "ObjectImage" || key == "imageBase64") {
+        value = "...";
+      } else {
+        value = withoutImages(value);
+      }
+    }
+  } else if (document.is_array()) {
+    for (auto& value : document) value = withoutImages(value);
+  }
+  return document;
+}
+
 // Frames from the recorder until `accept` has taken `count` documents.
 std::vector<JSONValue> recorderDocuments(qvctl::Connection& recorder, std::size_t count,
                                          const std::function<bool(const JSONValue&)>& accept) {
   std::vector<JSONValue> documents;
+  std::string seen;  // every frame, images left out, to tell what went missing
   const auto deadline = Clock::now() + 20s;
   while (documents.size() < count) {
     std::string frame;
     try {
       frame = recorder.readFrame(deadline);
     } catch (const qvctl::Error& e) {
-      ADD_FAILURE() << "recorder: " << e.what() << " after " << documents.size() << " documents";
+      ADD_FAILURE() << "recorder: " << e.what() << " after " << documents.size() << " documents; frames:\n" << seen;
       break;
     }
     auto document = JSONValue::parse(frame, nullptr, false);
     if (!document.is_discarded() && accept(document)) documents.push_back(document);
+    seen += (document.is_discarded() ? frame : withoutImages(document).dump()).substr(0, 400) + "\n";
   }
   return documents;
 }

@@ -118,6 +118,52 @@ TEST(DispatchSerialQueueTest, SyncRunsInlineOnItsOwnQueue) {
   EXPECT_STREQ(dispatch_queue_get_label(nullptr), "");
 }
 
+TEST(DispatchSerialQueueTest, RunIfIdleRunsOnTheCallerOnlyWhileNothingElseHoldsTheQueue) {
+  auto queue = dispatch_queue_create("run-if-idle", DISPATCH_QUEUE_SERIAL);
+  std::mutex m;
+  std::vector<int> order;
+  auto record = [&](int n) {
+    std::lock_guard lock(m);
+    order.push_back(n);
+  };
+  const auto caller = std::this_thread::get_id();
+
+  // Idle: at once, here, with the queue as current; a block submitted meanwhile
+  // waits for it and runs after it.
+  std::thread::id ranOn;
+  bool sawQueue = false;
+  dispatch_async_or_run_if_idle(queue, [&] {
+    ranOn = std::this_thread::get_id();
+    sawQueue = dispatch_get_current_queue() == queue;
+    dispatch_async(queue, [&] { record(2); });
+    record(1);
+  });
+  EXPECT_EQ(ranOn, caller);
+  EXPECT_TRUE(sawQueue);
+  ASSERT_TRUE(flush(queue));
+
+  // Busy: queued behind what holds the queue, never beside it.
+  auto release = dispatch_semaphore_create(0);
+  dispatch_async(queue, [&, release] {
+    waitSemaphore(release);
+    record(3);
+  });
+  dispatch_async_or_run_if_idle(queue, [&] { record(4); });
+  // Suspended: held like any other block.
+  dispatch_semaphore_signal(release);
+  ASSERT_TRUE(flush(queue));
+  dispatch_suspend(queue);
+  dispatch_async_or_run_if_idle(queue, [&] { record(5); });
+  {
+    std::lock_guard lock(m);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+  }
+  dispatch_resume(queue);
+  ASSERT_TRUE(flush(queue));
+  std::lock_guard lock(m);
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4, 5}));
+}
+
 TEST(DispatchSerialQueueTest, SyncBetweenTwoQueuesAndBackRunsInline) {
   // A block of A waits for B, whose block calls back into A: A is on the calling
   // chain, so the call back runs inline instead of waiting for A to finish.

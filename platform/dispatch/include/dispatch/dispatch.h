@@ -65,6 +65,11 @@ void dispatch_async(const dispatch_queue_t& queue, dispatch_block_t block);
 // concurrent queues. A serial queue's block runs on the calling thread once the
 // queue's earlier blocks are done, with the queue as current.
 void dispatch_sync(const dispatch_queue_t& queue, const dispatch_block_t& block);
+// Like dispatch_async, except that a block for a serial queue with nothing running,
+// waiting or suspended runs at once on the calling thread, holding the queue as its
+// own drain would (blocks submitted meanwhile run after it, in order, as usual). For
+// short work handed to a queue, where waking a thread would cost more than the work.
+void dispatch_async_or_run_if_idle(const dispatch_queue_t& queue, dispatch_block_t block);
 // Submits the block to the queue at `when` (never earlier).
 void dispatch_after(dispatch_time_t when, const dispatch_queue_t& queue, dispatch_block_t block);
 

@@ -176,7 +176,9 @@ void AsyncTcpSocket::setIPv6Enabled(bool enabled) {
 void AsyncTcpSocket::notifyDelegate(std::function<void(AsyncTcpSocketDelegate&)> call) {
   auto theDelegate = delegate_.lock();
   if (!theDelegate || !delegateQueue_) return;
-  dispatch_async(delegateQueue_, [theDelegate, call = std::move(call)] { call(*theDelegate); });
+  // An idle delegate queue takes the callback on this thread: the read or write
+  // that ends here hands over without waking another thread.
+  dispatch_async_or_run_if_idle(delegateQueue_, [theDelegate, call = std::move(call)] { call(*theDelegate); });
 }
 
 // ---------------------------------------------------------------------------
@@ -433,7 +435,9 @@ void AsyncTcpSocket::readDataToData(const NSData& data, double timeout, long tag
 
 void AsyncTcpSocket::enqueueRead(std::shared_ptr<AsyncReadPacket> packet) {
   std::weak_ptr<AsyncTcpSocket> weak = weak_from_this();
-  dispatch_async(socketQueue, [weak, packet = std::move(packet)] {
+  // Queued reads and writes are short work: an idle socket queue takes them on the
+  // calling thread rather than waking a thread of its own.
+  dispatch_async_or_run_if_idle(socketQueue, [weak, packet = std::move(packet)] {
     auto self = weak.lock();
     if (!self || !(self->flags & kSocketStarted)) return;
     self->readQueue.push_back(packet);
@@ -548,7 +552,7 @@ void AsyncTcpSocket::writeData(NSData data, double timeout, long tag) {
   if (data.empty()) return;
   auto packet = std::make_shared<AsyncWritePacket>(std::move(data), timeout, tag);
   std::weak_ptr<AsyncTcpSocket> weak = weak_from_this();
-  dispatch_async(socketQueue, [weak, packet] {
+  dispatch_async_or_run_if_idle(socketQueue, [weak, packet] {
     auto self = weak.lock();
     if (!self || !(self->flags & kSocketStarted)) return;
     self->writeQueue.push_back(packet);
