@@ -196,3 +196,43 @@ exec 4>&-
 tail -n 1 "$demo/recorder.err" | sed 's/^/  recorder: /'
 echo "  recorded frames: $(wc -l <"$demo/recorded-steps.jsonl")"
 qv --timeout 2 spy start
+
+# The studio: the page people use. The demo's application has ended its recording
+# session (playback closes it for the application's life), so a fresh run is
+# started for the studio. Left running only when a person watches (stdout is a
+# terminal); otherwise the address is shown and everything stops.
+echo
+echo "The studio (record, spy, save, replay in a web page):"
+kill "$app_pid" 2>/dev/null || true
+wait "$app_pid" 2>/dev/null || true
+# The previous run's files go first, so that their "ready" lines are not taken for
+# the new run's.
+rm -f "$demo/device.port" "$demo/sample-app.out" "$demo/studio.out"
+QUORVEL_DEVICE_PORT=0 QUORVEL_DEVICE_PORT_FILE="$demo/device.port" \
+  "$build/bin/sample-app" >"$demo/sample-app.out" 2>"$demo/sample-app.log" &
+app_pid=$!
+for _ in $(seq 1 200); do
+  grep -q "sample-app ready" "$demo/sample-app.out" 2>/dev/null && [[ -s "$demo/device.port" ]] && break
+  sleep 0.05
+done
+"$build/bin/qvstudio" --device-port "$(cat "$demo/device.port" 2>/dev/null)" >"$demo/studio.out" 2>"$demo/studio.log" &
+studio_pid=$!
+for _ in $(seq 1 100); do grep -q "qvstudio ready" "$demo/studio.out" 2>/dev/null && break; sleep 0.05; done
+if ! grep -q "qvstudio ready" "$demo/studio.out" 2>/dev/null; then
+  echo "  the studio did not start:"
+  tail -n 3 "$demo/studio.log" | sed 's/^/    /'
+  kill "$studio_pid" 2>/dev/null || true
+  wait "$studio_pid" 2>/dev/null || true
+  exit 1
+fi
+sed -n 's/^qvstudio: //p' "$demo/studio.out" | sed 's/^/  /'
+if [[ -t 1 ]]; then
+  echo "  Open that address in a browser; Ctrl-C stops the studio and the application."
+  trap 'kill "$studio_pid" 2>/dev/null || true; cleanup' EXIT
+  wait "$studio_pid" || true
+else
+  echo "  (not a terminal: stopped again; run build/bin/qvstudio --device-port PORT beside a"
+  echo "  running sample-app to keep it)"
+  kill "$studio_pid" 2>/dev/null || true
+  wait "$studio_pid" 2>/dev/null || true
+fi
