@@ -148,13 +148,16 @@ device "screenshot $demo/spy.png"
 for _ in $(seq 1 40); do [[ $(wc -l <"$demo/recorded-steps.jsonl") -gt "$frames" ]] && break; sleep 0.1; done
 spy_list=$(tail -n 1 "$demo/recorded-steps.jsonl")
 if [[ $(wc -l <"$demo/recorded-steps.jsonl") -gt "$frames" ]]; then
-  echo "  spy list (the touched element first, then its ancestors; $demo/spy.png shows its border):"
+  echo "  spy list (the touched element first, then its ancestors; $demo/spy.png shows its border)"
+  echo "  with the recorder command that highlights each again:"
+  # Highlight keys count back from the most recently stored record: the list is
+  # stored touched element first, so highlight=0 is the topmost ancestor.
+  records=$(grep -o '"tagName":"[^"]*"' <<<"$spy_list" | wc -l)
   paste <(grep -o '"tagName":"[^"]*"' <<<"$spy_list" | cut -d'"' -f4) \
         <(grep -o '"logicalname":"[^"]*"' <<<"$spy_list" | cut -d'"' -f4) |
-    awk -F'\t' '{ printf "    %d  %-24s %s\n", NR - 1, $1, $2 }'
-  # Highlight positions count from the end of the list: 0 is the topmost ancestor.
+    awk -F'\t' -v n="$records" '{ printf "    highlight=%-3d %-24s %s\n", n - NR, $1, $2 }'
   sleep 1.1  # the spy's own border has gone
-  recorder_command highlight=0 "HIGHLIGHTING in Spy"
+  recorder_command "highlight=$((records - 1))" "HIGHLIGHTING in Spy"
   sleep 0.2
   view_tree | grep 'border=4' | sed -E 's/^ */  bordered now: /' || true
 else
@@ -195,6 +198,7 @@ for _ in $(seq 1 40); do kill -0 "$record_pid" 2>/dev/null || break; sleep 0.05;
 exec 4>&-
 tail -n 1 "$demo/recorder.err" | sed 's/^/  recorder: /'
 echo "  recorded frames: $(wc -l <"$demo/recorded-steps.jsonl")"
+echo "  the recorder port stays closed for the rest of this application run:"
 qv --timeout 2 spy start
 
 # The studio: the page people use. The demo's application has ended its recording
