@@ -9,8 +9,8 @@ packages=(
   nlohmann-json3-dev libcairo2-dev libturbojpeg0-dev libcurl4-openssl-dev
   uuid-dev libssl-dev libicu-dev fonts-dejavu-core fontconfig
   chromium chromium-driver nodejs
-  # the WebDriver endpoint, and its tests: Selenium Grid runs on Java, the devices
-  # in network namespaces of their own
+  # the WebDriver endpoint and the studio (HTTP servers), and their tests: Selenium
+  # Grid runs on Java, the devices in network namespaces of their own
   libcpp-httplib-dev openjdk-17-jre-headless iproute2
   # the fuzz targets (libFuzzer)
   clang libclang-rt-14-dev

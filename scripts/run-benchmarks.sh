@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every benchmark executable in build/bin/bench and prints its figures.
-# web_bench needs Chromium and chromedriver (scripts/deps.sh installs both); like the
-# others it uses loopback ports, so run it inside a private network namespace when
-# other work on the machine uses the agent's ports.
+# web_bench and studio_bench need Chromium and chromedriver (scripts/deps.sh installs
+# both; studio_bench says so and measures nothing without them); like the others they
+# use loopback ports, so run them inside a private network namespace when other work
+# on the machine uses the agent's ports.
 set -euo pipefail
 build="${1:-build}"
 shopt -s nullglob

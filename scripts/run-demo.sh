@@ -148,13 +148,16 @@ device "screenshot $demo/spy.png"
 for _ in $(seq 1 40); do [[ $(wc -l <"$demo/recorded-steps.jsonl") -gt "$frames" ]] && break; sleep 0.1; done
 spy_list=$(tail -n 1 "$demo/recorded-steps.jsonl")
 if [[ $(wc -l <"$demo/recorded-steps.jsonl") -gt "$frames" ]]; then
-  echo "  spy list (the touched element first, then its ancestors; $demo/spy.png shows its border):"
+  echo "  spy list (the touched element first, then its ancestors; $demo/spy.png shows its border)"
+  echo "  with the recorder command that highlights each again:"
+  # Highlight keys count back from the most recently stored record: the list is
+  # stored touched element first, so highlight=0 is the topmost ancestor.
+  records=$(grep -o '"tagName":"[^"]*"' <<<"$spy_list" | wc -l)
   paste <(grep -o '"tagName":"[^"]*"' <<<"$spy_list" | cut -d'"' -f4) \
         <(grep -o '"logicalname":"[^"]*"' <<<"$spy_list" | cut -d'"' -f4) |
-    awk -F'\t' '{ printf "    %d  %-24s %s\n", NR - 1, $1, $2 }'
-  # Highlight positions count from the end of the list: 0 is the topmost ancestor.
+    awk -F'\t' -v n="$records" '{ printf "    highlight=%-3d %-24s %s\n", n - NR, $1, $2 }'
   sleep 1.1  # the spy's own border has gone
-  recorder_command highlight=0 "HIGHLIGHTING in Spy"
+  recorder_command "highlight=$((records - 1))" "HIGHLIGHTING in Spy"
   sleep 0.2
   view_tree | grep 'border=4' | sed -E 's/^ */  bordered now: /' || true
 else
@@ -195,4 +198,45 @@ for _ in $(seq 1 40); do kill -0 "$record_pid" 2>/dev/null || break; sleep 0.05;
 exec 4>&-
 tail -n 1 "$demo/recorder.err" | sed 's/^/  recorder: /'
 echo "  recorded frames: $(wc -l <"$demo/recorded-steps.jsonl")"
+echo "  the recorder port stays closed for the rest of this application run:"
 qv --timeout 2 spy start
+
+# The studio: the page people use. The demo's application has ended its recording
+# session (playback closes it for the application's life), so a fresh run is
+# started for the studio. Left running only when a person watches (stdout is a
+# terminal); otherwise the address is shown and everything stops.
+echo
+echo "The studio (record, spy, save, replay in a web page):"
+kill "$app_pid" 2>/dev/null || true
+wait "$app_pid" 2>/dev/null || true
+# The previous run's files go first, so that their "ready" lines are not taken for
+# the new run's.
+rm -f "$demo/device.port" "$demo/sample-app.out" "$demo/studio.out"
+QUORVEL_DEVICE_PORT=0 QUORVEL_DEVICE_PORT_FILE="$demo/device.port" \
+  "$build/bin/sample-app" >"$demo/sample-app.out" 2>"$demo/sample-app.log" &
+app_pid=$!
+for _ in $(seq 1 200); do
+  grep -q "sample-app ready" "$demo/sample-app.out" 2>/dev/null && [[ -s "$demo/device.port" ]] && break
+  sleep 0.05
+done
+"$build/bin/qvstudio" --device-port "$(cat "$demo/device.port" 2>/dev/null)" >"$demo/studio.out" 2>"$demo/studio.log" &
+studio_pid=$!
+for _ in $(seq 1 100); do grep -q "qvstudio ready" "$demo/studio.out" 2>/dev/null && break; sleep 0.05; done
+if ! grep -q "qvstudio ready" "$demo/studio.out" 2>/dev/null; then
+  echo "  the studio did not start:"
+  tail -n 3 "$demo/studio.log" | sed 's/^/    /'
+  kill "$studio_pid" 2>/dev/null || true
+  wait "$studio_pid" 2>/dev/null || true
+  exit 1
+fi
+sed -n 's/^qvstudio: //p' "$demo/studio.out" | sed 's/^/  /'
+if [[ -t 1 ]]; then
+  echo "  Open that address in a browser; Ctrl-C stops the studio and the application."
+  trap 'kill "$studio_pid" 2>/dev/null || true; cleanup' EXIT
+  wait "$studio_pid" || true
+else
+  echo "  (not a terminal: stopped again; run build/bin/qvstudio --device-port PORT beside a"
+  echo "  running sample-app to keep it)"
+  kill "$studio_pid" 2>/dev/null || true
+  wait "$studio_pid" 2>/dev/null || true
+fi

@@ -1,5 +1,9 @@
 #include "Screens.h"
 
+#include <cstdlib>
+
+#include "dispatch/dispatch.h"
+
 QV_OBJC_DEFINE_CLASS(LoginViewController, UIViewController)
 
 namespace sample {
@@ -44,7 +48,23 @@ std::string trimmed(const std::string& text) {
 
 }  // namespace
 
+// Settings for replay tests: QV_SAMPLE_LOGIN_DELAY_MS shows the form that many
+// milliseconds after the screen (a slow start), QV_SAMPLE_LOGIN_TITLE renames the
+// "Log In" button.
 void LoginViewController::viewDidLoad() {
+  const char* delay = std::getenv("QV_SAMPLE_LOGIN_DELAY_MS");
+  const long milliseconds = delay ? std::strtol(delay, nullptr, 10) : 0;
+  if (milliseconds <= 0) {
+    buildForm();
+    return;
+  }
+  std::weak_ptr<LoginViewController> weak = std::static_pointer_cast<LoginViewController>(shared_from_this());
+  dispatch_after(dispatch_time(DISPATCH_TIME_NOW, milliseconds * 1000000), dispatch_get_main_queue(), [weak] {
+    if (auto self = weak.lock()) self->buildForm();
+  });
+}
+
+void LoginViewController::buildForm() {
   auto root = view();
   CGFloat width = root->bounds().size.width;
   auto heading = sample::makeLabel(CGRectMake(20, 24, width - 40, 36), "Sign in to Sample", "loginTitle", 26);
@@ -66,7 +86,8 @@ void LoginViewController::viewDidLoad() {
   root->addSubview(rememberChangesLabel_);
 
   auto button = std::make_shared<UIButton>(CGRectMake(20, 248, width - 40, 48));
-  button->setTitle("Log In", UIControlStateNormal);
+  const char* title = std::getenv("QV_SAMPLE_LOGIN_TITLE");
+  button->setTitle(title && *title ? title : "Log In", UIControlStateNormal);
   button->setTitleColor(UIColor::whiteColor(), UIControlStateNormal);
   button->setBackgroundColor(UIColor::systemBlueColor());
   button->layer()->setCornerRadius(10);

@@ -12,6 +12,7 @@ class LoginViewController : public UIViewController {
   void viewDidLoad() override;
 
  private:
+  void buildForm();
   void logIn();
 
   std::shared_ptr<UITextField> userField_, passwordField_;

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "Stats.h"
 #include "dispatch/dispatch.h"
 #include "foundation/runloop.h"
 #include "qvctl/Connection.h"
@@ -31,20 +32,10 @@ inline double cpuMs() {
   return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
-struct Stats {
-  double median, p99;
-};
 
 struct Samples {
   std::vector<double> wall, cpu;
 };
-
-inline Stats stats(std::vector<double> samples) {
-  if (samples.empty()) return {0, 0};
-  std::sort(samples.begin(), samples.end());
-  auto at = [&](double q) { return samples[std::min(samples.size() - 1, static_cast<std::size_t>(q * samples.size()))]; };
-  return {at(0.5), at(0.99)};
-}
 
 inline Samples sample(int count, const std::function<void()>& body) {
   Samples out;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "Stats.h"
 #include "app_process.h"
 #include "qvctl/Connection.h"
 #include "qvctl/Request.h"
@@ -23,15 +24,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using json = nlohmann::json;
 
-struct Stats {
-  double median, p99;
-};
-
-Stats stats(std::vector<double> samples) {
-  std::sort(samples.begin(), samples.end());
-  auto at = [&](double q) { return samples[std::min(samples.size() - 1, static_cast<std::size_t>(q * samples.size()))]; };
-  return {at(0.5), at(0.99)};
-}
+using bench::Stats;
+using bench::stats;
 
 double millisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();

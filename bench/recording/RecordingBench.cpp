@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "Stats.h"
 #include "Screens.h"
 #include "foundation/runloop.h"
 #include "quorvel/bootstrap/RecordControl.h"
@@ -41,16 +42,8 @@ using namespace std::chrono_literals;
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-struct Stats {
-  double median, p99;
-};
-
-Stats stats(std::vector<double> samples) {
-  if (samples.empty()) return {0, 0};
-  std::sort(samples.begin(), samples.end());
-  auto at = [&](double q) { return samples[std::min(samples.size() - 1, static_cast<std::size_t>(q * samples.size()))]; };
-  return {at(0.5), at(0.99)};
-}
+using bench::Stats;
+using bench::stats;
 
 void print(const char* what, const std::vector<double>& samples, const char* unit = "ms") {
   Stats s = stats(samples);

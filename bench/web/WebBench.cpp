@@ -8,24 +8,17 @@
 //     with one recorded step waiting).
 // Prints figures only. Run inside a private network namespace (the agent's code
 // and chromedriver both use loopback ports).
-#include <curl/curl.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "ChromeDriver.h"
+#include "Stats.h"
 #include "foundation/json.h"
 #include "foundation/runloop.h"
 #include "quorvel/channel/ServerManager.h"
@@ -35,8 +28,6 @@
 #include "webkit/Browser.h"
 #include "webkit/UIWebView.h"
 
-extern char** environ;
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -44,16 +35,8 @@ namespace fs = std::filesystem;
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-struct Stats {
-  double median = 0, p99 = 0;
-};
-
-Stats stats(std::vector<double> samples) {
-  if (samples.empty()) return {};
-  std::sort(samples.begin(), samples.end());
-  auto at = [&](double q) { return samples[std::min(samples.size() - 1, static_cast<std::size_t>(q * samples.size()))]; };
-  return {at(0.5), at(0.99)};
-}
+using bench::Stats;
+using bench::stats;
 
 Stats time(int count, const std::function<void()>& body) {
   std::vector<double> samples;
@@ -88,83 +71,6 @@ bool waitLoaded(const std::shared_ptr<UIWebView>& webView) {
   return true;
 }
 
-// chromedriver over the W3C protocol, with libcurl.
-class ChromeDriver {
- public:
-  ChromeDriver() {
-    port_ = 9515 + static_cast<int>(::getpid() % 1000);
-    std::string portArg = "--port=" + std::to_string(port_);
-    char* argv[] = {const_cast<char*>("/usr/bin/chromedriver"), portArg.data(), const_cast<char*>("--silent"), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    curl_ = curl_easy_init();
-    const auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (pid_ > 0 && Clock::now() < deadline && !request("GET", "/status", std::nullopt)) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    JSONValue capabilities = {
-        {"capabilities",
-         {{"alwaysMatch",
-           {{"browserName", "chrome"},
-            {"goog:chromeOptions",
-             {{"binary", "/usr/lib/chromium/chromium"},
-              {"args", {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                        "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                        "--window-size=390,700"}}}}}}}}};
-    if (auto reply = request("POST", "/session", capabilities)) session_ = (*reply)["value"].value("sessionId", "");
-  }
-  ~ChromeDriver() {
-    if (!session_.empty()) request("DELETE", "/session/" + session_, std::nullopt);
-    if (curl_) curl_easy_cleanup(curl_);
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      int status;
-      ::waitpid(pid_, &status, 0);
-    }
-  }
-  bool ready() const { return !session_.empty(); }
-  void open(const std::string& url) { request("POST", "/session/" + session_ + "/url", JSONValue{{"url", url}}); }
-  // The number of elements found.
-  std::size_t find(const std::string& strategy, const std::string& value) {
-    auto reply = request("POST", "/session/" + session_ + "/elements", JSONValue{{"using", strategy}, {"value", value}});
-    return reply && (*reply)["value"].is_array() ? (*reply)["value"].size() : 0;
-  }
-
- private:
-  static size_t collect(char* data, size_t size, size_t count, void* out) {
-    static_cast<std::string*>(out)->append(data, size * count);
-    return size * count;
-  }
-  std::optional<JSONValue> request(const std::string& method, const std::string& path, const std::optional<JSONValue>& body) {
-    std::string response, text = body ? body->dump() : std::string();
-    const std::string url = "http://127.0.0.1:" + std::to_string(port_) + path;
-    curl_easy_reset(curl_);
-    curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, method.c_str());
-    curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &response);
-    curl_easy_setopt(curl_, CURLOPT_TIMEOUT, 60L);
-    curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json");
-    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers);
-    if (body) curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, text.c_str());
-    const CURLcode code = curl_easy_perform(curl_);
-    curl_slist_free_all(headers);
-    if (code != CURLE_OK) return std::nullopt;
-    auto parsed = JSONValue::parse(response, nullptr, false);
-    if (parsed.is_discarded()) return std::nullopt;
-    return parsed;
-  }
-
-  pid_t pid_ = -1;
-  int port_ = 0;
-  CURL* curl_ = nullptr;
-  std::string session_;
-};
-
 std::size_t agentFind(const std::string& text) {
   JSONValue request = {{"functionname", "findelements"}, {"tagname", ""}, {"accessortype", "text"}, {"accessorvalue", text}};
   auto reply = ServerManager::playBackReplyForRequest(foundation::dataFromString(request.dump()));
@@ -180,7 +86,7 @@ int main() {
   window->makeKeyAndVisible();
   auto webView = std::make_shared<UIWebView>(CGRectMake(0, 0, 390, 700));
   window->addSubview(webView);
-  ChromeDriver driver;
+  bench::ChromeDriver driver("390,700");
   if (!driver.ready()) std::printf("chromedriver could not start a session: its figures are left out\n");
   auto bridge = std::make_shared<WebView>();
 

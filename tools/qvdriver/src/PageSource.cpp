@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "qvctl/Xml.h"
 #include "qvdriver/Errors.h"
 
 namespace qvdriver {
@@ -10,6 +11,7 @@ namespace qvdriver {
 namespace {
 
 using json = nlohmann::json;
+using qvctl::xmlEscaped;
 
 struct Rect {
   double x = 0, y = 0, width = 0, height = 0;
@@ -51,36 +53,16 @@ bool isXmlName(const std::string& name) {
   return !(name.size() >= 3 && (name[0] | 0x20) == 'x' && (name[1] | 0x20) == 'm' && (name[2] | 0x20) == 'l');
 }
 
-// An attribute value: markup characters escaped, line breaks and tabs kept as
-// character references, other control characters (not allowed in XML) dropped.
-std::string escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\n': out += "&#10;"; break;
-      case '\r': out += "&#13;"; break;
-      case '\t': out += "&#9;"; break;
-      default:
-        if (static_cast<unsigned char>(c) >= 0x20) out += c;
-    }
-  }
-  return out;
-}
-
 void write(const std::vector<Node>& nodes, std::size_t index, int depth, std::string& out) {
   const Node& node = nodes[index];
   const std::string type = member(*node.entry, "elementType");
   const std::string name = isXmlName(type) ? type : "element";
   const json& rectangle = node.entry->contains("rectangle") ? (*node.entry)["rectangle"] : json::object();
   out.append(static_cast<std::size_t>(depth) * 2, ' ');
-  out += "<" + name + " class=\"" + escaped(type) + "\" text=\"" + escaped(member(*node.entry, "text")) +
-         "\" enabled=\"" + escaped(member(*node.entry, "isUserInteractionEnabled")) + "\"";
+  out += "<" + name + " class=\"" + xmlEscaped(type) + "\" text=\"" + xmlEscaped(member(*node.entry, "text")) +
+         "\" enabled=\"" + xmlEscaped(member(*node.entry, "isUserInteractionEnabled")) + "\"";
   for (const char* key : {"x", "y", "width", "height"}) {
-    out += std::string(" ") + key + "=\"" + escaped(member(rectangle, key)) + "\"";
+    out += std::string(" ") + key + "=\"" + xmlEscaped(member(rectangle, key)) + "\"";
   }
   if (node.children.empty()) {
     out += "/>\n";

@@ -1,0 +1,128 @@
+// qvstudio: a local web page for recording, spying on and replaying the
+// application through the agent.
+#include <signal.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "Routes.h"
+#include "Studio.h"
+
+namespace {
+
+constexpr const char* kUsage = R"(usage: qvstudio [options]
+
+Serves the studio page: the device screen to use with the mouse and keyboard, the
+recorded steps as they arrive (with their element images), the object spy, Save
+(the recording as JSON Lines, for `qvctl replay`) and Replay.
+
+The studio has NO AUTHENTICATION: anything that can reach its address can drive the
+device. It listens on 127.0.0.1 unless told otherwise, and refuses requests whose
+Host or Origin header names another site (so that web pages cannot drive it).
+
+Options:
+  --listen HOST:PORT   address to serve on (default 127.0.0.1:9980; port 0: any free port)
+  --agent HOST         host of the agent and of the device input (default 127.0.0.1)
+  --device-port P      port of the device input (default 9900)
+  --web DIR            the page's files (default: share/qvstudio beside the binary's folder)
+  -h, --help           this text
+)";
+
+[[noreturn]] void usageError(const std::string& message) {
+  std::fprintf(stderr, "qvstudio: %s (see qvstudio --help)\n", message.c_str());
+  std::exit(2);
+}
+
+int portNumber(const std::string& text, bool allowZero) {
+  char* end = nullptr;
+  long port = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end || port < (allowZero ? 0 : 1) || port > 65535) usageError("bad port \"" + text + "\"");
+  return static_cast<int>(port);
+}
+
+std::string defaultWebDir() {
+  char self[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "share/qvstudio";
+  self[n] = '\0';
+  return (std::filesystem::path(self).parent_path().parent_path() / "share" / "qvstudio").string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  studio::Address address{"127.0.0.1", 9980};
+  studio::StudioOptions options;
+  std::string webDir = defaultWebDir();
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) usageError(a + " needs a value");
+      return argv[++i];
+    };
+    if (a == "-h" || a == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--listen") {
+      std::string v = value();
+      auto colon = v.rfind(':');
+      if (colon == std::string::npos || colon == 0) usageError("--listen needs HOST:PORT");
+      address.host = v.substr(0, colon);
+      if (address.host.size() > 2 && address.host.front() == '[' && address.host.back() == ']') {
+        address.host = address.host.substr(1, address.host.size() - 2);
+      }
+      address.port = portNumber(v.substr(colon + 1), true);
+    } else if (a == "--agent") {
+      options.agentHost = value();
+    } else if (a == "--device-port") {
+      options.devicePort = static_cast<std::uint16_t>(portNumber(value(), false));
+    } else if (a == "--web") {
+      webDir = value();
+    } else {
+      usageError("unknown argument \"" + a + "\"");
+    }
+  }
+  if (!std::filesystem::is_regular_file(std::filesystem::path(webDir) / "index.html")) {
+    std::fprintf(stderr, "qvstudio: the page's files are not in %s\n", webDir.c_str());
+    return 1;
+  }
+
+  // SIGINT and SIGTERM end the server from a thread of their own.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+
+  studio::Studio studio(options);
+  httplib::Server server;
+  int port = address.port == 0 ? server.bind_to_any_port(address.host) : address.port;
+  if (address.port != 0 && !server.bind_to_port(address.host, address.port)) port = -1;
+  if (port <= 0) {
+    std::fprintf(stderr, "qvstudio: cannot listen on %s:%d\n", address.host.c_str(), address.port);
+    return 1;
+  }
+  address.port = port;
+  // Configured once bound: the Host check needs the port really in use.
+  studio::configureServer(server, studio, address, webDir);
+  const bool ipv6 = address.host.find(':') != std::string::npos;
+  std::printf("qvstudio: http://%s:%d/ (no authentication; stop with Ctrl-C)\nqvstudio ready\n",
+              (ipv6 ? "[" + address.host + "]" : address.host).c_str(), port);
+  std::fflush(stdout);
+
+  std::thread stopper([&] {
+    int signal = 0;
+    sigwait(&signals, &signal);
+    server.stop();
+  });
+  server.listen_after_bind();
+  ::kill(::getpid(), SIGTERM);  // ends the stopper when the server ended by itself
+  stopper.join();
+  return 0;
+}
