@@ -6,7 +6,7 @@ CTEST_ARGS ?=
 FUZZ_SECONDS ?= 60
 FUZZ_RUNS  ?=
 
-.PHONY: all deps configure build test run sanitize tsan bench fuzz fuzz-build clean
+.PHONY: all deps configure build test run sanitize tsan bench fuzz fuzz-build soak clean
 
 all: build
 
@@ -54,6 +54,11 @@ fuzz: fuzz-build
 
 bench: deps build
 	@./scripts/run-benchmarks.sh $(BUILD)
+
+# The soak against the sample application (about an hour; counts from SOAK_COMMANDS,
+# SOAK_ACTIONS, SOAK_CYCLES, SOAK_TAPS): not part of `make test`.
+soak: deps configure
+	@./scripts/run-soak.sh $(BUILD)
 
 clean:
 	@rm -rf $(BUILD)

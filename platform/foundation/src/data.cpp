@@ -9,43 +9,70 @@ namespace foundation {
 
 NSData dataFromString(std::string_view text) { return NSData(text.begin(), text.end()); }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at s[i] (the ranges of the Unicode
+// standard's table of well-formed byte sequences: no overlong forms, surrogates or
+// values beyond U+10FFFF), or 0 when there is none; then `prefix` is the length of
+// the longest start of one (at least 1), which a lossy decoding replaces as a whole.
+std::size_t sequenceAt(const unsigned char* s, std::size_t n, std::size_t i, std::size_t& prefix) {
+  const unsigned char c = s[i];
+  prefix = 1;
+  if (c < 0x80) return 1;
+  std::size_t len;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    if (c == 0xE0) low = 0xA0;
+    if (c == 0xED) high = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    if (c == 0xF0) low = 0x90;
+    if (c == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  for (std::size_t k = 1; k < len; ++k) {
+    if (i + k >= n) return 0;
+    const unsigned char b = s[i + k];
+    if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xBF)) return 0;
+    prefix = k + 1;
+  }
+  return len;
+}
+
+}  // namespace
+
 bool isValidUTF8(std::string_view text) {
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  std::size_t n = text.size();
-  std::size_t i = 0;
-  while (i < n) {
-    unsigned char c = s[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t len;
-    std::uint32_t cp;
-    if ((c & 0xE0) == 0xC0) {
-      len = 2;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      len = 3;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      len = 4;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + len > n) return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (s[i + k] & 0x3F);
-    }
-    // Overlong forms, surrogates and values beyond the Unicode range are invalid.
-    if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-        (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return false;
-    }
+  std::size_t prefix;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t len = sequenceAt(s, text.size(), i, prefix);
+    if (len == 0) return false;
     i += len;
   }
   return true;
+}
+
+std::string stringFromUTF8DataLossy(std::string_view bytes) {
+  if (isValidUTF8(bytes)) return std::string(bytes);
+  const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::string out;
+  out.reserve(bytes.size() + 8);
+  std::size_t prefix;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t len = sequenceAt(s, bytes.size(), i, prefix);
+    if (len == 0) {
+      out += "\xEF\xBF\xBD";  // U+FFFD
+      i += prefix;
+    } else {
+      out.append(bytes.substr(i, len));
+      i += len;
+    }
+  }
+  return out;
 }
 
 std::optional<std::string> stringFromUTF8Data(const NSData& data) {

@@ -3,6 +3,7 @@
 #include <any>
 #include <array>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "quorvel/model/XpathManager.h"
@@ -21,6 +22,25 @@ constexpr std::size_t kStripes = 64;
 std::mutex& stripeFor(const CALayer* layer) {
   static auto& stripes = *new std::array<std::mutex, kStripes>;  // walks run during exit too
   return stripes[std::hash<const CALayer*>{}(layer) % kStripes];
+}
+
+// Held by a view for each GUID it was given: when the view goes, so does the
+// GUID's registration.
+class Registration {
+ public:
+  explicit Registration(std::string guid) : guid_(std::move(guid)) {}
+  ~Registration() { XpathManager::sharedInstance()->removeXpathPositionOfGUID(guid_); }
+  Registration(const Registration&) = delete;
+  Registration& operator=(const Registration&) = delete;
+
+ private:
+  std::string guid_;
+};
+
+// The view's associated-object key for the registration of one GUID key.
+const void* registrationKey(const std::string& guidKey) {
+  return guidKey == kRecordingGUIDKey ? static_cast<const void*>(&kRecordingGUIDKey)
+                                      : static_cast<const void*>(&kPlaybackGUIDKey);
 }
 
 std::optional<std::string> readGUID(CALayer& layer, const std::string& key) {
@@ -52,6 +72,7 @@ bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared
   } else {
     registry->createXpathPositionOfUIView(parent, view, guid);
   }
+  view->setAssociatedObject(registrationKey(key), std::make_shared<Registration>(guid));
   layer->setValueForKey(key, guid);
   return true;
 }

@@ -74,3 +74,17 @@ std::map<std::string, std::string> XpathManager::getXpathPosition_PlaybackDictio
   std::lock_guard lock(mutex_);
   return {guidByXpath_.begin(), guidByXpath_.end()};
 }
+
+void XpathManager::removeXpathPositionOfGUID(const std::string& guid) {
+  std::lock_guard lock(mutex_);
+  auto it = xpathByGUID_.find(guid);
+  if (it == xpathByGUID_.end()) return;
+  auto named = guidByXpath_.find(it->second);
+  if (named != guidByXpath_.end() && named->second == guid) guidByXpath_.erase(named);
+  xpathByGUID_.erase(it);
+}
+
+std::size_t XpathManager::registeredGUIDCount() const {
+  std::lock_guard lock(mutex_);
+  return xpathByGUID_.size();
+}

@@ -1,5 +1,6 @@
 #include "quorvel/util/MainRecorderAction.h"
 
+#include "foundation/data.h"
 #include "foundation/format.h"
 #include "foundation/log.h"
 #include "quorvel/util/MappedActionObject.h"
@@ -12,7 +13,9 @@ MainRecorderAction::MainRecorderAction() { NSLog("Initiation Called"); }
 
 void MainRecorderAction::set(JSONValue& group, const std::string& key, const Text& value) {
   if (value) {
-    group[key] = *value;
+    // A view's text may hold bytes that are not UTF-8; the step must still be
+    // written as JSON, or the step sender would have to drop it.
+    group[key] = foundation::stringFromUTF8DataLossy(*value);
   } else {
     group.erase(key);
   }

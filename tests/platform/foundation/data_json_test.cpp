@@ -50,6 +50,19 @@ TEST(UTF8Test, AcceptsWellFormedAndRejectsMalformedSequences) {
 
   EXPECT_EQ(foundation::stringFromUTF8Data(foundation::dataFromString("h\xC3\xA9")), "h\xC3\xA9");
   EXPECT_EQ(foundation::stringFromUTF8Data(NSData{0xC3}), std::nullopt);
+
+  // Lossy decoding: each ill-formed piece (a well-formed sequence's longest start,
+  // else one byte) becomes one U+FFFD; the result is always well-formed.
+  using foundation::stringFromUTF8DataLossy;
+  const std::string r = "\xEF\xBF\xBD";
+  EXPECT_EQ(stringFromUTF8DataLossy("caf\xC3\xA9 \xF0\x9F\x98\x80"), "caf\xC3\xA9 \xF0\x9F\x98\x80");
+  EXPECT_EQ(stringFromUTF8DataLossy("ok\xE2\x82"), "ok" + r);
+  EXPECT_EQ(stringFromUTF8DataLossy("\xE2\x82z\x80"), r + "z" + r);
+  EXPECT_EQ(stringFromUTF8DataLossy("\xFF\xFE"), r + r);
+  EXPECT_EQ(stringFromUTF8DataLossy("\xC0\xAF"), r + r);          // an overlong form has no valid start
+  EXPECT_EQ(stringFromUTF8DataLossy("\xED\xA0\x80!"), r + r + r + "!");  // nor has a surrogate
+  EXPECT_EQ(stringFromUTF8DataLossy("\xF4\x8F\xBF"), r);
+  EXPECT_EQ(stringFromUTF8DataLossy(std::string("a\0\xC3", 3)), std::string("a\0", 2) + r);
 }
 
 TEST(LowercaseTest, FullUnicodeCaseMappingWithoutLocaleAndAsciiForMalformedText) {

@@ -178,4 +178,44 @@ TEST(XpathManagerTest, RecordingGUIDComesFirstAndAMovedViewKeepsItsXpath) {
   EXPECT_EQ(registry()->getPositionXpathOfUIView(field), std::string("\\UIView[0]\\UITextField[0]"));
 }
 
+TEST(XpathManagerTest, RegistrationsEndWithTheirViews) {
+  const std::size_t before = registry()->registeredGUIDCount();
+  auto window = makeWindow();
+  auto holder = std::make_shared<UIView>();
+  window->addSubview(holder);
+  auto manager = std::make_shared<UIViewsManager>();
+  const std::string xpath = "\\UIView[0]\\UILabel[0]";
+
+  // Rows that come and go, as a table's do: both walks meet each one.
+  for (int i = 0; i < 200; ++i) {
+    auto row = std::make_shared<UILabel>();
+    holder->addSubview(row);
+    manager->GetAllViews(window, true);
+    manager->GetAllViewsForPlayer(window, true);
+    ASSERT_EQ(registry()->getIdentificationGUIDFromXpath(xpath), ViewIdentity::getPlaybackGUID(row));
+    row->removeFromSuperview();
+  }
+  manager = std::make_shared<UIViewsManager>();  // its list held the last row
+  EXPECT_EQ(registry()->getIdentificationGUIDFromXpath(xpath), std::nullopt);
+  EXPECT_EQ(registry()->registeredGUIDCount(), before + 2);  // the holder's two GUIDs
+
+  // A view that goes after another took its xpath over leaves the newer one.
+  auto old = std::make_shared<UILabel>();
+  holder->addSubview(old);
+  manager->GetAllViewsForPlayer(window, true);
+  old->removeFromSuperview();
+  auto replacement = std::make_shared<UILabel>();
+  holder->addSubview(replacement);
+  manager->GetAllViewsForPlayer(window, true);
+  manager.reset();
+  old.reset();
+  EXPECT_EQ(registry()->getIdentificationGUIDFromXpath(xpath), ViewIdentity::getPlaybackGUID(replacement));
+  EXPECT_EQ(registry()->getPositionXpathOfUIView(replacement), xpath);
+
+  window.reset();
+  holder.reset();
+  replacement.reset();
+  EXPECT_EQ(registry()->registeredGUIDCount(), before);
+}
+
 }  // namespace

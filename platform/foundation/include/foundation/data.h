@@ -15,6 +15,10 @@ NSData dataFromString(std::string_view text);
 // Decodes UTF-8; absent when the bytes are not valid UTF-8.
 std::optional<std::string> stringFromUTF8Data(const NSData& data);
 bool isValidUTF8(std::string_view text);
+// Decodes UTF-8 as the platform's strings do when they must take any bytes: each
+// ill-formed sequence (the longest start of a well-formed one, or one byte) becomes
+// U+FFFD, the replacement character. Well-formed text comes back unchanged.
+std::string stringFromUTF8DataLossy(std::string_view bytes);
 
 // Standard Base64 without line breaks.
 std::string base64Encode(const NSData& data);

@@ -1,7 +1,8 @@
 // The identity attributes of live views. A view may carry a recording GUID and a
 // playback GUID, each a free key-value attribute of its backing layer. An attribute
 // is attached once, when a walk first meets the view, together with the
-// registration of the view's position xpath under it, and is never changed.
+// registration of the view's position xpath under it, and is never changed; the
+// registration ends when the view is destroyed.
 #pragma once
 
 #include <functional>

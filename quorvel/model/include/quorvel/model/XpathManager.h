@@ -6,8 +6,10 @@
 // view, each a backslash, the exact run-time class name and the view's index among
 // the same-class subviews of its superview, from 0: \UIView[0]\UILabel[1].
 //
-// Entries are only added or overwritten, never removed. All operations may be
-// called from any thread.
+// Entries are added or overwritten as walks meet views, and removed when their
+// view is gone (ViewIdentity ties each registration to its view's life): views
+// come and go for as long as the application runs, and the registry keeps only
+// those that are alive. All operations may be called from any thread.
 #pragma once
 
 #include <map>
@@ -46,6 +48,11 @@ class XpathManager : public objc::Object {
   std::optional<std::string> getIdentificationGUIDFromXpath(const std::optional<std::string>& xpath) const;
   // A snapshot of the GUID-by-xpath map.
   std::map<std::string, std::string> getXpathPosition_PlaybackDictionary() const;
+  // Forgets the GUID of a view that is gone: its xpath, and the xpath's entry while
+  // it still names this GUID (a later view may have taken the xpath over).
+  void removeXpathPositionOfGUID(const std::string& guid);
+  // Diagnostics: the GUIDs that have an xpath.
+  std::size_t registeredGUIDCount() const;
 
  private:
   std::optional<std::string> xpathOfGUID(const std::optional<std::string>& guid) const;

@@ -54,6 +54,10 @@ class ElementsQueue : public objc::Object {
   // Appends a typed-text record (main thread); texts are not filtered.
   void addTypedTextInQueue(const std::shared_ptr<ElementInfo>& info);
   std::size_t getElementsBucketSize() const;
+  // Every record in arrival order, emptying the bucket and its GUID list; nothing
+  // while an event is being dispatched. What one run of the recorded-action
+  // thread works on.
+  Records takeBucket();
 
   // Arms one run of the recorded-action thread, 0.1 seconds from now, on the
   // background global queue; every run arms the next one when it ends.
@@ -75,9 +79,6 @@ class ElementsQueue : public objc::Object {
  private:
   // One run's work.
   void recordBucket();
-  // Every record in arrival order, emptying the bucket and its GUID list; nothing
-  // while an event is being dispatched.
-  Records takeBucket();
 
   mutable std::mutex mutex_;
   Records allElements_;

@@ -26,7 +26,9 @@ class MainRecorderAction : public objc::Object {
   // Logs "Initiation Called"; the groups start empty.
   MainRecorderAction();
 
-  // Sets `key` of a group to `value`; an absent value removes the key.
+  // Sets `key` of a group to `value`; an absent value removes the key. Bytes of
+  // the value that are not UTF-8 are replaced (U+FFFD), so that every step can be
+  // written as JSON.
   void addMainActionProperty(const std::string& key, const Text& value);
   void addObjectProperty(const std::string& key, const Text& value);
   void addParentProperty(const std::string& key, const Text& value);
