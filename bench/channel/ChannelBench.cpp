@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "Stats.h"
 #include "app_process.h"
 #include "qvctl/Connection.h"
 
@@ -40,11 +41,11 @@ Figures measure(int requests, const std::function<void()>& roundTrip) {
     roundTrip();
     micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
   }
-  std::sort(micros.begin(), micros.end());
   double sum = 0;
   for (double m : micros) sum += m;
-  auto at = [&](double q) { return micros[std::min(micros.size() - 1, static_cast<std::size_t>(q * micros.size()))]; };
-  return {at(0.5), at(0.99), sum / static_cast<double>(micros.size()), micros.back()};
+  const bench::Stats figures = bench::stats(micros);
+  return {figures.median, figures.p99, sum / static_cast<double>(micros.size()),
+          *std::max_element(micros.begin(), micros.end())};
 }
 
 void print(const char* what, int requests, const Figures& f) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "Stats.h"
 #include "foundation/format.h"
 #include "quorvel/channel/socket/AsyncTcpSocket.h"
 
@@ -120,12 +121,6 @@ std::size_t receiveFrame(int fd, std::vector<char>& buffer) {
   return length;
 }
 
-double percentile(std::vector<double> values, double p) {
-  std::sort(values.begin(), values.end());
-  std::size_t index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
-  return values[std::min(index, values.size() - 1)];
-}
-
 }  // namespace
 
 int main() {
@@ -153,8 +148,9 @@ int main() {
     double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
     if (i >= kWarmup) micros.push_back(us);
   }
+  const bench::Stats figures = bench::stats(micros);
   std::printf("loopback round trip (%zu-byte CR-LF line in, framed reply out), %d requests: median %.1f us, p99 %.1f us\n",
-              request.size(), kRounds, percentile(micros, 0.5), percentile(micros, 0.99));
+              request.size(), kRounds, figures.median, figures.p99);
 
   // Framed-write throughput.
   struct Case {
