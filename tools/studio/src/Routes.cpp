@@ -18,11 +18,23 @@ struct ErrorInfo {
   const char* message;
 };
 
-enum class ErrorWord { invalidArgument, forbidden, unknownRoute, conflict, unavailable, deviceError, internal };
+enum class ErrorWord {
+  invalidArgument,
+  forbidden,
+  lengthRequired,
+  tooLarge,
+  unknownRoute,
+  conflict,
+  unavailable,
+  deviceError,
+  internal
+};
 
 constexpr ErrorInfo kErrors[] = {
     {"invalid argument", 400, "the request is not understood"},
     {"forbidden origin", 403, "requests are taken only from the studio's own page"},
+    {"length required", 411, "a body needs a Content-Length"},
+    {"body too large", 413, "the body is larger than the studio takes"},
     {"unknown route", 404, "no such route"},
     {"conflict", 409, "not possible now"},
     {"agent unavailable", 503, "the agent or the device cannot be reached"},
@@ -69,6 +81,9 @@ void replyFailure(httplib::Response& response, std::exception_ptr failure) {
 
 thread_local std::chrono::steady_clock::time_point requestStarted;
 
+// Requests carry a few numbers or a line of typed text.
+constexpr std::size_t kMaxBody = 1024 * 1024;
+
 }  // namespace
 
 json jsonBody(const httplib::Request& request) {
@@ -84,39 +99,34 @@ void replyJson(httplib::Response& response, const json& body) {
   response.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
 }
 
-std::vector<std::string> acceptedHosts(const Address& address) {
-  const std::string port = std::to_string(address.port);
-  std::vector<std::string> hosts;
-  const bool ipv6 = address.host.find(':') != std::string::npos;
-  hosts.push_back((ipv6 ? "[" + address.host + "]" : address.host) + ":" + port);
-  if (address.host == "127.0.0.1" || address.host == "::1" || address.host == "localhost") {
-    for (const char* alias : {"127.0.0.1", "[::1]", "localhost"}) hosts.push_back(std::string(alias) + ":" + port);
-  }
-  return hosts;
-}
-
-bool fromOwnOrigin(const std::vector<std::string>& accepted, const std::string& host, const std::string* origin) {
-  bool hostAccepted = false;
-  for (const auto& a : accepted) hostAccepted = hostAccepted || host == a;
-  if (!hostAccepted) return false;
-  // Browsers send Origin with every request a page makes to another origin (and
-  // with our own page's POSTs); it must then be the studio itself.
-  return !origin || *origin == "http://" + host;
-}
-
-void configureServer(httplib::Server& server, Studio& studio, const Address& address, const std::string& webDir) {
-  const auto accepted = acceptedHosts(address);
-  server.set_pre_routing_handler([accepted](const httplib::Request& request, httplib::Response& response) {
-    requestStarted = std::chrono::steady_clock::now();
-    const std::string host = request.get_header_value("Host");
-    const bool hasOrigin = request.has_header("Origin");
-    const std::string origin = request.get_header_value("Origin");
-    if (!fromOwnOrigin(accepted, host, hasOrigin ? &origin : nullptr)) {
-      replyError(response, ErrorWord::forbidden,
-                 "refused: Host \"" + host + "\"" + (hasOrigin ? ", Origin \"" + origin + "\"" : "") +
-                     " is not this studio");
-      return httplib::Server::HandlerResponse::Handled;
+httpguard::Options guardOptions() {
+  httpguard::Options options;
+  options.maxBody = kMaxBody;
+  options.refuse = [](const httplib::Request&, httplib::Response& response, const httpguard::Refusal& refusal) {
+    requestStarted = std::chrono::steady_clock::now();  // refused before the pre-routing handler
+    ErrorWord word = ErrorWord::invalidArgument;
+    switch (refusal.reason) {
+      case httpguard::Reason::foreignHost:
+      case httpguard::Reason::foreignOrigin:
+        word = ErrorWord::forbidden;
+        break;
+      case httpguard::Reason::lengthRequired:
+        word = ErrorWord::lengthRequired;
+        break;
+      case httpguard::Reason::bodyTooLarge:
+        word = ErrorWord::tooLarge;
+        break;
+      case httpguard::Reason::badRequest:
+        break;
     }
+    replyError(response, word, refusal.message);
+  };
+  return options;
+}
+
+void configureServer(httpguard::Server& server, Studio& studio, const std::string& webDir) {
+  server.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+    requestStarted = std::chrono::steady_clock::now();
     return httplib::Server::HandlerResponse::Unhandled;
   });
   server.set_logger([](const httplib::Request& request, const httplib::Response& response) {

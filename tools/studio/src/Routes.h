@@ -1,10 +1,13 @@
 // The studio's HTTP routes as plain values: a method, a path pattern and a
 // handler. Each command group (screen, recording, replay) returns its list; one
-// function registers them all, with the origin check, the request log, the error
-// table and a catch-all for unknown routes.
+// function registers them all, with the request log, the error table and a
+// catch-all for unknown routes. Who may send requests, and how large and slow they
+// may be, is the guard's (httpguard).
 #pragma once
 
 #include <httplib.h>
+
+#include "httpguard/HttpGuard.h"
 
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -29,20 +32,11 @@ std::vector<Route> replayRoutes();
 nlohmann::json jsonBody(const httplib::Request& request);
 void replyJson(httplib::Response& response, const nlohmann::json& body);
 
-// Where the studio listens, as the page's Host and Origin headers must name it.
-struct Address {
-  std::string host;
-  int port = 0;
-};
-
-// The accepted values of the Host header for a server at `address`.
-std::vector<std::string> acceptedHosts(const Address& address);
-// True when a request with these headers comes from the studio's own page (or a
-// tool that is no browser page): Host names the studio, and an Origin, when there
-// is one, is the studio's own.
-bool fromOwnOrigin(const std::vector<std::string>& accepted, const std::string& host, const std::string* origin);
+// The guard's rules for the studio (body cap, read timeout) and its refusals,
+// answered as the studio's JSON errors.
+httpguard::Options guardOptions();
 
 // Sets up `server`: the web folder mounted at "/", every route, and the hooks.
-void configureServer(httplib::Server& server, Studio& studio, const Address& address, const std::string& webDir);
+void configureServer(httpguard::Server& server, Studio& studio, const std::string& webDir);
 
 }  // namespace studio

@@ -23,7 +23,10 @@ recorded steps as they arrive (with their element images), the object spy, Save
 
 The studio has NO AUTHENTICATION: anything that can reach its address can drive the
 device. It listens on 127.0.0.1 unless told otherwise, and refuses requests whose
-Host or Origin header names another site (so that web pages cannot drive it).
+Host or Origin header names another site (so that web pages cannot drive it): the
+Host must be the listen address or a loopback name of it (for a wildcard or
+non-loopback address also one of the machine's own addresses), with the port.
+Bodies above 1 MB are refused unread.
 
 Options:
   --listen HOST:PORT   address to serve on (default 127.0.0.1:9980; port 0: any free port)
@@ -56,7 +59,8 @@ std::string defaultWebDir() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  studio::Address address{"127.0.0.1", 9980};
+  std::string listenHost = "127.0.0.1";
+  int listenPort = 9980;
   studio::StudioOptions options;
   std::string webDir = defaultWebDir();
   for (int i = 1; i < argc; ++i) {
@@ -72,11 +76,11 @@ int main(int argc, char** argv) {
       std::string v = value();
       auto colon = v.rfind(':');
       if (colon == std::string::npos || colon == 0) usageError("--listen needs HOST:PORT");
-      address.host = v.substr(0, colon);
-      if (address.host.size() > 2 && address.host.front() == '[' && address.host.back() == ']') {
-        address.host = address.host.substr(1, address.host.size() - 2);
+      listenHost = v.substr(0, colon);
+      if (listenHost.size() > 2 && listenHost.front() == '[' && listenHost.back() == ']') {
+        listenHost = listenHost.substr(1, listenHost.size() - 2);
       }
-      address.port = portNumber(v.substr(colon + 1), true);
+      listenPort = portNumber(v.substr(colon + 1), true);
     } else if (a == "--agent") {
       options.agentHost = value();
     } else if (a == "--device-port") {
@@ -101,19 +105,16 @@ int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
 
   studio::Studio studio(options);
-  httplib::Server server;
-  int port = address.port == 0 ? server.bind_to_any_port(address.host) : address.port;
-  if (address.port != 0 && !server.bind_to_port(address.host, address.port)) port = -1;
+  httpguard::Server server(studio::guardOptions());
+  const int port = server.bindTo(listenHost, listenPort);
   if (port <= 0) {
-    std::fprintf(stderr, "qvstudio: cannot listen on %s:%d\n", address.host.c_str(), address.port);
+    std::fprintf(stderr, "qvstudio: cannot listen on %s:%d\n", listenHost.c_str(), listenPort);
     return 1;
   }
-  address.port = port;
-  // Configured once bound: the Host check needs the port really in use.
-  studio::configureServer(server, studio, address, webDir);
-  const bool ipv6 = address.host.find(':') != std::string::npos;
+  studio::configureServer(server, studio, webDir);
+  const bool ipv6 = listenHost.find(':') != std::string::npos;
   std::printf("qvstudio: http://%s:%d/ (no authentication; stop with Ctrl-C)\nqvstudio ready\n",
-              (ipv6 ? "[" + address.host + "]" : address.host).c_str(), port);
+              (ipv6 ? "[" + listenHost + "]" : listenHost).c_str(), port);
   std::fflush(stdout);
 
   std::thread stopper([&] {
