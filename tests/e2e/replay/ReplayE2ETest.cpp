@@ -92,6 +92,22 @@ std::vector<std::string> recordLogin() {
   return {lines.begin() + static_cast<long>(warmUp), lines.end()};
 }
 
+// A JUnit report as a consumer of the usual schema reads it (Python's XML parser):
+// {"tests", "failures", "cases": {name: failure message or null}}; null when it
+// does not hold up.
+json readReport(const std::string& report) {
+  FILE* pipe = ::popen((std::string(QV_PYTHON) + " " + QV_CHECK_JUNIT + " " + report).c_str(), "r");
+  if (!pipe) return nullptr;
+  std::string summary;
+  char buffer[4096];
+  while (std::fgets(buffer, sizeof buffer, pipe)) summary += buffer;
+  if (::pclose(pipe) != 0) {
+    ADD_FAILURE() << summary << readAll(report);
+    return nullptr;
+  }
+  return json::parse(summary, nullptr, false);
+}
+
 TEST(ReplayE2ETest, WaitsForASlowScreenFailsCleanlyAndReportsForCI) {
   const auto work = std::filesystem::temp_directory_path() / ("qv-replay-" + std::to_string(::getpid()));
   std::filesystem::remove_all(work);
@@ -122,14 +138,7 @@ TEST(ReplayE2ETest, WaitsForASlowScreenFailsCleanlyAndReportsForCI) {
     EXPECT_NE(run.out.find("reads \"Please enter your user name\", expected \"Welcome, abc\""), std::string::npos)
         << run.out;
   }
-  // The report, as a consumer of the usual schema reads it.
-  FILE* pipe = ::popen((std::string(QV_PYTHON) + " " + QV_CHECK_JUNIT + " " + report).c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string summary;
-  char buffer[4096];
-  while (std::fgets(buffer, sizeof buffer, pipe)) summary += buffer;
-  ASSERT_EQ(::pclose(pipe), 0) << summary << readAll(report);
-  json read = json::parse(summary);
+  json read = readReport(report);
   EXPECT_EQ(read["tests"], 2);
   EXPECT_EQ(read["failures"], 1);
   EXPECT_EQ(read["cases"]["login"], nullptr);
@@ -161,10 +170,21 @@ TEST(ReplayE2ETest, WaitsForASlowScreenFailsCleanlyAndReportsForCI) {
     EXPECT_EQ(run.out, "");
     const auto broken = work / "broken.jsonl";
     write(broken, {steps[0], "[{\"action\":\"Click\"", steps[2]});
-    run = qvtest::runQvctl({"replay", login.string(), broken.string()});
+    const std::string brokenReport = (work / "report" / "broken.xml").string();
+    run = qvtest::runQvctl({"replay", "--junit", brokenReport, login.string(), broken.string(),
+                            (work / "absent.jsonl").string()});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("broken:2: not JSON"), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "");
+    // The report still holds up: each unreadable recording is a failed case naming
+    // its file (and line), the readable one is listed as not played.
+    read = readReport(brokenReport);
+    EXPECT_EQ(read["tests"], 3) << read.dump();
+    EXPECT_EQ(read["failures"], 2);
+    EXPECT_EQ(read["cases"]["login"], nullptr);
+    EXPECT_EQ(read["cases"]["broken"], "recording " + broken.string() + " does not parse: broken:2: not JSON");
+    EXPECT_NE(read["cases"]["absent"].dump().find("absent.jsonl"), std::string::npos) << read.dump();
+    EXPECT_NE(readAll(brokenReport).find("<skipped message=\"not played"), std::string::npos);
   }
   if (!std::getenv("QV_KEEP_APP_LOGS")) std::filesystem::remove_all(work);
 }

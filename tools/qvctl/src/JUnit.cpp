@@ -15,6 +15,8 @@ std::string secondsOf(std::chrono::milliseconds time) {
 }
 
 bool passed(const RecordingRun& run) {
+  if (!run.problems.empty()) return false;
+  if (!run.skipped.empty()) return true;
   if (run.results.size() != run.recording.steps.size()) return false;
   for (const auto& r : run.results) {
     if (!r.passed) return false;
@@ -25,17 +27,18 @@ bool passed(const RecordingRun& run) {
 }  // namespace
 
 std::string junitReport(const std::vector<RecordingRun>& runs) {
-  std::size_t failures = 0;
+  std::size_t failures = 0, skipped = 0;
   std::chrono::milliseconds total{0};
   for (const auto& run : runs) {
     failures += passed(run) ? 0 : 1;
+    skipped += run.skipped.empty() ? 0 : 1;
     total += run.time;
   }
   const std::string counts = " tests=\"" + std::to_string(runs.size()) + "\" failures=\"" +
                              std::to_string(failures) + "\" errors=\"0\" time=\"" + secondsOf(total) + "\"";
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   xml += "<testsuites name=\"qvctl replay\"" + counts + ">\n";
-  xml += "  <testsuite name=\"qvctl replay\"" + counts + " skipped=\"0\">\n";
+  xml += "  <testsuite name=\"qvctl replay\"" + counts + " skipped=\"" + std::to_string(skipped) + "\">\n";
   for (const auto& run : runs) {
     xml += "    <testcase name=\"" + xmlEscaped(run.recording.name) + "\" classname=\"replay\" file=\"" +
            xmlEscaped(run.file) + "\" time=\"" + secondsOf(run.time) + "\"";
@@ -46,6 +49,18 @@ std::string junitReport(const std::vector<RecordingRun>& runs) {
       if (!r.passed && !failed) failed = &r;
     }
     xml += ">\n";
+    if (!run.problems.empty()) {
+      std::string all;
+      for (const auto& problem : run.problems) all += problem + "\n";
+      const std::string headline = "recording " + run.file + " does not parse: " + run.problems.front() +
+                                   (run.problems.size() > 1 ? " (and " + std::to_string(run.problems.size() - 1) +
+                                                                  " more)"
+                                                            : "");
+      xml += "      <failure message=\"" + xmlEscaped(headline) + "\" type=\"RecordingUnreadable\">" +
+             xmlEscaped(all) + "</failure>\n";
+    } else if (!run.skipped.empty()) {
+      xml += "      <skipped message=\"" + xmlEscaped(run.skipped) + "\"/>\n";
+    }
     if (failed) {
       const std::string headline = "step " + std::to_string(failed->number) + " (line " +
                                    std::to_string(failed->step.line) + "): " + describeStep(failed->step) + ": " +

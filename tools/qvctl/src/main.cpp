@@ -249,14 +249,34 @@ int replayCommand(const Options& o, const std::vector<std::string>& files) {
   std::vector<RecordingRun> runs;
   bool readable = true;
   for (const auto& file : files) {
+    RecordingRun run;
+    run.file = file;
+    run.recording.name = std::filesystem::path(file).stem().string();
     try {
-      runs.push_back({file, readRecording(file), {}, {}});
+      run.recording = readRecording(file);
     } catch (const RecordingError& e) {
-      std::fprintf(stderr, "qvctl: %s cannot be played:\n%s\n", file.c_str(), e.what());
+      run.problems = e.problems();
+    } catch (const Error& e) {
+      run.problems = {e.what()};
+    }
+    if (!run.problems.empty()) {
+      std::string text;
+      for (const auto& problem : run.problems) text += problem + "\n";
+      std::fprintf(stderr, "qvctl: %s cannot be played:\n%s", file.c_str(), text.c_str());
       readable = false;
     }
+    runs.push_back(std::move(run));
   }
-  if (!readable) return 1;
+  if (!readable) {
+    // Nothing is played; the report still says which recordings are broken.
+    if (!o.junit.empty()) {
+      for (auto& run : runs) {
+        if (run.problems.empty()) run.skipped = "not played: another recording cannot be played";
+      }
+      writeFile(o.junit, junitReport(runs));
+    }
+    return 1;
+  }
 
   const auto stepTimeout = std::chrono::milliseconds(static_cast<long long>(o.timeoutSeconds.value_or(5) * 1000));
   PlaybackSession session(o.host, portOf(o, kPlayBackPort), std::max(stepTimeout, std::chrono::milliseconds(10000)));
