@@ -63,6 +63,7 @@ struct Browser::Process {
   std::mutex mutex;
   std::condition_variable exited;
   bool hasExited = false;
+  bool terminating = false;  // ended on purpose: nothing to say
 };
 
 std::string Browser::executablePath() {
@@ -157,12 +158,17 @@ std::shared_ptr<Browser> Browser::launch(const std::string& path) {
     }
     started->set_value(pid);
     if (pid < 0) return;
-    int status;
+    int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     std::lock_guard lock(process->mutex);
     process->hasExited = true;
     process->exited.notify_all();
+    if (!process->terminating) {
+      const std::string how = WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status))
+                                                  : "exit status " + std::to_string(WEXITSTATUS(status));
+      NSLog("UIWebView: the browser (process %d) ended (%@); web views start it again when next used", pid, how);
+    }
   }).detach();
   const pid_t pid = startedPid.get();
   ::close(childRead);
@@ -195,6 +201,14 @@ Browser::~Browser() { terminate(); }
 void Browser::terminate() {
   if (connection_) connection_->close();
   if (pid_ > 0) {
+    if (process_) {
+      // One that already ended by itself (a zombie, or reaped) is its waiter's to report.
+      siginfo_t info{};
+      const bool ended = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+                         info.si_pid != 0;
+      std::lock_guard lock(process_->mutex);
+      if (!ended) process_->terminating = true;
+    }
     ::kill(-pid_, SIGKILL);  // the browser's group: it and its helpers
     ::kill(pid_, SIGKILL);
     if (process_) {

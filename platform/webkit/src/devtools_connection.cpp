@@ -126,8 +126,12 @@ std::uint64_t DevToolsConnection::send(const std::string& method, const JSONValu
     callbacks_->reject(id, std::make_exception_ptr(ProtocolError(method, -32600, e.what())));
     return 0;
   }
-  if (!transport_->send(text)) {
-    callbacks_->reject(id, std::make_exception_ptr(TargetClosedError(method + ": the pipe is closed")));
+  if (!transport_->send(text, timeout)) {
+    if (transport_->isClosed()) {
+      callbacks_->reject(id, std::make_exception_ptr(TargetClosedError(method + ": the pipe is closed")));
+    } else {
+      callbacks_->reject(id, std::make_exception_ptr(TimeoutError(method + ": the browser takes nothing in")));
+    }
     return 0;
   }
   return id;
@@ -195,6 +199,10 @@ void DevToolsConnection::dispatch(const std::string& message) {
     NSLog("DevTools: a message that is not a JSON object was ignored");
     return;
   }
+  {
+    std::lock_guard lock(heardMutex_);
+    lastHeard_[parsed.value("sessionId", std::string())] = Clock::now();
+  }
   if (auto id = parsed.find("id"); id != parsed.end() && id->is_number_unsigned()) {
     const auto callId = id->get<std::uint64_t>();
     if (auto error = parsed.find("error"); error != parsed.end() && error->is_object()) {
@@ -216,6 +224,12 @@ void DevToolsConnection::dispatch(const std::string& message) {
     for (auto it = begin; it != end; ++it) matching.push_back(it->second.second);
   }
   for (const auto& listener : matching) (*listener)(method, params);
+}
+
+DevToolsConnection::Clock::time_point DevToolsConnection::lastHeardFrom(const std::string& sessionId) const {
+  std::lock_guard lock(heardMutex_);
+  auto it = lastHeard_.find(sessionId);
+  return it == lastHeard_.end() ? Clock::time_point{} : it->second;
 }
 
 void DevToolsConnection::didClose() {

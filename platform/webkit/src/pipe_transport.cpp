@@ -80,21 +80,25 @@ void PipeTransport::close() {
   if (wakeFd_ >= 0) [[maybe_unused]] auto n = ::write(wakeFd_, &one, sizeof one);
 }
 
-bool PipeTransport::send(std::string_view message) {
+bool PipeTransport::send(std::string_view message, std::chrono::milliseconds timeout) {
   std::lock_guard lock(writeMutex_);
   if (closed_) return false;
   std::string bytes;
   bytes.reserve(message.size() + 1);
   bytes.append(message);
   bytes.push_back('\0');
-  if (writeAll(bytes)) return true;
-  close();
+  const Written outcome = writeAll(bytes, timeout);
+  if (outcome == Written::whole) return true;
+  // A peer that took nothing in time leaves the stream whole: only this message
+  // fails. Half a message, or an error, ends the stream.
+  if (outcome != Written::nothingInTime) close();
   return false;
 }
 
-bool PipeTransport::writeAll(std::string_view bytes) {
+PipeTransport::Written PipeTransport::writeAll(std::string_view bytes, std::chrono::milliseconds timeout) {
   SigpipeGuard guard;
-  const auto deadline = std::chrono::steady_clock::now() + kWriteTimeout;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  const std::size_t size = bytes.size();
   while (!bytes.empty()) {
     ssize_t n = ::write(writeFd_, bytes.data(), bytes.size());
     if (n > 0) {
@@ -103,14 +107,15 @@ bool PipeTransport::writeAll(std::string_view bytes) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EPIPE) guard.writeFailedWithEPIPE();
-    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return Written::failed;
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || closed_) return false;
+    if (closed_) return Written::failed;
+    if (left.count() <= 0) return bytes.size() == size ? Written::nothingInTime : Written::failed;
     pollfd p[2] = {{writeFd_, POLLOUT, 0}, {wakeFd_, POLLIN, 0}};
-    if (::poll(p, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;
-    if (p[1].revents) return false;  // closed meanwhile
+    if (::poll(p, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) return Written::failed;
+    if (p[1].revents) return Written::failed;  // closed meanwhile
   }
-  return true;
+  return Written::whole;
 }
 
 void PipeTransport::readLoop() {

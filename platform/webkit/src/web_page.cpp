@@ -27,7 +27,21 @@ std::string baseTag(const std::string& url) {
   return "<base href=\"" + escaped + "\">";
 }
 
+// The end of the current thread's budget (WebPage::Budget).
+thread_local WebPage::Clock::time_point tBudgetEnd = WebPage::Clock::time_point::max();
+
+// A call that had less time than this (its budget nearly spent) and got no answer
+// says nothing about the page.
+constexpr std::chrono::milliseconds kTellingWait{250};
+constexpr std::chrono::milliseconds kProbeTimeout{5000};
+
 }  // namespace
+
+WebPage::Budget::Budget(std::chrono::milliseconds time) : previous_(tBudgetEnd) {
+  tBudgetEnd = std::min(previous_, Clock::now() + time);
+}
+
+WebPage::Budget::~Budget() { tBudgetEnd = previous_; }
 
 std::shared_ptr<WebPage> WebPage::open(CGSize size, double scale) {
   std::shared_ptr<WebPage> page(new WebPage(size, scale));
@@ -79,8 +93,9 @@ bool WebPage::waitUntilReady(std::chrono::milliseconds timeout) const {
   return state_ == State::ready;
 }
 
-bool WebPage::session(std::shared_ptr<DevToolsConnection>& connection, std::string& sessionId) const {
-  if (!waitUntilReady()) return false;
+bool WebPage::session(std::shared_ptr<DevToolsConnection>& connection, std::string& sessionId,
+                      std::chrono::milliseconds timeout) const {
+  if (!waitUntilReady(timeout)) return false;
   std::lock_guard lock(mutex_);
   connection = connection_;
   sessionId = sessionId_;
@@ -112,7 +127,7 @@ void WebPage::start() {
     const int browserToken = connection->addEventListener(
         "", [weak, sessionId](const std::string& method, const JSONValue& params) {
           if (method == "Target.detachedFromTarget" && params.value("sessionId", std::string()) == sessionId) {
-            if (auto self = weak.lock()) self->setState(State::closed);
+            if (auto self = weak.lock()) self->markLost(sessionId, "the page was detached");
           }
         });
     {
@@ -128,10 +143,14 @@ void WebPage::start() {
                      {{"width", std::lround(size.width)}, {"height", std::lround(size.height)},
                       {"deviceScaleFactor", scale_}, {"mobile", false}},
                      sessionId);
-    connection->onClose([weak] {
-      if (auto self = weak.lock()) self->setState(State::closed);
+    connection->onClose([weak, sessionId] {
+      if (auto self = weak.lock()) self->markLost(sessionId, "the browser ended");
     });
-    setState(State::ready);
+    {
+      std::lock_guard lock(mutex_);
+      if (state_ == State::starting) state_ = State::ready;  // not when lost meanwhile
+    }
+    stateChanged_.notify_all();
   } catch (const DevToolsError& e) {
     NSLog("UIWebView: the page could not be opened (%@)", e.what());
     setState(State::unavailable);
@@ -166,20 +185,125 @@ void WebPage::handleEvent(const std::string& method, const JSONValue& params) {
                             kCallTimeout, nullptr);
     }
   } else if (method == "Inspector.targetCrashed") {
-    NSLog("UIWebView: the page crashed");
-    setState(State::closed);
+    std::string sessionId;
+    {
+      std::lock_guard lock(mutex_);
+      sessionId = sessionId_;
+    }
+    markLost(sessionId, "the page crashed");
   }
 }
 
-bool WebPage::isLoading() const {
+void WebPage::markLost(const std::string& sessionId, const char* why) {
+  {
+    std::lock_guard lock(mutex_);
+    if (sessionId != sessionId_ || (state_ != State::ready && state_ != State::starting)) return;
+    state_ = State::lost;
+  }
+  stateChanged_.notify_all();
+  NSLog("UIWebView: %@; the page opens again when the web view is next used", std::string(why));
+}
+
+void WebPage::reviveIfLost() {
+  std::shared_ptr<DevToolsConnection> old;
+  int tokens[2];
+  std::function<void()> lastLoad;
+  {
+    std::lock_guard lock(mutex_);
+    if (state_ != State::lost) return;
+    state_ = State::starting;
+    old = std::move(connection_);
+    tokens[0] = listenerToken_;
+    tokens[1] = browserListenerToken_;
+    targetId_.clear();
+    sessionId_.clear();
+    lastLoad = lastLoad_;
+  }
+  stateChanged_.notify_all();
+  stalledSince_ = 0;
+  frameLoading_ = false;
+  if (old) {
+    // A renderer that crashed leaves the browser (and this connection) running.
+    for (int token : tokens) old->removeEventListener(token);
+  }
+  std::weak_ptr<WebPage> weak = weak_from_this();
+  dispatch_async(queue_, [weak] {
+    if (auto self = weak.lock()) self->start();
+  });
+  if (lastLoad) enqueueLoad(lastLoad);
+}
+
+bool WebPage::isResponsive() {
+  Clock::rep since = stalledSince_.load();
+  if (since == 0) return true;
+  std::shared_ptr<DevToolsConnection> connection;
+  std::string sessionId;
+  {
+    std::lock_guard lock(mutex_);
+    connection = connection_;
+    sessionId = sessionId_;
+  }
+  if (!connection || connection->lastHeardFrom(sessionId).time_since_epoch().count() > since) {
+    if (stalledSince_.compare_exchange_strong(since, 0)) NSLog("UIWebView: the page answers again");
+    return true;
+  }
+  // Something the page must answer, so that it is heard from once it can.
+  if (!probing_.exchange(true)) {
+    std::weak_ptr<WebPage> weak = weak_from_this();
+    connection->callAsync("Runtime.evaluate", {{"expression", "1"}}, sessionId, kProbeTimeout,
+                          [weak](const JSONValue*, std::exception_ptr) {
+                            if (auto self = weak.lock()) self->probing_ = false;
+                          });
+  }
+  return false;
+}
+
+void WebPage::noteNoAnswer(const std::string& method, std::chrono::milliseconds waited) {
+  Clock::rep answering = 0;
+  if (stalledSince_.compare_exchange_strong(answering, Clock::now().time_since_epoch().count())) {
+    NSLog("UIWebView: the page does not answer (no answer to %@ in %d ms); its calls fail at once until it "
+          "answers again",
+          method, static_cast<int>(waited.count()));
+  }
+}
+
+std::optional<JSONValue> WebPage::pageCall(const std::string& method, const JSONValue& params,
+                                           std::chrono::milliseconds timeout) {
+  reviveIfLost();
+  const auto now = Clock::now();
+  if (tBudgetEnd != Clock::time_point::max()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(tBudgetEnd - now);
+    if (left.count() <= 0) return std::nullopt;
+    timeout = std::min(timeout, left);
+  }
+  if (!isResponsive()) return std::nullopt;
+  std::shared_ptr<DevToolsConnection> connection;
+  std::string sessionId;
+  if (!session(connection, sessionId, timeout)) return std::nullopt;
+  timeout -= std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - now);
+  if (timeout.count() <= 0) return std::nullopt;
+  try {
+    return connection->call(method, params, sessionId, timeout);
+  } catch (const TimeoutError&) {
+    if (timeout >= kTellingWait) noteNoAnswer(method, timeout);
+    return std::nullopt;
+  }
+}
+
+bool WebPage::isLoading() {
+  reviveIfLost();
   const State current = state();
   if (current == State::starting) return true;
   if (current != State::ready) return false;
   return loadsUnderWay_ > 0 || frameLoading_;
 }
 
-void WebPage::enqueueLoad(std::function<void()> work) {
+void WebPage::enqueueLoad(std::function<void()> work, bool remember) {
   ++loadsUnderWay_;
+  if (remember) {
+    std::lock_guard lock(mutex_);
+    lastLoad_ = work;
+  }
   std::weak_ptr<WebPage> weak = weak_from_this();
   dispatch_async(queue_, [weak, work = std::move(work)] {
     auto self = weak.lock();
@@ -229,16 +353,14 @@ void WebPage::reload() {
     std::shared_ptr<DevToolsConnection> connection;
     std::string sessionId;
     if (session(connection, sessionId)) connection->call("Page.reload", JSONValue::object(), sessionId, kLoadTimeout);
-  });
+  }, false);
 }
 
 std::string WebPage::evaluate(const std::string& script) {
-  std::shared_ptr<DevToolsConnection> connection;
-  std::string sessionId;
-  if (!session(connection, sessionId)) return {};
   try {
-    auto reply = connection->call("Runtime.evaluate", {{"expression", script}, {"returnByValue", true}}, sessionId,
-                                  kCallTimeout);
+    auto answer = pageCall("Runtime.evaluate", {{"expression", script}, {"returnByValue", true}});
+    if (!answer) return {};
+    const JSONValue& reply = *answer;
     if (reply.contains("exceptionDetails")) return {};
     const JSONValue& result = reply["result"];
     const std::string type = result.value("type", std::string());
@@ -253,15 +375,14 @@ std::string WebPage::evaluate(const std::string& script) {
 }
 
 void WebPage::dispatchMouse(const char* type, CGPoint point, int buttons) {
-  std::shared_ptr<DevToolsConnection> connection;
-  std::string sessionId;
-  if (!session(connection, sessionId)) return;
   try {
     // Answered once the page has handled the event, so what follows sees its effect.
-    connection->call("Input.dispatchMouseEvent",
-                     {{"type", type}, {"x", point.x}, {"y", point.y}, {"button", "left"}, {"buttons", buttons},
-                      {"clickCount", 1}},
-                     sessionId, kCallTimeout);
+    pageCall("Input.dispatchMouseEvent", {{"type", type},
+                                          {"x", point.x},
+                                          {"y", point.y},
+                                          {"button", "left"},
+                                          {"buttons", buttons},
+                                          {"clickCount", 1}});
   } catch (const DevToolsError& e) {
     NSLog("UIWebView: a touch did not reach the page (%@)", e.what());
   }
@@ -277,9 +398,6 @@ void WebPage::click(CGPoint point) {
 }
 
 void WebPage::dispatchKey(const std::string& key, const std::string& code, int keyCode, const std::string& text) {
-  std::shared_ptr<DevToolsConnection> connection;
-  std::string sessionId;
-  if (!session(connection, sessionId)) return;
   try {
     JSONValue down = {{"type", text.empty() ? "rawKeyDown" : "keyDown"}, {"key", key}};
     if (!code.empty()) down["code"] = code;
@@ -288,11 +406,11 @@ void WebPage::dispatchKey(const std::string& key, const std::string& code, int k
       down["text"] = text;
       down["unmodifiedText"] = text;
     }
-    connection->call("Input.dispatchKeyEvent", down, sessionId, kCallTimeout);
+    if (!pageCall("Input.dispatchKeyEvent", down)) return;
     JSONValue up = {{"type", "keyUp"}, {"key", key}};
     if (!code.empty()) up["code"] = code;
     if (keyCode) up["windowsVirtualKeyCode"] = keyCode;
-    connection->call("Input.dispatchKeyEvent", up, sessionId, kCallTimeout);
+    pageCall("Input.dispatchKeyEvent", up);
   } catch (const DevToolsError& e) {
     NSLog("UIWebView: a key did not reach the page (%@)", e.what());
   }
@@ -316,12 +434,11 @@ void WebPage::typeText(const std::string& text) {
 void WebPage::pressBackspace() { dispatchKey("Backspace", "Backspace", 8, ""); }
 
 std::optional<NSData> WebPage::screenshotPNG() {
-  std::shared_ptr<DevToolsConnection> connection;
-  std::string sessionId;
-  if (state() != State::ready || !session(connection, sessionId)) return std::nullopt;
+  if (state() != State::ready) return std::nullopt;
   try {
-    auto reply = connection->call("Page.captureScreenshot", {{"format", "png"}}, sessionId, kCallTimeout);
-    return foundation::base64Decode(reply.value("data", std::string()));
+    auto reply = pageCall("Page.captureScreenshot", {{"format", "png"}});
+    if (!reply) return std::nullopt;
+    return foundation::base64Decode(reply->value("data", std::string()));
   } catch (const DevToolsError&) {
     return std::nullopt;
   }

@@ -168,6 +168,11 @@ std::string UIWebView::stringByEvaluatingJavaScriptFromString(const std::string&
   return page ? page->evaluate(script) : std::string();
 }
 
+bool UIWebView::_pageAnswers() const {
+  auto page = _pageIfOpen();
+  return !page || page->isResponsive();
+}
+
 void UIWebView::layoutSubviews() {
   UIView::layoutSubviews();
   const CGRect b = bounds();

@@ -1,6 +1,7 @@
 #include "quorvel/web/WebView.h"
 
 #include <cstdlib>
+#include <iterator>
 #include <mutex>
 #include <set>
 
@@ -11,6 +12,7 @@
 #include "quorvel/model/VisibleViewList.h"
 #include "quorvel/state/GlobalVars.h"
 #include "webkit/UIWebView.h"
+#include "webkit/WebPage.h"
 
 #ifndef REMOTE_CDN_URL
 #error "REMOTE_CDN_URL (the address of the installed page scripts) must be defined by the build"
@@ -30,6 +32,20 @@ void logFetchFailureOnce(const std::string& address, const std::string& reason) 
   }
   NSLog("Page script %@ could not be fetched: %@", address, reason);
 }
+
+// The injected files in their order. One call asks the page which of them took
+// (a 1 or 0 for each, the global the file defines being there; jQuery as
+// IsJqueryLoaded() sees it), so that a cycle whose time ran out is taken up
+// where it stopped.
+constexpr const char* kScriptFiles[] = {"preCheck.js",     "jquery.js",         "ZARVO_bililiteRange.js",
+                                        "ZARVO_sendkeys.js", "xpathbuilder.js", "hybridrecorder.js",
+                                        "hybridplayer.js"};
+constexpr std::size_t kScriptCount = std::size(kScriptFiles);
+constexpr const char* kScriptsPresent =
+    "(function(){var pre=typeof IsJqueryLoaded==='function';"
+    "return [pre,pre&&IsJqueryLoaded()==='True',typeof ZarvoRange==='function',typeof zarvoSendKeys==='function',"
+    "typeof zarvoXPathOf==='function',typeof startRecording==='function',typeof findElements==='function']"
+    ".map(Number).join('');})()";
 
 void replaceAll(std::string& text, const std::string& word, const std::string& replacement) {
   for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + replacement.size())) {
@@ -104,12 +120,19 @@ void WebView::injectOrCollect() {
     NSLog("*****WEBVIEW IS LOADING");
     return;
   }
+  if (!webView->_pageAnswers()) return;  // said once by the web view
+  webkit::WebPage::Budget budget(kCycleBudget);
   if (!checkWebViewIsAlreadyHacked(webView)) {
-    injectJSFile(webView, "preCheck.js");
-    if (callJavaScriptFunction(webView, "IsJqueryLoaded()") == "False") injectJSFile(webView, "jquery.js");
-    for (const char* file :
-         {"ZARVO_bililiteRange.js", "ZARVO_sendkeys.js", "xpathbuilder.js", "hybridrecorder.js", "hybridplayer.js"}) {
-      injectJSFile(webView, file);
+    const std::string present = callJavaScriptFunction(webView, kScriptsPresent);
+    if (present.size() != kScriptCount) return;  // no answer in time: a later cycle
+    bool needsJquery = present[1] == '0';
+    if (present[0] == '0') {
+      injectJSFile(webView, kScriptFiles[0]);
+      needsJquery = callJavaScriptFunction(webView, "IsJqueryLoaded()") == "False";
+    }
+    if (needsJquery) injectJSFile(webView, kScriptFiles[1]);
+    for (std::size_t i = 2; i < kScriptCount; ++i) {
+      if (present[i] == '0') injectJSFile(webView, kScriptFiles[i]);
     }
     if (checkWebViewIsAlreadyHacked(webView)) NSLog("Page scripts injected into the web view");
     // A page loaded while the agent spies starts spying too, not recording.

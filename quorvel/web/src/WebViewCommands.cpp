@@ -7,6 +7,7 @@
 #include "quorvel/util/Utilities.h"
 #include "quorvel/web/WebScript.h"
 #include "quorvel/web/WebView.h"
+#include "webkit/UIWebView.h"
 
 namespace WebViewCommands {
 
@@ -14,8 +15,13 @@ std::optional<std::string> callFunctionInWebView(const std::string& expression) 
   auto bridge = std::make_shared<WebView>();
   auto webView = bridge->getCurrentDisplayedWebView();
   if (!webView) return std::nullopt;
+  // A page that gives no answer is said to, not taken for one that found nothing.
+  if (!webView->_pageAnswers()) return std::string(kPageDoesNotAnswerReply);
   std::string answer = bridge->callJavaScriptFunction(webView, expression);
-  if (answer.empty()) return std::nullopt;
+  if (answer.empty()) {
+    if (!webView->_pageAnswers()) return std::string(kPageDoesNotAnswerReply);
+    return std::nullopt;
+  }
   return answer;
 }
 

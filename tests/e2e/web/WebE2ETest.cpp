@@ -251,4 +251,63 @@ TEST(WebE2ETest, PlaybackFindsClicksTypesAndReadsPageElements) {
   EXPECT_EQ(click, JSONValue::array());
 }
 
+// A browser that stops answering never holds the application: taps are answered
+// at once and a playback find says that the page does not answer. Resumed, the
+// page answers again. Killed, the browser is replaced: after a tab switch the page
+// is shown and found again.
+TEST(WebE2ETest, AStoppedBrowserNeverHoldsTheApplicationAndAKilledOneIsReplaced) {
+  qvtest::AppProcess app;
+  ASSERT_TRUE(app.ready());
+  qvtest::LineClient device(app.port());
+  ASSERT_GT(openWebTab(app, device).w, 0);
+  auto webTab = rectInTree(device, {"UITabBarButton", "text=\"Web\""});
+  auto listTab = rectInTree(device, {"UITabBarButton", "text=\"List\""});
+  ASSERT_TRUE(webTab && listTab);
+  qvctl::Connection playback("127.0.0.1", qvctl::kPlayBackPort, 5s, 5s);
+  const auto findSignUp = request("findelements", "Sign Up", "text", "");
+  ASSERT_EQ(elementIds(play(playback, findSignUp)).size(), 1u);
+  const pid_t browser = browserOf(app.pid());
+  ASSERT_GT(browser, 0);
+
+  // A tap on the (native) tab bar, timed.
+  Clock::duration slowestTap{0};
+  auto tapTab = [&](const Rect& tab) {
+    const auto started = Clock::now();
+    const std::string answer = tap(device, tab.x + tab.w / 2, tab.y + tab.h / 2);
+    slowestTap = std::max(slowestTap, Clock::now() - started);
+    return answer == "ok UITabBarButton";
+  };
+
+  ASSERT_EQ(::kill(browser, SIGSTOP), 0);
+  // Tapping all along while the agent's polling meets the stopped browser.
+  EXPECT_TRUE(qvtest::waitUntil([&] { return tapTab(*webTab) && app.logContains("the page does not answer"); }, 10s))
+      << app.log();
+  auto started = Clock::now();
+  const JSONValue stopped = play(playback, findSignUp);
+  EXPECT_LT(Clock::now() - started, 2s) << "a find on a stopped browser";
+  ASSERT_TRUE(stopped.is_array() && stopped.size() == 1) << stopped.dump();
+  EXPECT_NE(stopped[0].value("exceptionmsg", "").find("does not answer"), std::string::npos) << stopped.dump();
+  EXPECT_TRUE(tapTab(*webTab));
+  EXPECT_LT(slowestTap, 1s) << "the main thread was held";
+
+  ASSERT_EQ(::kill(browser, SIGCONT), 0);
+  EXPECT_TRUE(qvtest::waitUntil([&] { return elementIds(play(playback, findSignUp)).size() == 1; }, 10s));
+  EXPECT_TRUE(app.logContains("the page answers again"));
+
+  ASSERT_EQ(::kill(browser, SIGKILL), 0);
+  EXPECT_TRUE(qvtest::waitUntil([&] { return app.logContains("killed by signal 9"); }, 10s)) << app.log();
+  EXPECT_TRUE(tapTab(*listTab));
+  EXPECT_TRUE(tapTab(*webTab));
+  std::vector<std::string> found;
+  EXPECT_TRUE(qvtest::waitUntil([&] {
+    found = elementIds(play(playback, findSignUp));
+    return found.size() == 1;
+  }, 60s)) << app.log();
+  const pid_t replacement = browserOf(app.pid());
+  EXPECT_GT(replacement, 0);
+  EXPECT_NE(replacement, browser);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(play(playback, request("gettext", found[0])), outputReply("Sign Up"));
+}
+
 }  // namespace

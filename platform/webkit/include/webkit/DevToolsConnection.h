@@ -3,8 +3,9 @@
 // reply completes its pending call, a message with a session id goes to that
 // session's listeners, anything else to the browser-level listeners.
 //
-// Every call has a deadline. When the pipe closes, every pending call fails at once,
-// so no caller waits for an answer that cannot come.
+// Every call has a deadline, which bounds its write into the pipe too. When the pipe
+// closes, every pending call fails at once, so no caller waits for an answer that
+// cannot come.
 #pragma once
 
 #include <chrono>
@@ -111,6 +112,10 @@ class DevToolsConnection : public std::enable_shared_from_this<DevToolsConnectio
   // Runs once when the pipe closes (at once when it already has).
   void onClose(std::function<void()> handler);
 
+  // When a message of the session ("" for the browser's own), a reply or an event,
+  // last arrived; the clock's epoch when none has.
+  Clock::time_point lastHeardFrom(const std::string& sessionId) const;
+
   bool isClosed() const { return transport_->isClosed(); }
   void close() { transport_->close(); }
   const std::shared_ptr<CallbackRegistry>& callbacks() const { return callbacks_; }
@@ -129,6 +134,8 @@ class DevToolsConnection : public std::enable_shared_from_this<DevToolsConnectio
   std::multimap<std::string, std::pair<int, std::shared_ptr<EventListener>>> listeners_;
   std::vector<std::function<void()>> closeHandlers_;
   bool closed_ = false;  // guarded by listenersMutex_
+  mutable std::mutex heardMutex_;
+  std::map<std::string, Clock::time_point> lastHeard_;
 };
 
 }  // namespace webkit

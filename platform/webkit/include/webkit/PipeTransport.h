@@ -22,6 +22,7 @@ class PipeTransport {
  public:
   using MessageHandler = std::function<void(std::string message)>;
   using CloseHandler = std::function<void()>;
+  static constexpr std::chrono::milliseconds kWriteTimeout{10000};
 
   // Takes ownership of both descriptors: messages are read from `readFd` and
   // written to `writeFd`.
@@ -36,18 +37,19 @@ class PipeTransport {
 
   // Writes `message` and its NUL; safe from any thread, messages never interleave.
   // False when the transport is closed or the write failed (which closes it). A
-  // peer that takes nothing for `kWriteTimeout` counts as failed.
-  bool send(std::string_view message);
+  // peer that takes nothing for `timeout` fails this message only; one that stops
+  // taking it halfway counts as failed.
+  bool send(std::string_view message, std::chrono::milliseconds timeout = kWriteTimeout);
 
   // Stops reading and writing; pending bytes are dropped. Idempotent.
   void close();
   bool isClosed() const { return closed_.load(); }
 
-  static constexpr std::chrono::milliseconds kWriteTimeout{10000};
 
  private:
   void readLoop();
-  bool writeAll(std::string_view bytes);
+  enum class Written { whole, nothingInTime, failed };
+  Written writeAll(std::string_view bytes, std::chrono::milliseconds timeout);
 
   int readFd_;
   int writeFd_;

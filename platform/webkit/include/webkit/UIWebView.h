@@ -73,6 +73,9 @@ class UIWebView : public UIView {
 
   // The script's completion value as a text ("" for none, see WebPage::evaluate).
   std::string stringByEvaluatingJavaScriptFromString(const std::string& script);
+  // False while the page gives no answers (see WebPage::isResponsive): its calls
+  // then answer "" at once.
+  bool _pageAnswers() const;
 
   std::shared_ptr<UIWebBrowserView> _browserView();
   // The page, opened on the first call.

@@ -4,6 +4,13 @@
 // there. Calls that need an answer (scripts, input, pictures) wait for the page
 // with a deadline; on a page that cannot be had they answer empty at once.
 //
+// A browser that stops answering never holds a caller (often the main thread) for
+// long: each call waits at most kCallTimeout, and less within a Budget. After a
+// call got no answer in its time the page is unresponsive, which is logged once,
+// and every call fails at once until the page is heard from again. A browser (or
+// renderer) that ends leaves the page lost; its next use opens it again, in a
+// browser started anew, and repeats its last load.
+//
 // Thread-safe: any thread may call, the main thread included, because replies are
 // read on the pipe's own thread.
 #pragma once
@@ -11,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -27,19 +35,39 @@ class DevToolsConnection;
 
 class WebPage : public std::enable_shared_from_this<WebPage> {
  public:
-  enum class State { starting, ready, unavailable, closed };
+  // lost: the browser or the renderer ended; the next use opens the page again.
+  enum class State { starting, ready, unavailable, lost, closed };
+  using Clock = std::chrono::steady_clock;
   static constexpr std::chrono::milliseconds kReadyTimeout{30000};
-  static constexpr std::chrono::milliseconds kCallTimeout{10000};
+  // The longest one call waits for its answer.
+  static constexpr std::chrono::milliseconds kCallTimeout{1000};
+
+  // The time that the page calls made on this thread may take together while the
+  // budget lives (nested budgets take the shorter). A call that finds the budget
+  // spent fails at once without counting against the page.
+  class Budget {
+   public:
+    explicit Budget(std::chrono::milliseconds time);
+    ~Budget();
+    Budget(const Budget&) = delete;
+    Budget& operator=(const Budget&) = delete;
+
+   private:
+    Clock::time_point previous_;
+  };
 
   // A page of `size` CSS pixels at `scale` device pixels per CSS pixel.
   static std::shared_ptr<WebPage> open(CGSize size, double scale);
   ~WebPage();  // closes the page's target
 
   State state() const;
+  // False from a call that got no answer in its time until the page is heard from
+  // again (a reply or an event); while false, calls fail at once.
+  bool isResponsive();
   // Waits until the page is ready or cannot be; true when ready.
   bool waitUntilReady(std::chrono::milliseconds timeout = kReadyTimeout) const;
   // Starting, a load under way, or the page's main frame loading.
-  bool isLoading() const;
+  bool isLoading();
 
   // Loads run one after the other, in the order asked.
   void loadURL(const std::string& url);
@@ -80,11 +108,24 @@ class WebPage : public std::enable_shared_from_this<WebPage> {
   WebPage(CGSize size, double scale);
   void start();
   void handleEvent(const std::string& method, const JSONValue& params);
-  // The connection and session while ready (waiting for readiness first).
-  bool session(std::shared_ptr<DevToolsConnection>& connection, std::string& sessionId) const;
+  // The connection and session while ready (waiting for readiness first, at most
+  // `timeout`).
+  bool session(std::shared_ptr<DevToolsConnection>& connection, std::string& sessionId,
+               std::chrono::milliseconds timeout = kReadyTimeout) const;
   void setState(State state);
-  // Runs `work` on the page's queue with a load counted as under way meanwhile.
-  void enqueueLoad(std::function<void()> work);
+  // The page of `sessionId` is gone with its browser or renderer.
+  void markLost(const std::string& sessionId, const char* why);
+  // Opens a lost page again and repeats its last load.
+  void reviveIfLost();
+  // A call of the page's session within the call's time and the thread's budget;
+  // absent when the page is not there, is unresponsive, gives no answer in time or
+  // the budget is spent. Other failures throw DevToolsError.
+  std::optional<JSONValue> pageCall(const std::string& method, const JSONValue& params,
+                                    std::chrono::milliseconds timeout = kCallTimeout);
+  void noteNoAnswer(const std::string& method, std::chrono::milliseconds waited);
+  // Runs `work` on the page's queue with a load counted as under way meanwhile;
+  // a remembered load is the one repeated when a lost page opens again.
+  void enqueueLoad(std::function<void()> work, bool remember = true);
   void dispatchMouse(const char* type, CGPoint point, int buttons);
   void dispatchKey(const std::string& key, const std::string& code, int keyCode, const std::string& text);
 
@@ -101,6 +142,9 @@ class WebPage : public std::enable_shared_from_this<WebPage> {
   std::atomic<int> loadsUnderWay_{0};
   std::atomic<bool> frameLoading_{false};
   std::atomic<unsigned long> dismissedDialogs_{0};
+  std::function<void()> lastLoad_;       // repeated when a lost page opens again
+  std::atomic<Clock::rep> stalledSince_{0};  // when a call last went unanswered; 0: answering
+  std::atomic<bool> probing_{false};     // a call asking whether the page answers is out
 };
 
 }  // namespace webkit

@@ -8,6 +8,7 @@
 // are injected.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,9 @@ class WebView : public objc::Object {
   static constexpr const char* kImagePlaceholderWord = "ZARVO_OBJECT_IMAGE";
   // Seconds a script fetch may take (on the main thread).
   static constexpr double kFetchTimeout = 5.0;
+  // What the page calls of one injection-or-collection may take together on the
+  // main thread; what is left undone is done on a later cycle.
+  static constexpr std::chrono::milliseconds kCycleBudget{500};
 
   // Where the scripts are fetched from.
   static std::string scriptsBaseURL();
@@ -48,10 +52,11 @@ class WebView : public objc::Object {
   void switchToRecorderMode();
 
   // Schedules one injection-or-collection on the main queue and returns: injects
-  // the scripts into a displayed, loaded page without them (logging "Page scripts
+  // the scripts that a displayed, loaded page lacks (logging "Page scripts
   // injected into the web view" once they all took, and putting the page into spy
   // mode when the agent is in it), or else collects the page's recorded steps into
-  // GlobalVars. Exceptions inside are dropped.
+  // GlobalVars. A page that does not answer is left alone. Exceptions inside are
+  // dropped.
   void performRecorderAndPlaybackInjection();
   // What that schedules, run on the calling (main) thread.
   void injectOrCollect();
