@@ -8,19 +8,25 @@ var ZarvoRange = (function () {
     return element.tagName === 'INPUT' || element.tagName === 'TEXTAREA';
   }
 
-  // Some input types (email, number) have no selection API: the caret is at the end.
+  // The field's selection, or null for input types without a selection API
+  // (email, number).
   function fieldSelection(element) {
     try {
       if (typeof element.selectionStart === 'number') {
         return [element.selectionStart, element.selectionEnd];
       }
     } catch (e) { /* no selection on this type */ }
-    var length = element.value.length;
-    return [length, length];
+    return null;
   }
 
   function Range(element) {
     this.element = element;
+    // The selection this range keeps itself where the field has none to keep.
+    this.kept = null;
+  }
+
+  function clamp(bounds, length) {
+    return [Math.min(bounds[0], length), Math.min(bounds[1], length)];
   }
 
   Range.prototype.text = function () {
@@ -29,11 +35,14 @@ var ZarvoRange = (function () {
 
   // [start, end] of the selection within text().
   Range.prototype.bounds = function () {
-    if (isField(this.element)) return fieldSelection(this.element);
+    if (isField(this.element)) {
+      var length = this.element.value.length;
+      return fieldSelection(this.element) || clamp(this.kept || [length, length], length);
+    }
     var selection = window.getSelection();
     if (!selection || selection.rangeCount === 0 || !this.element.contains(selection.anchorNode)) {
-      var length = this.text().length;
-      return [length, length];
+      var end = this.text().length;
+      return [end, end];
     }
     var range = selection.getRangeAt(0);
     var before = document.createRange();
@@ -45,7 +54,7 @@ var ZarvoRange = (function () {
 
   Range.prototype.selectAll = function () {
     if (isField(this.element)) {
-      try { this.element.setSelectionRange(0, this.element.value.length); } catch (e) { /* no selection API */ }
+      select(this, 0, this.element.value.length);
       return this;
     }
     var range = document.createRange();
@@ -56,10 +65,19 @@ var ZarvoRange = (function () {
     return this;
   };
 
+  function select(range, start, end) {
+    try {
+      range.element.setSelectionRange(start, end);
+      range.kept = null;
+    } catch (e) {
+      range.kept = [start, end];  // no selection API on this type
+    }
+  }
+
   function placeCaret(range, offset) {
     var element = range.element;
     if (isField(element)) {
-      try { element.setSelectionRange(offset, offset); } catch (e) { /* no selection API */ }
+      select(range, offset, offset);
       return;
     }
     var node = element.firstChild;

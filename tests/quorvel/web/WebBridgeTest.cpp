@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "../../platform/uikit/touch_helpers.h"
 #include "foundation/json.h"
@@ -271,6 +272,21 @@ TEST_F(WebBridgeTest, RepliesPreferNativeAnswersAndValuesReachThePageExactly) {
   EXPECT_EQ(reply({{"functionname", "gettext"}, {"accessorvalue", area[0]}}), qvtest::outputReply(tricky));
   EXPECT_EQ(webView->_page()->dismissedDialogs(), 0u);
   EXPECT_EQ(WebScript::call("f", {std::nullopt, std::string("a'b\\")}), "f(null,'a\\'b\\\\')");
+
+  // Fields without a selection (email, number) have their text replaced as well.
+  js("var n = document.createElement('input'); n.type = 'number'; n.id = 'count'; n.value = '7';"
+     "document.body.appendChild(n); document.getElementById('email').value = 'old@example.com';");
+  for (const auto& [id, first, second] : {std::tuple<std::string, std::string, std::string>{"email", "ann@a.io", "bo@b.io"},
+                                          {"count", "123", "45"}}) {
+    auto field = elementIds(reply({{"functionname", "findelements"}, {"tagname", ""}, {"accessortype", "xpath"},
+                                   {"accessorvalue", "//input[@id='" + id + "']"}}));
+    ASSERT_EQ(field.size(), 1u) << id;
+    for (const auto& text : {first, second}) {
+      WebViewCommands::parseFunctionCallObjectForWebView(command("sendkeysonelement", field[0], text));
+      EXPECT_TRUE(qvtest::runMainLoopUntil([&] { return js("document.getElementById('" + id + "').value") == text; }))
+          << id << " reads \"" << js("document.getElementById('" + id + "').value") << "\", not \"" << text << "\"";
+    }
+  }
 
   // A page click runs after the reply, on the main thread.
   auto submit = elementIds(reply({{"functionname", "findelements"}, {"tagname", "button"},
