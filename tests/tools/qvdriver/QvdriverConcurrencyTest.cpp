@@ -13,6 +13,7 @@
 #include "driver_http.h"
 #include "qvctl/Frame.h"
 #include "qvdriver/Server.h"
+#include "wait.h"
 
 // The system's HTTP library is not built with ThreadSanitizer: the memory functions
 // it calls would be checked while its own synchronisation stays unseen. Calls made
@@ -125,6 +126,39 @@ TEST(QvdriverConcurrencyTest, SessionsAndCommandsFromManyClients) {
   for (auto& c : clients) c.join();
   EXPECT_EQ(qvtest::DriverHttp(port).get(session + "/timeouts").error(), "invalid session id");
   EXPECT_EQ(server.driver().sessions.count(), 0u);
+  server.stop();
+}
+
+TEST(QvdriverConcurrencyTest, IdleSessionsEndOnlyWhenIdle) {
+  qvtest::FakeServer agent(scriptedAgent);
+  qvdriver::DriverOptions options;
+  options.agentPort = agent.port();
+  options.idleCheckInterval = std::chrono::milliseconds(5);
+  qvdriver::Server server(options);
+  const int port = server.bind("127.0.0.1", 0);
+  server.start();
+  std::vector<std::thread> clients;
+
+  // A session with a second's idle timeout, checked all the time, while clients
+  // keep it busy for longer: it never ends under them; left alone, it ends.
+  const json idle = {{"capabilities", {{"alwaysMatch", {{"platformName", "quorvel"}, {"quorvel:newCommandTimeout", 1}}}}}};
+  qvtest::DriverReply busy = qvtest::DriverHttp(port).post("/session", idle);
+  ASSERT_EQ(busy.status, 200) << busy.body.dump();
+  const std::string kept = "/session/" + busy.value()["sessionId"].get<std::string>();
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+  std::atomic<int> ended{0};
+  for (int t = 0; t < 3; ++t) {
+    clients.emplace_back([&] {
+      qvtest::DriverHttp http(port);
+      while (std::chrono::steady_clock::now() < until) {
+        if (http.post(kept + "/element", {{"using", "link text"}, {"value", "x"}}).status != 200) ++ended;
+      }
+    });
+  }
+  for (auto& c : clients) c.join();
+  EXPECT_EQ(ended, 0);
+  EXPECT_TRUE(qvtest::waitUntil([&] { return server.driver().sessions.count() == 0; }, std::chrono::seconds(5)));
+  EXPECT_EQ(qvtest::DriverHttp(port).get(kept + "/timeouts").error(), "invalid session id");
   server.stop();
 }
 

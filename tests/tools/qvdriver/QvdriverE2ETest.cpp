@@ -183,6 +183,54 @@ TEST_F(QvdriverE2ETest, LogInAndEveryElementCommand) {
   EXPECT_TRUE(app->alive());
 }
 
+TEST_F(QvdriverE2ETest, WebPagesAreRefusedAndIdleSessionsEnd) {
+  httplib::Client raw("127.0.0.1", port);
+  const std::string caps =
+      capabilities({{"platformName", "quorvel"}, {"appium:newCommandTimeout", 1}, {"appium:automationName", "quorvel"}})
+          .dump();
+  auto newSessionWith = [&](const httplib::Headers& headers, const std::string& type = "application/json") {
+    auto result = raw.Post("/session", headers, caps, type);
+    return result ? DriverReply{result->status, json::parse(result->body, nullptr, false)} : DriverReply{};
+  };
+  // A page on a rebinding name that resolves to this machine, and a page of any
+  // other origin: 403 with a WebDriver error, and no session is made.
+  for (const httplib::Headers& page : {httplib::Headers{{"Host", "rebind.attacker.test:" + std::to_string(port)}},
+                                       httplib::Headers{{"Origin", "http://attacker.test"}},
+                                       httplib::Headers{{"Origin", "null"}}}) {
+    DriverReply refused = newSessionWith(page);
+    EXPECT_EQ(refused.status, 403) << refused.body.dump();
+    EXPECT_EQ(refused.error(), "invalid argument") << refused.body.dump();
+  }
+  // A form post that a page may send without asking is not JSON.
+  EXPECT_EQ(newSessionWith({}, "text/plain").status, 415);
+  EXPECT_EQ(server.driver().sessions.count(), 0u);
+  // Above the body cap: refused unread.
+  auto large = raw.Post("/session", std::string(17 * 1024 * 1024, ' '), "application/json");
+  EXPECT_TRUE(!large || large->status == 413);
+
+  // The endpoint's own names still work: its loopback name and its own origin.
+  DriverReply created = newSessionWith({{"Host", "localhost:" + std::to_string(port)},
+                                        {"Origin", "http://localhost:" + std::to_string(port)}});
+  ASSERT_EQ(created.status, 200) << created.body.dump();
+  EXPECT_EQ(created.value()["capabilities"]["quorvel:newCommandTimeout"], 1);
+  EXPECT_EQ(created.value()["capabilities"]["appium:automationName"], "Quorvel");
+  const std::string s = "/session/" + created.value()["sessionId"].get<std::string>();
+  EXPECT_EQ(newSessionWith({}).error(), "session not created");  // the device is taken
+
+  // Commands keep the session alive past its timeout; a second without any ends it
+  // and frees the device for the next one.
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_FALSE(find(s, "accessibility id", "userField").empty());
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  }
+  ASSERT_TRUE(qvtest::waitUntil([&] { return server.driver().sessions.count() == 0; }, std::chrono::seconds(5)));
+  EXPECT_EQ(http->get(s + "/timeouts").error(), "invalid session id");
+  EXPECT_EQ(http->post("/session", capabilities({{"platformName", "quorvel"}, {"appium:automationName", "other"}})).error(),
+            "session not created");
+  const std::string next = newSession();
+  EXPECT_EQ(text(next, find(next, "accessibility id", "outcomeLabel")), "Not signed in");
+}
+
 TEST_F(QvdriverE2ETest, ImplicitWaitAndADeviceThatGoesAway) {
   const std::string s = newSession();
   auto centre = [&](const std::string& element) {

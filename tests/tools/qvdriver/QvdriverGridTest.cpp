@@ -7,7 +7,11 @@
 #include <memory>
 #include <signal.h>
 
+#include <set>
+#include <sstream>
+
 #include "app_process.h"
+#include "driver_http.h"
 #include "node_clients.h"
 #include "qvctl_run.h"
 #include "qvdriver/Server.h"
@@ -76,6 +80,23 @@ TEST(QvdriverGridTest, TwoSessionsOnTwoDevicesThroughTheHub) {
   qvtest::AppProcess hub(grid);
   ASSERT_TRUE(hub.ready()) << hub.log();
 
+  // Every port the grid's processes listen on (hub, event bus, nodes) is on
+  // loopback.
+  qvtest::ChildRun sockets = qvtest::runChild({"ss", "-H", "-l", "-n", "-t", "-p"});
+  ASSERT_EQ(sockets.status, 0) << sockets.err;
+  std::set<std::string> gridPorts;
+  std::istringstream lines(sockets.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("\"java\"") == std::string::npos) continue;
+    std::istringstream fields(line);
+    std::string state, received, sent, local;
+    fields >> state >> received >> sent >> local;
+    const std::string address = local.substr(0, local.rfind(':'));
+    EXPECT_TRUE(address == "127.0.0.1" || address == "[::ffff:127.0.0.1]" || address == "[::1]") << line;
+    gridPorts.insert(local.substr(local.rfind(':') + 1));
+  }
+  for (const char* port : {"4442", "4443", "4444", "5555", "5556"}) EXPECT_TRUE(gridPorts.contains(port)) << sockets.out;
+
   json seen = qvtest::runClient("grid_flow.mjs", {"http://127.0.0.1:4444", a.address, b.address});
   ASSERT_TRUE(seen.is_array() && seen.size() == 2) << seen;
   EXPECT_EQ(seen[0]["outcome"], "Welcome, alice");
@@ -85,6 +106,15 @@ TEST(QvdriverGridTest, TwoSessionsOnTwoDevicesThroughTheHub) {
   // Both sessions were open at the same time.
   EXPECT_LT(seen[0]["opened"].get<double>(), seen[1]["closed"].get<double>());
   EXPECT_LT(seen[1]["opened"].get<double>(), seen[0]["closed"].get<double>());
+
+  // A device that no node serves: refused within the grid's stated 30 s.
+  qvtest::DriverHttp hubClient(4444);
+  const auto asked = std::chrono::steady_clock::now();
+  const json unservedDevice = {{"platformName", "quorvel"}, {"quorvel:host", "10.231.9.2"}};
+  qvtest::DriverReply unserved =
+      hubClient.post("/session", {{"capabilities", {{"alwaysMatch", unservedDevice}}}});
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(31));
+  EXPECT_EQ(unserved.error(), "session not created") << unserved.body.dump();
 
   // Each device shows its own user's outcome.
   for (const auto& [device, user] : {std::pair{&a, "alice"}, std::pair{&b, "bob"}}) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <set>
 
 #include "qvdriver/Errors.h"
@@ -13,6 +14,28 @@ namespace {
 using json = nlohmann::json;
 
 [[noreturn]] void invalid(const std::string& message) { throw DriverError(ErrorCode::invalidArgument, message); }
+
+constexpr std::string_view kAppiumNewCommandTimeout = "appium:newCommandTimeout";
+constexpr std::string_view kAppiumAutomationName = "appium:automationName";
+constexpr std::string_view kAppiumDeviceName = "appium:deviceName";
+// A day of silence is the longest a session may wait for its next command.
+constexpr std::int64_t kMaxNewCommandTimeout = 86400;
+
+bool isNewCommandTimeout(const std::string& name) {
+  return name == kNewCommandTimeoutCapability || name == kAppiumNewCommandTimeout;
+}
+
+// Whole seconds from 0 to a day (a client may send them as 60.0).
+std::int64_t seconds(const json& value, const std::string& name) {
+  if (value.is_number()) {
+    const double number = value.get<double>();
+    if (number >= 0 && number <= static_cast<double>(kMaxNewCommandTimeout) && number == std::floor(number)) {
+      return static_cast<std::int64_t>(number);
+    }
+  }
+  invalid("capability \"" + name + "\" must be a whole number of seconds from 0 to " +
+          std::to_string(kMaxNewCommandTimeout));
+}
 
 std::string lowercase(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -41,6 +64,10 @@ void validate(const json& set) {
       if (!value.is_string() || value.get<std::string>().empty()) {
         invalid(std::string("capability \"") + std::string(kHostCapability) + "\" must be a device address");
       }
+    } else if (isNewCommandTimeout(name)) {
+      seconds(value, name);
+    } else if (name == kAppiumAutomationName || name == kAppiumDeviceName) {
+      if (!value.is_string()) invalid("capability \"" + name + "\" must be a string");
     } else if (name.find(':') == std::string::npos) {
       invalid("unknown capability \"" + name + "\"");
     }
@@ -70,6 +97,10 @@ std::string mismatch(const json& set) {
   if (!browser.empty() && lowercase(browser) != kPlatformName) {
     return "browserName \"" + browser + "\": this endpoint drives an application, not a browser";
   }
+  const std::string automation = text(kAppiumAutomationName.data());
+  if (!automation.empty() && lowercase(automation) != lowercase(std::string(kAutomationName))) {
+    return "appium:automationName \"" + automation + "\" is not \"" + std::string(kAutomationName) + "\"";
+  }
   return {};
 }
 
@@ -86,11 +117,15 @@ MatchedCapabilities matchCapabilities(const json& body, const std::string& defau
       firstMatch = *f;
     }
   } else if (auto legacy = body.find("desiredCapabilities"); legacy != body.end() && legacy->is_object()) {
-    // Older clients send only these; their unknown names are not checked.
+    // Older clients send only these; their unknown names are not checked. The
+    // names older Appium-style clients send without a prefix are read as prefixed.
     json set = json::object();
     for (const auto& [name, value] : legacy->items()) {
-      if (name == "platformName" || name == "browserName" || name == "timeouts" || name == kHostCapability) {
+      if (name == "platformName" || name == "browserName" || name == "timeouts" || name == kHostCapability ||
+          isNewCommandTimeout(name) || name == kAppiumAutomationName || name == kAppiumDeviceName) {
         set[name] = value;
+      } else if (name == "newCommandTimeout" || name == "automationName" || name == "deviceName") {
+        set["appium:" + name] = value;
       }
     }
     always = set;
@@ -109,6 +144,14 @@ MatchedCapabilities matchCapabilities(const json& body, const std::string& defau
                          ? merged[kHostCapability].get<std::string>()
                          : defaultHost;
       if (merged.contains("timeouts") && !merged["timeouts"].is_null()) matched.timeouts.update(merged["timeouts"]);
+      // Our own spelling wins over the "appium:" one.
+      for (std::string_view name : {kAppiumNewCommandTimeout, kNewCommandTimeoutCapability}) {
+        auto it = merged.find(std::string(name));
+        if (it != merged.end() && !it->is_null()) matched.newCommandTimeout = seconds(*it, std::string(name));
+      }
+      if (auto it = merged.find(std::string(kAppiumDeviceName)); it != merged.end() && it->is_string()) {
+        matched.deviceName = it->get<std::string>();
+      }
       return matched;
     }
     reasons += (reasons.empty() ? "" : "; ") + why;
@@ -128,6 +171,10 @@ json sessionCapabilities(const MatchedCapabilities& matched) {
       {"strictFileInteractability", false},
       {"unhandledPromptBehavior", "dismiss and notify"},
       {"timeouts", matched.timeouts.toJson()},
+      {std::string(kNewCommandTimeoutCapability), matched.newCommandTimeout},
+      {std::string(kAppiumNewCommandTimeout), matched.newCommandTimeout},
+      {std::string(kAppiumAutomationName), kAutomationName},
+      {std::string(kAppiumDeviceName), matched.deviceName.empty() ? matched.host : matched.deviceName},
   };
 }
 

@@ -127,6 +127,13 @@ Reply Router::run(const Route& route, CommandContext& context) const {
     return failureReply(std::make_exception_ptr(
         DriverError(ErrorCode::invalidSessionId, "no session \"" + id + "\" is running")));
   }
+  // The session counts as busy from here: it cannot end for idleness while a
+  // command waits for its turn or runs.
+  struct Busy {
+    Session& session;
+    explicit Busy(Session& s) : session(s) { session.commandStarted(); }
+    ~Busy() { session.commandEnded(); }
+  } busy(*context.session);
   std::lock_guard commands(context.session->commandMutex());
   try {
     if (context.session->ended()) throw DriverError(ErrorCode::invalidSessionId, "the session has ended");

@@ -1,11 +1,12 @@
 #include "qvdriver/Server.h"
 
-#include <httplib.h>
-
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <stdexcept>
 
+#include "httpguard/HttpGuard.h"
 #include "qvdriver/Errors.h"
 
 namespace qvdriver {
@@ -17,16 +18,53 @@ namespace {
 constexpr std::size_t kMaxBody = 16 * 1024 * 1024;
 constexpr const char* kJson = "application/json; charset=utf-8";
 
+std::string dumped(const nlohmann::json& body) {
+  return body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void replyFailure(httplib::Response& response, const Failure& failure, int status) {
+  response.status = status;
+  response.set_header("Cache-Control", "no-cache");
+  response.set_content(dumped(errorBody(failure)), kJson);
+}
+
+// A body a client sends must be JSON: a stated media type of any other kind (a
+// form or plain text, as pages send without asking) is refused.
+bool isJsonType(const std::string& contentType) {
+  std::string type = contentType.substr(0, contentType.find(';'));
+  while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.pop_back();
+  for (auto& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return type == "application/json" || (type.starts_with("application/") && type.ends_with("+json"));
+}
+
+httpguard::Options guardOptions(const DriverOptions& options) {
+  httpguard::Options guard;
+  guard.allowedHosts = options.allowedHosts;
+  guard.maxBody = kMaxBody;
+  guard.refuse = [](const httplib::Request&, httplib::Response& response, const httpguard::Refusal& refusal) {
+    replyFailure(response, {ErrorCode::invalidArgument, refusal.message}, refusal.status);
+  };
+  return guard;
+}
+
 }  // namespace
 
 struct Server::State {
-  explicit State(DriverOptions options) : router(driver) { driver.options = std::move(options); }
+  explicit State(DriverOptions options) : router(driver), http(guardOptions(options)) {
+    driver.options = std::move(options);
+  }
 
   Driver driver;
   Router router;
-  httplib::Server http;
+  httpguard::Server http;
   std::thread thread;
   std::function<void(const std::string&)> logger;
+
+  // Ends sessions that went without commands for their idle timeout.
+  std::thread reaper;
+  std::mutex reaperMutex;
+  std::condition_variable reaperWake;
+  bool stopping = false;
 };
 
 Server::Server(DriverOptions options) : state_(std::make_unique<State>(std::move(options))) {
@@ -35,7 +73,7 @@ Server::Server(DriverOptions options) : state_(std::make_unique<State>(std::move
     Reply reply = state_->router.dispatch(request.method, request.path, request.body);
     response.status = reply.status;
     response.set_header("Cache-Control", "no-cache");
-    response.set_content(reply.body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), kJson);
+    response.set_content(dumped(reply.body), kJson);
   };
   auto& http = state_->http;
   http.Get(".*", handle);
@@ -44,15 +82,24 @@ Server::Server(DriverOptions options) : state_(std::make_unique<State>(std::move
   http.Put(".*", handle);
   http.Patch(".*", handle);
   http.Options(".*", handle);
-  http.set_payload_max_length(kMaxBody);
+  http.set_pre_routing_handler([](const httplib::Request& request, httplib::Response& response) {
+    if (request.method == "POST" && request.has_header("Content-Type") &&
+        !isJsonType(request.get_header_value("Content-Type"))) {
+      replyFailure(response,
+                   {ErrorCode::invalidArgument,
+                    "refused: the body must be JSON, not \"" + request.get_header_value("Content-Type") + "\""},
+                   415);
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
   // Replies go out at once, not held back waiting for the client's acknowledgement.
   http.set_tcp_nodelay(true);
   http.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr error) {
     Failure failure = failureOf(error);
-    response.status = errorKind(failure.code).status;
-    response.set_content(errorBody(failure).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), kJson);
+    replyFailure(response, failure, errorKind(failure.code).status);
   });
-  // Failures of the HTTP layer itself (a body over the limit...) get a WebDriver body too.
+  // Failures of the HTTP layer itself get a WebDriver body too.
   http.set_error_handler([](const httplib::Request& request, httplib::Response& response) {
     if (!response.body.empty()) return;
     ErrorCode code = response.status == 404   ? ErrorCode::unknownCommand
@@ -66,12 +113,31 @@ Server::Server(DriverOptions options) : state_(std::make_unique<State>(std::move
   http.set_logger([this](const httplib::Request& request, const httplib::Response& response) {
     if (state_->logger) state_->logger(request.method + " " + request.path + " " + std::to_string(response.status));
   });
+  state_->reaper = std::thread([state = state_.get()] {
+    std::unique_lock lock(state->reaperMutex);
+    while (!state->reaperWake.wait_for(lock, state->driver.options.idleCheckInterval,
+                                       [state] { return state->stopping; })) {
+      // Their connections close as the last references go, here or after a
+      // command still holding one.
+      for (const auto& session : state->driver.sessions.removeIdle(std::chrono::steady_clock::now())) {
+        if (state->logger) state->logger("session " + session->id() + " ended after going without commands");
+      }
+    }
+  });
 }
 
-Server::~Server() { stop(); }
+Server::~Server() {
+  stop();
+  {
+    std::lock_guard lock(state_->reaperMutex);
+    state_->stopping = true;
+  }
+  state_->reaperWake.notify_all();
+  state_->reaper.join();
+}
 
 int Server::bind(const std::string& host, int port) {
-  int bound = port == 0 ? state_->http.bind_to_any_port(host) : (state_->http.bind_to_port(host, port) ? port : -1);
+  int bound = state_->http.bindTo(host, port);
   if (bound <= 0) throw std::runtime_error("cannot listen on " + host + ":" + std::to_string(port));
   return bound;
 }
@@ -92,7 +158,10 @@ void Server::stop() {
   state_->driver.sessions.removeAll();
 }
 
-void Server::setLogger(std::function<void(const std::string&)> logger) { state_->logger = std::move(logger); }
+void Server::setLogger(std::function<void(const std::string&)> logger) {
+  std::lock_guard lock(state_->reaperMutex);  // the reaper logs under it
+  state_->logger = std::move(logger);
+}
 
 Driver& Server::driver() { return state_->driver; }
 

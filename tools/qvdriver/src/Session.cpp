@@ -63,12 +63,30 @@ void Timeouts::update(const nlohmann::json& object) {
 }
 
 Session::Session(std::string id, std::string host, qvctl::Connection connection, Timeouts timeouts,
-                 std::chrono::milliseconds commandTimeout)
+                 std::chrono::milliseconds commandTimeout, std::chrono::seconds idleTimeout)
     : id_(std::move(id)),
       host_(std::move(host)),
       connection_(std::move(connection)),
       timeouts_(timeouts),
-      commandTimeout_(commandTimeout) {}
+      commandTimeout_(commandTimeout),
+      idleTimeout_(idleTimeout),
+      lastActive_(std::chrono::steady_clock::now().time_since_epoch().count()) {}
+
+void Session::commandStarted() {
+  ++running_;
+  lastActive_ = std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
+void Session::commandEnded() {
+  lastActive_ = std::chrono::steady_clock::now().time_since_epoch().count();
+  --running_;
+}
+
+bool Session::idleAt(std::chrono::steady_clock::time_point now) const {
+  if (idleTimeout_.count() == 0 || running_ > 0) return false;
+  const std::chrono::steady_clock::time_point last{std::chrono::steady_clock::duration(lastActive_.load())};
+  return now - last >= idleTimeout_;
+}
 
 nlohmann::json Session::play(const qvctl::Request& request) {
   if (ended_) throw DriverError(ErrorCode::invalidSessionId, "the session has ended");

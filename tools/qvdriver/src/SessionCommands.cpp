@@ -32,7 +32,7 @@ nlohmann::json newSession(CommandContext& context) {
   try {
     qvctl::Connection connection(matched.host, options.agentPort, options.connectTimeout, options.connectTimeout);
     auto session = std::make_shared<Session>(newSessionId(), matched.host, std::move(connection), matched.timeouts,
-                                             options.commandTimeout);
+                                             options.commandTimeout, std::chrono::seconds(matched.newCommandTimeout));
     // A request with no command word gets "[]" from an agent: it proves one is
     // there (and takes the greeting a first client receives).
     session->play(qvctl::Request{});

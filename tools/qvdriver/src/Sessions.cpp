@@ -42,6 +42,24 @@ std::shared_ptr<Session> Sessions::remove(const std::string& id) {
   return session;
 }
 
+std::vector<std::shared_ptr<Session>> Sessions::removeIdle(std::chrono::steady_clock::time_point now) {
+  std::vector<std::shared_ptr<Session>> idle;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto it = byId_.begin(); it != byId_.end();) {
+      if (it->second->idleAt(now)) {
+        busyHosts_.erase(it->second->host());
+        idle.push_back(std::move(it->second));
+        it = byId_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& session : idle) session->end();
+  return idle;
+}
+
 std::vector<std::shared_ptr<Session>> Sessions::removeAll() {
   std::vector<std::shared_ptr<Session>> all;
   {

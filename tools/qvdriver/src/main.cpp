@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
 #include <thread>
 
@@ -20,16 +21,26 @@ session holds the playback connection (port 9898) of one device's agent; one
 session at a time per device. Commands are answered at the root and under /wd/hub.
 
 It has no authentication: anyone who reaches its port drives the devices it can
-reach. It listens on 127.0.0.1 unless told otherwise.
+reach. It listens on 127.0.0.1 unless told otherwise, and answers only requests
+whose Host names it (the listen address, localhost, 127.0.0.1, [::1], or an
+--allowed-hosts name, with the port) and that no web page of another origin sent:
+others get 403. POST bodies must be JSON of at most 16 MB (413 above).
 
 Capabilities of New Session:
-  platformName     "quorvel" (or absent)
-  quorvel:host     the device's address (default: --device)
+  platformName               "quorvel" (or absent)
+  quorvel:host               the device's address (default: --device)
+  quorvel:newCommandTimeout  seconds without commands after which the session
+                             ends by itself, freeing the device (default 60;
+                             0: never); appium:newCommandTimeout is read too
+  appium:automationName      "Quorvel" (or absent)
+  appium:deviceName          any name; reported back
 
 Options:
   --listen ADDR         address to listen on (default 127.0.0.1)
   --port P              port to listen on (default 4723; 0 picks a free one)
   --device HOST         device of sessions that do not name one (default 127.0.0.1)
+  --allowed-hosts LIST  comma-separated further host names clients reach this
+                        endpoint by (a Grid node on another machine)
   --command-timeout S   seconds one playback command may take before its session
                         is given up (default 60)
   --quiet               no log line per request
@@ -71,6 +82,14 @@ int main(int argc, char** argv) {
     } else if (a == "--device") {
       options.defaultDevice = value("--device");
       if (options.defaultDevice.empty()) usageError("--device needs an address");
+    } else if (a == "--allowed-hosts") {
+      std::string list = value("--allowed-hosts");
+      for (std::size_t start = 0; start <= list.size();) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        std::string name = list.substr(start, comma - start);
+        if (!name.empty()) options.allowedHosts.push_back(name);
+        start = comma + 1;
+      }
     } else if (a == "--command-timeout") {
       options.commandTimeout = std::chrono::seconds(number(value("--command-timeout"), 1, 86400, "timeout"));
     } else if (a == "--quiet") {

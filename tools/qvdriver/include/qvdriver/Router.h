@@ -29,6 +29,11 @@ struct DriverOptions {
   std::chrono::milliseconds connectTimeout{5000};
   // How long one playback request may take before the session is given up.
   std::chrono::milliseconds commandTimeout{60000};
+  // Further host names clients reach the endpoint by (a Grid node on another
+  // machine), accepted in Host besides the listen address and its loopback names.
+  std::vector<std::string> allowedHosts;
+  // How often sessions are checked for having gone without commands too long.
+  std::chrono::milliseconds idleCheckInterval{250};
 };
 
 // What every handler can reach.

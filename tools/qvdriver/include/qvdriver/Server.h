@@ -1,6 +1,10 @@
 // The HTTP side of qvdriver: every request goes to the route table; one log line
 // per request. It has no authentication: it listens on 127.0.0.1 unless told
-// otherwise.
+// otherwise, and behind the HTTP guard, so that it answers only requests that name
+// it in Host (its listen address, its loopback names, the allowed host names) and
+// that no other site's page sent (403), with JSON bodies of at most 16 MB (413
+// above). Sessions that go without commands for their idle timeout end by
+// themselves.
 #pragma once
 
 #include <functional>

@@ -37,8 +37,9 @@ struct Timeouts {
 
 class Session {
  public:
+  // `idleTimeout` 0: the session never ends for want of commands.
   Session(std::string id, std::string host, qvctl::Connection connection, Timeouts timeouts,
-          std::chrono::milliseconds commandTimeout);
+          std::chrono::milliseconds commandTimeout, std::chrono::seconds idleTimeout = std::chrono::seconds(0));
 
   const std::string& id() const { return id_; }
   const std::string& host() const { return host_; }
@@ -46,6 +47,13 @@ class Session {
 
   // Commands of one session run one at a time, under this mutex.
   std::mutex& commandMutex() { return commandMutex_; }
+
+  // A command of this session starts or ends (the router brackets each one).
+  void commandStarted();
+  void commandEnded();
+  // True when no command runs and the last one ended longer than the idle timeout
+  // before `now`.
+  bool idleAt(std::chrono::steady_clock::time_point now) const;
 
   // One playback request and its reply, a JSON array. An "exceptionmsg" reply is an
   // unknown error. A connection that fails, closes or stays silent past the command
@@ -81,6 +89,9 @@ class Session {
   qvctl::Connection connection_;
   Timeouts timeouts_;
   const std::chrono::milliseconds commandTimeout_;
+  const std::chrono::seconds idleTimeout_;
+  std::atomic<int> running_{0};
+  std::atomic<std::chrono::steady_clock::rep> lastActive_;
   std::mutex commandMutex_;
   std::atomic<bool> ended_{false};
   std::atomic<bool> lost_{false};

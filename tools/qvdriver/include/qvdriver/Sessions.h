@@ -1,6 +1,7 @@
 // The running sessions, at most one per device (agent address).
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -27,6 +28,8 @@ class Sessions {
   // Takes the session out (its device is free again) and marks it ended; nullptr
   // for an unknown ID or a session already removed.
   std::shared_ptr<Session> remove(const std::string& id);
+  // Takes out (and ends) every session idle at `now`, freeing their devices.
+  std::vector<std::shared_ptr<Session>> removeIdle(std::chrono::steady_clock::time_point now);
   // Takes every session out (on shutdown).
   std::vector<std::shared_ptr<Session>> removeAll();
   std::size_t count() const;
