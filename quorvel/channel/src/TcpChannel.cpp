@@ -48,20 +48,16 @@ void TcpChannel::sendPendingSteps() {
       NSLog("Web-recorded steps not sent: %@", e.what());
     }
   }
-  while (queue->getLength() > 0) {
+  // Every step goes out, the ones recorded before a switch to spy mode included;
+  // of the spy lists waiting, the newest.
+  for (auto& entry : queue->takeForSending()) {
     NSLog("******Inside Get Length Condition");
-    auto entry = queue->dequeue();
-    if (!entry) break;
     try {
       manager->initialiseRecorderServerOnPortNumber(ServerManager::kRecorderPort,
-                                                    Utilities::convertNSArrayToString(*entry));
+                                                    Utilities::convertNSArrayToString(entry));
     } catch (const std::exception& e) {
       // An entry that cannot be written as JSON is dropped; the sender goes on.
       NSLog("Recorded step dropped: %@", e.what());
-    }
-    if (vars->_spyMode() == std::string("true")) {
-      while (queue->dequeue()) {
-      }
     }
   }
   ++finishedPassCount;

@@ -64,7 +64,7 @@ bool ElementSpy::createSpyHierarchy(const std::shared_ptr<UIView>& view, CGPoint
     storage->storeView(described, Utilities::getGUIDString());
   }
   NSLog("Spy list of %@ views", std::to_string(spyList.size()));
-  RecorderQueue::get()->enqueue(std::move(spyList));
+  RecorderQueue::get()->enqueueSpyList(std::move(spyList));
   return true;
 }
 

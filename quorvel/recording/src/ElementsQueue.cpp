@@ -40,9 +40,20 @@ std::optional<std::string> ElementsQueue::getZarvoIdOfUIView(const std::shared_p
   return ViewIdentity::getRecordingGUID(view);
 }
 
+std::optional<std::string> ElementsQueue::recordKey(const std::shared_ptr<UIView>& touched,
+                                                    const std::shared_ptr<UIView>& element) const {
+  auto key = getZarvoIdOfUIView(touched);
+  if (!key) return std::nullopt;
+  if (element && element != touched) {
+    if (auto elementKey = getZarvoIdOfUIView(element)) return elementKey;
+  }
+  return key;
+}
+
 bool ElementsQueue::addElementInfoInQueue(const std::shared_ptr<ElementInfo>& info) {
   if (!info) return false;
-  const auto guid = getZarvoIdOfUIView(info->getUIView());
+  const auto& capture = info->getCapture();
+  const auto guid = recordKey(info->getUIView(), capture ? capture->element : nullptr);
   if (!guid) return false;
   NSLog("UIVIEW ZARVO IDENTIFIER %@", *guid);
   bool added = false;
@@ -58,8 +69,9 @@ bool ElementsQueue::addElementInfoInQueue(const std::shared_ptr<ElementInfo>& in
   return added;
 }
 
-bool ElementsQueue::acceptsElementOfUIView(const std::shared_ptr<UIView>& view) const {
-  const auto guid = getZarvoIdOfUIView(view);
+bool ElementsQueue::acceptsElementOfUIView(const std::shared_ptr<UIView>& view,
+                                           const std::shared_ptr<UIView>& element) const {
+  const auto guid = recordKey(view, element);
   if (!guid) return false;
   std::lock_guard lock(mutex_);
   return std::find(allElementsAddedGuid_.begin(), allElementsAddedGuid_.end(), *guid) == allElementsAddedGuid_.end();
@@ -105,10 +117,14 @@ void ElementsQueue::recordBucket() {
   // than tried again with the others, which would record those twice.
   for (const auto& record : std::make_shared<ElementProcessor>()->getExactElementInfos(records)) {
     try {
-      std::make_shared<RecorderAction>()->CreateRecorderAction(record->getAction(), record->getUIView(),
-                                                               record->getDatArgs(), record->getElementProperties(),
-                                                               record->getTouchedPoint().x,
-                                                               record->getTouchedPoint().y);
+      auto recorder = std::make_shared<RecorderAction>();
+      if (const auto& capture = record->getCapture()) {
+        recorder->finishStep(*capture);
+      } else {
+        recorder->CreateRecorderAction(record->getAction(), record->getUIView(), record->getDatArgs(),
+                                       record->getElementProperties(), record->getTouchedPoint().x,
+                                       record->getTouchedPoint().y);
+      }
     } catch (const std::exception& e) {
       NSLog("Recorded step dropped: %@", e.what());
     }

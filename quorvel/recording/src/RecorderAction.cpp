@@ -1,5 +1,6 @@
 #include "quorvel/recording/RecorderAction.h"
 
+#include <chrono>
 #include <exception>
 
 #include "foundation/format.h"
@@ -16,15 +17,37 @@
 #include "quorvel/util/MappedActionObject.h"
 #include "quorvel/util/Utilities.h"
 #include "uikit/UIButton.h"
+#include "uikit/UIControl.h"
+#include "uikit/UILabel.h"
+#include "uikit/UINavigationItemView.h"
 #include "uikit/UISegmentedControl.h"
 #include "uikit/UISwitch.h"
 #include "uikit/UITextField.h"
 #include "uikit/UIView.h"
+#include "uikit/_UINavigationBarBackIndicatorView.h"
 
 QV_OBJC_DEFINE_CLASS(RecorderAction, objc::Object)
 
 namespace {
 
+// The title a control shows in a label of its own (a tab bar button, a navigation
+// bar's title and back indicator): the first label below it with a text.
+std::optional<std::string> titleOfInnerLabel(const std::shared_ptr<UIView>& view) {
+  for (const auto& subview : view->subviews()) {
+    if (auto label = std::dynamic_pointer_cast<UILabel>(subview)) {
+      if (auto text = label->text(); text && !text->empty()) return text;
+    }
+    if (auto text = titleOfInnerLabel(subview)) return text;
+  }
+  return std::nullopt;
+}
+
+bool drawsTitleInInnerLabel(const std::shared_ptr<UIView>& view) {
+  // A text field's labels show what was typed, which is no name of the field.
+  if (view->isKindOfClass(UITextField::classObject())) return false;
+  return view->isKindOfClass(UIControl::classObject()) || view->isKindOfClass(UINavigationItemView::classObject()) ||
+         view->isKindOfClass(_UINavigationBarBackIndicatorView::classObject());
+}
 
 }  // namespace
 
@@ -55,46 +78,59 @@ std::shared_ptr<UIView> RecorderAction::elementUnderFinger(const std::shared_ptr
 void RecorderAction::CreateRecorderAction(const std::string& action, const std::shared_ptr<UIView>& view,
                                           const std::string& dataArgs, const objc::id&, double x, double y) {
   if (!view) return;
-  const std::shared_ptr<UIView> touched = view;
-  const CGPoint windowPoint = touched->convertPointToView(CGPointMake(x, y), nullptr);
-  std::shared_ptr<UIView> element = elementUnderFinger(touched, windowPoint);
+  finishStep(*captureStep(action, view, getElementOfTouch(view, x, y), dataArgs, x, y));
+}
 
+std::shared_ptr<UIView> RecorderAction::getElementOfTouch(const std::shared_ptr<UIView>& touched, double x,
+                                                          double y) const {
+  if (!touched) return nullptr;
+  std::shared_ptr<UIView> element =
+      elementUnderFinger(touched, touched->convertPointToView(CGPointMake(x, y), nullptr));
   if (auto enclosingSwitch = getActualParentComponent(element)) element = enclosingSwitch;
+  return element;
+}
 
+std::shared_ptr<CapturedStep> RecorderAction::captureStep(const std::string& action,
+                                                          const std::shared_ptr<UIView>& touched,
+                                                          const std::shared_ptr<UIView>& element,
+                                                          const std::string& dataArgs, double x, double y) const {
+  auto capture = std::make_shared<CapturedStep>();
+  capture->action = action;
+  capture->dataArgs = dataArgs;
+  capture->touched = touched;
+  capture->element = element ? element : touched;
+  if (!capture->element) return capture;
+  if (Utilities::classNameContains(capture->element, "uiweb")) {
+    // The web page records its own step; the image of the touched area goes with it.
+    const CGPoint windowPoint = touched->convertPointToView(CGPointMake(x, y), nullptr);
+    const CGPoint point = capture->element->convertPointFromView(windowPoint, nullptr);
+    capture->webView = true;
+    capture->webTouchTime =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    capture->image = Utilities::getUIImageOfUIViewTouchedArea(capture->element, point.x, point.y);
+    return capture;
+  }
+  // A segmented control's element is the segment it selects, which only the
+  // application's handling of the touch settles.
   if (Utilities::classNameContains(touched, "segmentedcontrol")) {
-    NSLog("***FOUND UISEGMENTCONTROL");
-    // The selected segment; with none selected (or no segment list to ask) the
-    // element stays as it is.
-    if (auto control = std::dynamic_pointer_cast<UISegmentedControl>(touched)) {
-      const long selected = control->selectedSegmentIndex();
-      auto segments = control->subviews();
-      if (selected >= 0 && static_cast<std::size_t>(selected) < segments.size()) element = segments[selected];
-    }
+    capture->selectedSegment = true;
+    return capture;
   }
-
-  std::string actionName = action;
-  std::string data = dataArgs;
-  if (actionName == ElementInfo::kClickAction) {
-    auto mapped = Utilities::getActionAndDataAccordingToComponent(element);
-    actionName = mapped->getActionName();
-    data = mapped->getDataArgs();
+  auto text = Utilities::getUIViewText(capture->element);
+  // A control that shows its title in a label of its own is named by that title,
+  // which is what a person reads on it and what replay looks for.
+  if ((!text || text->empty()) && drawsTitleInInnerLabel(capture->element)) {
+    if (auto title = titleOfInnerLabel(capture->element)) text = title;
   }
+  describe(*capture, capture->element, text);
+  return capture;
+}
 
+void RecorderAction::describe(CapturedStep& capture, const std::shared_ptr<UIView>& element,
+                              const std::optional<std::string>& text) const {
+  capture.element = element;
   auto builder = std::make_shared<MainRecorderAction>();
-  builder->addMainActionProperty("action", actionName);
-  builder->addMainActionProperty("popupName", std::string());
-
-  if (Utilities::classNameContains(element, "uiweb")) {
-    // The web page records its own step and attaches this image to it.
-    const CGPoint point = element->convertPointFromView(windowPoint, nullptr);
-    GlobalVars::sharedInstance()->set_webViewBase64Image(
-        Utilities::getBase64StringOfUIImageOfUIViewTouchedArea(element, point.x, point.y));
-    return;
-  }
-
-  const auto text = Utilities::getUIViewText(touched->isKindOfClass(UISegmentedControl::classObject()) ? touched
-                                                                                                    : element);
-  builder->addObjectProperty("ObjectImage", Utilities::getBase64StringOfUIImageOfUIView(element));
+  capture.image = Utilities::getUIImageOfUIView(element);
   builder->addObjectProperty("className", Utilities::getUIViewClassName(element));
   builder->addObjectProperty("id", Utilities::getUIViewAccesibilityId(element));
   builder->addObjectProperty("label", Utilities::getUIViewAccesibilityLabel(element));
@@ -103,7 +139,9 @@ void RecorderAction::CreateRecorderAction(const std::string& action, const std::
   builder->addObjectProperty("mode", std::string("native"));
   builder->addObjectProperty("index", NSStringWithFormat("%zd", getClassNameIndexOfUIView(element)));
   // An empty text leaves the logical name out; an absent one names the class.
-  if (text != std::string()) builder->addObjectProperty("logicalname", getLogicalNameOfElement(element));
+  if (text != std::string()) {
+    builder->addObjectProperty("logicalname", text ? *text : getLogicalNameOfElement(element));
+  }
   builder->addObjectProperty("xpath:position", XpathManager::sharedInstance()->getPositionXpathOfUIView(element));
   builder->addObjectBoundsProperties(element);
 
@@ -113,11 +151,47 @@ void RecorderAction::CreateRecorderAction(const std::string& action, const std::
   builder->addParentProperty("id", Utilities::getUIViewAccesibilityId(parent));
   builder->addParentProperty("label", Utilities::getUIViewAccesibilityLabel(parent));
   builder->addParentBoundsProperties(parent);
+  capture.builder = std::move(builder);
+}
 
-  builder->addDataArgsProperty("type", std::string("string"));
-  builder->addDataArgsProperty("data", data);
+void RecorderAction::finishStep(const CapturedStep& captured) const {
+  if (!captured.element) return;
+  if (captured.webView) {
+    GlobalVars::sharedInstance()->set_webViewBase64Image(Utilities::getBase64StringOfUIImage(captured.image));
+    return;
+  }
+  CapturedStep capture = captured;
+  if (capture.selectedSegment) {
+    NSLog("***FOUND UISEGMENTCONTROL");
+    // The selected segment, with the control's text; with none selected (or no
+    // segment list to ask) the control itself.
+    std::shared_ptr<UIView> element = capture.element;
+    if (auto control = std::dynamic_pointer_cast<UISegmentedControl>(capture.touched)) {
+      const long selected = control->selectedSegmentIndex();
+      auto segments = control->subviews();
+      if (selected >= 0 && static_cast<std::size_t>(selected) < segments.size()) element = segments[selected];
+    }
+    describe(capture, element,
+             Utilities::getUIViewText(capture.touched->isKindOfClass(UISegmentedControl::classObject())
+                                          ? capture.touched
+                                          : element));
+  }
+  if (!capture.builder) return;
 
-  RecorderQueue::get()->enqueue(JSONValue::array({builder->CreateRecorderAction()}));
+  std::string actionName = capture.action;
+  std::string data = capture.dataArgs;
+  if (actionName == ElementInfo::kClickAction) {
+    auto mapped = Utilities::getActionAndDataAccordingToComponent(capture.element);
+    actionName = mapped->getActionName();
+    data = mapped->getDataArgs();
+  }
+  auto& builder = *capture.builder;
+  builder.addMainActionProperty("action", actionName);
+  builder.addMainActionProperty("popupName", std::string());
+  builder.addObjectProperty("ObjectImage", Utilities::getBase64StringOfUIImage(capture.image));
+  builder.addDataArgsProperty("type", std::string("string"));
+  builder.addDataArgsProperty("data", data);
+  RecorderQueue::get()->enqueue(JSONValue::array({builder.CreateRecorderAction()}));
 }
 
 std::shared_ptr<UIView> RecorderAction::getActualParentComponent(const std::shared_ptr<UIView>& view) const {

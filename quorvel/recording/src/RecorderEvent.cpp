@@ -6,10 +6,12 @@
 #include "quorvel/playback/ElementSpy.h"
 #include "quorvel/recording/ElementInfo.h"
 #include "quorvel/recording/ElementsQueue.h"
+#include "quorvel/recording/RecorderAction.h"
 #include "quorvel/state/GlobalVars.h"
 #include "quorvel/toolkit/UIView+ToolkitAdditions.h"
 #include "quorvel/util/Utilities.h"
 #include "uikit/UIEvent.h"
+#include "uikit/UIScrollView.h"
 #include "uikit/UISwitch.h"
 #include "uikit/UITextField.h"
 #include "uikit/UITouch.h"
@@ -55,8 +57,10 @@ void RecorderEvent::handleEvent(const std::shared_ptr<UIEvent>& event) {
     case UITouchPhaseEnded:
       touchesEndedOnView(touches, event);
       break;
-    case UITouchPhaseStationary:
     case UITouchPhaseCancelled:
+      settleHeldTouch();
+      break;
+    case UITouchPhaseStationary:
       break;
   }
   NSLog("No ready view to handle this event\n%@", event);
@@ -84,8 +88,14 @@ void RecorderEvent::touchesBeganOnView(const Touches& touches, const std::shared
     }
     return;
   }
-  // Switches and segmented controls are recorded when the touch ends.
-  if (!IsViewIsNotOfEventType(view)) submitViewForRecording(view, event, location.x, location.y);
+  // Switches and segmented controls are recorded when the touch ends. Other views
+  // are captured now, as the finger found them, and kept when the touch ends
+  // unless it scrolled.
+  heldTouch_.reset();
+  if (!IsViewIsNotOfEventType(view)) {
+    noteScrollViewsAround(view);
+    heldTouch_ = captureTouchOnView(view, event, location.x, location.y);
+  }
 }
 
 void RecorderEvent::touchesMovedOnView(const Touches& touches, const std::shared_ptr<UIEvent>&) {
@@ -111,6 +121,7 @@ void RecorderEvent::touchesEndedOnView(const Touches& touches, const std::shared
   const CGPoint location = touches.front()->locationInView(view);
   NSLog("End Coordinate: x = %f, y = %f", location.x, location.y);
   if (isSpyMode()) return;
+  settleHeldTouch();
   if (isScrolling_) {
     const double distance = std::hypot(location.x - initialTouchPoint_.x, location.y - initialTouchPoint_.y);
     NSLog(isVerticalScroll_ ? "Vertical scroll ended. Distance: %f" : "Horizontal scroll ended. Distance: %f",
@@ -128,23 +139,72 @@ bool RecorderEvent::IsViewIsNotOfEventType(const std::shared_ptr<UIView>& view) 
 
 void RecorderEvent::submitViewForRecording(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIEvent>& event,
                                            double x, double y) {
-  if (!view) return;
+  if (auto record = captureTouchOnView(view, event, x, y)) ElementsQueue::sharedInstance()->addElementInfoInQueue(record);
+}
+
+std::shared_ptr<ElementInfo> RecorderEvent::captureTouchOnView(const std::shared_ptr<UIView>& view,
+                                                               const std::shared_ptr<UIEvent>& event, double x,
+                                                               double y) {
+  if (!view) return nullptr;
   auto queue = ElementsQueue::sharedInstance();
-  // The text goes with a touch that is recorded, in the bucket just before it; a
-  // touch that is not recorded leaves it pending. Only this thread adds to the
-  // bucket, so a touch accepted now is still accepted below.
-  if (queue->acceptsElementOfUIView(view)) {
-    if (auto text = takeTextOfEditableElement(view)) queue->addTypedTextInQueue(text);
+  // The user has moved on from the editable field: its text is recorded now,
+  // before this touch, whether or not the touch itself is kept.
+  if (auto text = takeTextOfEditableElement(view)) queue->addTypedTextInQueue(text);
+  std::shared_ptr<ElementInfo> record;
+  if (queue->getZarvoIdOfUIView(view)) {
+    auto recorder = std::make_shared<RecorderAction>();
+    auto element = recorder->getElementOfTouch(view, x, y);
+    // Only this thread adds to the bucket, so a touch accepted now is still
+    // accepted when its record goes in.
+    const bool kept = queue->acceptsElementOfUIView(view, element);
+    // Every touch on a web view leaves the image the page's step will carry.
+    const bool onWebView = Utilities::classNameContains(element, "uiweb");
+    if (kept || onWebView) {
+      auto capture = recorder->captureStep(ElementInfo::kClickAction, view, element, "", x, y);
+      if (capture->webView) GlobalVars::sharedInstance()->add_webTouchImage(capture->webTouchTime, capture->image);
+      if (kept) {
+        record = std::make_shared<ElementInfo>();
+        record->addAction(ElementInfo::kClickAction);
+        record->addEvent(event);
+        record->addUIView(view);
+        record->addDataArgs("");
+        record->addTouchedPoint(CGPointMake(x, y));
+        record->setCapture(std::move(capture));
+      }
+    }
   }
-  auto record = std::make_shared<ElementInfo>();
-  record->addAction(ElementInfo::kClickAction);
-  record->addEvent(event);
-  record->addUIView(view);
-  record->addDataArgs("");
-  record->addTouchedPoint(CGPointMake(x, y));
-  queue->addElementInfoInQueue(record);
   // A touched text field's text is recorded once the user has moved on.
   if (view->isKindOfClass(UITextField::classObject())) GlobalVars::sharedInstance()->set_editAbleElement(view);
+  return record;
+}
+
+void RecorderEvent::noteScrollViewsAround(const std::shared_ptr<UIView>& view) {
+  scrollOffsets_.clear();
+  for (auto current = view; current; current = current->superview()) {
+    if (auto scroll = std::dynamic_pointer_cast<UIScrollView>(current)) {
+      scrollOffsets_.emplace_back(scroll, scroll->contentOffset());
+    }
+  }
+}
+
+bool RecorderEvent::scrolledSinceTouchBegan() const {
+  for (const auto& [weak, offset] : scrollOffsets_) {
+    auto scroll = weak.lock();
+    if (scroll && !CGPointEqualToPoint(scroll->contentOffset(), offset)) return true;
+  }
+  return false;
+}
+
+void RecorderEvent::settleHeldTouch() {
+  auto record = std::move(heldTouch_);
+  heldTouch_.reset();
+  if (!record) return;
+  // A drag that moved a scroll view's content was a scroll, not a tap.
+  if (isScrolling_ && scrolledSinceTouchBegan()) {
+    NSLog("A scroll, not a tap: the touch is not recorded");
+    return;
+  }
+  ElementsQueue::sharedInstance()->addElementInfoInQueue(record);
 }
 
 std::shared_ptr<ElementInfo> RecorderEvent::takeTextOfEditableElement(const std::shared_ptr<UIView>& touched) {
@@ -163,6 +223,9 @@ std::shared_ptr<ElementInfo> RecorderEvent::takeTextOfEditableElement(const std:
   auto record = std::make_shared<ElementInfo>();
   record->addAction(ElementInfo::kTypeTextAction);
   record->addUIView(editable);
-  record->addDataArgs(std::move(text));
+  record->addDataArgs(text);
+  // Described now, while the field is still where the user typed into it.
+  record->setCapture(std::make_shared<RecorderAction>()->captureStep(ElementInfo::kTypeTextAction, editable, editable,
+                                                                     text, 0, 0));
   return record;
 }

@@ -35,3 +35,27 @@ std::vector<std::string> GlobalVars::take_hybridRecordedSteps() {
   taken.swap(hybridRecordedSteps);
   return taken;
 }
+
+namespace {
+
+// Web-view touches remembered: far more than a page records between two
+// collections.
+constexpr std::size_t kWebTouchImagesKept = 32;
+// A page reads the clock in whole milliseconds.
+constexpr double kWebTouchLeeway = 0.001;
+
+}  // namespace
+
+void GlobalVars::add_webTouchImage(double time, std::shared_ptr<UIImage> image) {
+  std::lock_guard lock(webTouchImagesMutex);
+  webTouchImages.emplace_back(time, std::move(image));
+  if (webTouchImages.size() > kWebTouchImagesKept) webTouchImages.erase(webTouchImages.begin());
+}
+
+std::shared_ptr<UIImage> GlobalVars::webTouchImageAt(double time) const {
+  std::lock_guard lock(webTouchImagesMutex);
+  for (auto it = webTouchImages.rbegin(); it != webTouchImages.rend(); ++it) {
+    if (it->first <= time + kWebTouchLeeway) return it->second;
+  }
+  return nullptr;
+}

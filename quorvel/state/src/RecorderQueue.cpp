@@ -13,15 +13,38 @@ std::shared_ptr<RecorderQueue> RecorderQueue::get() {
 
 void RecorderQueue::enqueue(JSONValue entry) {
   std::lock_guard lock(mutex_);
-  innerItems.push_back(std::move(entry));
+  innerItems.push_back({std::move(entry), false});
+}
+
+void RecorderQueue::enqueueSpyList(JSONValue list) {
+  std::lock_guard lock(mutex_);
+  innerItems.push_back({std::move(list), true});
 }
 
 std::optional<JSONValue> RecorderQueue::dequeue() {
   std::lock_guard lock(mutex_);
   if (innerItems.empty()) return std::nullopt;
-  JSONValue first = std::move(innerItems.front());
+  JSONValue first = std::move(innerItems.front().value);
   innerItems.pop_front();
   return first;
+}
+
+std::vector<JSONValue> RecorderQueue::takeForSending() {
+  std::deque<Entry> taken;
+  {
+    std::lock_guard lock(mutex_);
+    taken.swap(innerItems);
+  }
+  std::size_t newestSpyList = taken.size();
+  for (std::size_t i = 0; i < taken.size(); ++i) {
+    if (taken[i].spyList) newestSpyList = i;
+  }
+  std::vector<JSONValue> sent;
+  for (std::size_t i = 0; i < taken.size(); ++i) {
+    if (taken[i].spyList && i != newestSpyList) continue;
+    sent.push_back(std::move(taken[i].value));
+  }
+  return sent;
 }
 
 std::size_t RecorderQueue::getLength() const {

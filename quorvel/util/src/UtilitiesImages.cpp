@@ -44,6 +44,11 @@ std::shared_ptr<UIImage> Utilities::getUIImageOfUIViewTouchedArea(const objc::id
   return UIImage_Crop::crop(getUIImageOfUIView(view), touchedAreaRect(x, y));
 }
 
+Utilities::Text Utilities::getBase64StringOfUIImage(const std::shared_ptr<UIImage>& image) {
+  if (!image) return std::nullopt;
+  return base64JPEG(image);
+}
+
 Utilities::Text Utilities::getBase64StringOfUIImageOfUIView(const objc::id& view) {
   return base64JPEG(getUIImageOfUIView(view));
 }

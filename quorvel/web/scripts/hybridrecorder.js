@@ -1,7 +1,7 @@
 // Recording inside the page. A tap (click) or text typed into a field becomes a
 // recorded step: a JSON array of one step object, with "mode" "web", the element's
-// page xpath and the placeholder ZARVO_OBJECT_IMAGE where the agent puts the image
-// of the touched area. In spy mode a tap does nothing on the page: the element is
+// page xpath and the placeholder ZARVO_OBJECT_IMAGE@<time> where the agent puts the
+// image of the touched area. In spy mode a tap does nothing on the page: the element is
 // highlighted and described, with its ancestors, in a spy list instead.
 //
 // The agent collects with startRecording(), one document per call, oldest first.
@@ -99,7 +99,9 @@ var ZarvoPage = window.ZarvoPage || (function () {
   function step(action, element, data) {
     var text = textOf(element);
     var object = {
-      ObjectImage: kImagePlaceholder,
+      // The agent puts here the image of the touch that produced the step, which
+      // it finds by when the step was recorded.
+      ObjectImage: kImagePlaceholder + '@' + Date.now(),
       className: tagOf(element),
       id: element.id || '',
       label: labelOf(element),

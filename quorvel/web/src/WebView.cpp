@@ -1,16 +1,19 @@
 #include "quorvel/web/WebView.h"
 
 #include <cstdlib>
+#include <exception>
 #include <iterator>
 #include <mutex>
 #include <set>
 
 #include "dispatch/dispatch.h"
+#include "foundation/json.h"
 #include "foundation/log.h"
 #include "foundation/runloop.h"
 #include "foundation/url.h"
 #include "quorvel/model/VisibleViewList.h"
 #include "quorvel/state/GlobalVars.h"
+#include "quorvel/util/Utilities.h"
 #include "webkit/UIWebView.h"
 #include "webkit/WebPage.h"
 
@@ -46,12 +49,6 @@ constexpr const char* kScriptsPresent =
     "return [pre,pre&&IsJqueryLoaded()==='True',typeof ZarvoRange==='function',typeof zarvoSendKeys==='function',"
     "typeof zarvoXPathOf==='function',typeof startRecording==='function',typeof findElements==='function']"
     ".map(Number).join('');})()";
-
-void replaceAll(std::string& text, const std::string& word, const std::string& replacement) {
-  for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + replacement.size())) {
-    text.replace(at, word.size(), replacement);
-  }
-}
 
 }  // namespace
 
@@ -146,11 +143,38 @@ void WebView::injectOrCollect() {
   std::string steps = callJavaScriptFunction(webView, "startRecording()");
   if (steps.empty()) return;
   NSLog("**HYBRID RECORDED STEPS %@", steps);
-  auto image = vars->_webViewBase64Image();
-  if (!image) {
-    image = kPlaceholderImage;
-    vars->set_webViewBase64Image(image);
+  vars->append_hybridRecordedSteps(withTouchImages(steps));
+}
+
+std::string WebView::withTouchImages(const std::string& document) {
+  auto parsed = NSJSONSerialization::JSONObjectWithString(document);
+  if (!parsed || !parsed->is_array()) return document;  // not a step list: passed on as it came
+  auto vars = GlobalVars::sharedInstance();
+  const std::string placeholder = kImagePlaceholderWord;
+  for (auto& step : *parsed) {
+    if (!step.is_object() || !step.contains("arguments") || !step["arguments"].is_array() ||
+        step["arguments"].empty() || !step["arguments"][0].is_object()) {
+      continue;
+    }
+    auto& object = step["arguments"][0];
+    if (!object.contains("ObjectImage") || !object["ObjectImage"].is_string()) continue;
+    const std::string value = object["ObjectImage"].get<std::string>();
+    if (value.compare(0, placeholder.size(), placeholder) != 0) continue;
+    // "ZARVO_OBJECT_IMAGE@<ms since 1970>": when the page recorded the step.
+    std::optional<std::string> image;
+    if (value.size() > placeholder.size() + 1 && value[placeholder.size()] == '@') {
+      try {
+        const double recordedAt = std::stod(value.substr(placeholder.size() + 1)) / 1000.0;
+        image = Utilities::getBase64StringOfUIImage(vars->webTouchImageAt(recordedAt));
+      } catch (const std::exception&) {
+      }
+    }
+    if (!image) image = vars->_webViewBase64Image();
+    if (!image) {
+      image = kPlaceholderImage;
+      vars->set_webViewBase64Image(image);
+    }
+    object["ObjectImage"] = *image;
   }
-  replaceAll(steps, kImagePlaceholderWord, *image);
-  vars->append_hybridRecordedSteps(steps);
+  return NSJSONSerialization::stringWithJSONObject(*parsed);
 }

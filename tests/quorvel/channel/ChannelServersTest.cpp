@@ -26,6 +26,7 @@
 #include "quorvel/playback/ElementSpy.h"
 #include "quorvel/state/GlobalVars.h"
 #include "quorvel/state/RecorderQueue.h"
+#include "quorvel/toolkit/UIView+ToolkitAdditions.h"
 #include "qvctl/Connection.h"
 #include "uikit/UILabel.h"
 #include "uikit/UIWindow.h"
@@ -154,22 +155,16 @@ TEST(ChannelServersTest, RecordingSpyModeAndPlaybackOverTheLifeOfTheServers) {
   EXPECT_TRUE(qvtest::runMainLoopUntil([&] { return recorderConnection->pendingReadCount() == 1; }, 2s))
       << recorderConnection->pendingReadCount() << " reads pending after 40 frames";
 
-  // --- Spy mode through the recorder connection: of a batch, only the first goes.
+  // --- Spy mode through the recorder connection. Steps recorded before the switch
+  // and still waiting are sent, every one of them.
+  for (const char* name : {"first", "second", "third"}) queue->enqueue(JSONValue::array({name}));
   recorder.sendLine("StartObjectSpy", Clock::now() + 5s);
   ASSERT_TRUE(qvtest::runMainLoopUntil([&] { return vars->_spyMode() == std::string("true"); }));
-  // Once the pass that sent something has ended, the next pass is a second away:
-  // the batch is queued as a whole before it.
-  queue->enqueue(JSONValue::array({"marker"}));
-  EXPECT_EQ(nextFrame(recorder), std::string(R"(["marker"])"));
-  const auto markerPass = TcpChannel::startedPasses();
-  ASSERT_TRUE(qvtest::waitUntil([&] { return TcpChannel::finishedPasses() >= markerPass; }));
-  for (const char* name : {"first", "second", "third"}) queue->enqueue(JSONValue::array({name}));
-  EXPECT_EQ(nextFrame(recorder), std::string(R"(["first"])"));
-  ASSERT_TRUE(qvtest::waitUntil([&] { return queue->getLength() == 0; }));
-  queue->enqueue(JSONValue::array({"next batch"}));
-  EXPECT_EQ(nextFrame(recorder), std::string(R"(["next batch"])")) << "the rest of the batch was discarded";
-  // The same for spy lists: of two touches spied within one pass, the first one's
-  // list goes out.
+  for (const char* name : {"first", "second", "third"}) {
+    EXPECT_EQ(nextFrame(recorder), "[\"" + std::string(name) + "\"]");
+  }
+  // Of two touches spied within one pass, the newest list goes out: the one the
+  // spy storage counts highlight positions from.
   auto window = std::make_shared<UIWindow>(CGRectMake(0, 0, 390, 844));
   auto container = std::make_shared<UIView>(CGRectMake(0, 0, 390, 844));
   window->addSubview(container);
@@ -181,15 +176,25 @@ TEST(ChannelServersTest, RecordingSpyModeAndPlaybackOverTheLifeOfTheServers) {
   const auto spyPass = TcpChannel::startedPasses();
   ASSERT_TRUE(qvtest::waitUntil([&] { return TcpChannel::finishedPasses() >= spyPass; }));
   EXPECT_TRUE(std::make_shared<ElementSpy>()->createSpyHierarchy(container, CGPointMake(50, 20)));
+  queue->enqueue(JSONValue::array({"a step between"}));
   EXPECT_TRUE(std::make_shared<ElementSpy>()->createSpyHierarchy(container, CGPointMake(50, 120)));
+  EXPECT_EQ(nextFrame(recorder), std::string(R"(["a step between"])"));
   got = nextFrame(recorder);
   ASSERT_TRUE(got);
   const JSONValue spyList = JSONValue::parse(*got);
   ASSERT_EQ(spyList.size(), 2u) << *got;
-  EXPECT_EQ(spyList[0].at("elementText"), "First");
-  ASSERT_TRUE(qvtest::waitUntil([&] { return queue->getLength() == 0; }));
+  EXPECT_EQ(spyList[0].at("elementText"), "Second");
   queue->enqueue(JSONValue::array({"after spying"}));
-  EXPECT_EQ(nextFrame(recorder), std::string(R"(["after spying"])")) << "the second spy list was discarded";
+  EXPECT_EQ(nextFrame(recorder), std::string(R"(["after spying"])")) << "the older spy list was sent";
+  // Position 1 from the end of the storage is the first record of the list sent.
+  ASSERT_TRUE(qvtest::runMainLoopUntil([&] {
+    return !UIView_ToolkitAdditions::TK_hasHighlightBorder(container->subviews()[0]) &&
+           !UIView_ToolkitAdditions::TK_hasHighlightBorder(container->subviews()[1]);
+  }));
+  recorder.sendLine("highlight=1", Clock::now() + 5s);
+  ASSERT_TRUE(qvtest::runMainLoopUntil(
+      [&] { return UIView_ToolkitAdditions::TK_hasHighlightBorder(container->subviews()[1]); }));
+  EXPECT_FALSE(UIView_ToolkitAdditions::TK_hasHighlightBorder(container->subviews()[0]));
   EXPECT_GE(logs.countExact("******Inside Get Length Condition"), 3);
 
   // More commands than frames written: each is still read.

@@ -387,6 +387,89 @@ TEST(RecordingTest, InSpyModeATouchIsDescribedInsteadOfRecorded) {
   EXPECT_EQ(bystander->seen.size(), bystanderSaw);
 }
 
+TEST(RecordingTest, AStepDescribesWhatTheFingerTouchedWhenItTouched) {
+  Screen s;
+  // Two labels of one container within one cycle: the touches land on the
+  // container, the steps name each label under the finger.
+  {
+    ElementsQueue::EventDispatchScope oneCycle;
+    s.tap(s.untitled);
+    s.tap(s.blank);
+    s.tap(s.untitled);
+  }
+  Step step = nextStep();
+  EXPECT_EQ(step.element.at("logicalname"), "UILabel");
+  EXPECT_EQ(step.element.at("xpath:position"), "\\UIView[0]\\UIView[0]\\UILabel[0]");
+  step = nextStep();
+  EXPECT_EQ(step.element.at("elementText"), "");
+  EXPECT_EQ(step.element.at("xpath:position"), "\\UIView[0]\\UIView[0]\\UILabel[1]");
+  expectNoStep("a second tap on a label within the cycle");
+
+  // A drag that scrolls a list is no tap on the row where it started; a tap on
+  // that row is.
+  auto list = std::make_shared<UIScrollView>(CGRectMake(20, 620, 350, 120));
+  list->setContentSize(CGSizeMake(350, 600));
+  auto row = makeButton(CGRectMake(0, 40, 350, 44), "Row");
+  list->addSubview(row);
+  s.form->addSubview(list);
+  std::make_shared<UIViewsManager>()->GetAllViews(s.window, true);
+  uikittest::drag(s.window, middleInWindow(row), CGPointMake(middleInWindow(row).x, middleInWindow(row).y - 60));
+  ASSERT_NE(list->contentOffset().y, 0);
+  expectNoStep("a drag that scrolled");
+  s.tap(row);
+  EXPECT_EQ(nextStep().element.at("elementText"), "Row");
+
+  // A navigation bar's back indicator touched beside its title: named by the
+  // title it shows, which replay can find.
+  auto bar = std::make_shared<UINavigationBar>(CGRectMake(0, 0, 390, UINavigationBar::kHeight));
+  bar->setItems({std::make_shared<UINavigationItem>("List"), std::make_shared<UINavigationItem>("Row 3")}, false);
+  s.form->addSubview(bar);
+  bar->layoutIfNeeded();
+  std::make_shared<UIViewsManager>()->GetAllViews(s.window, true);
+  ASSERT_TRUE(bar->_backIndicatorView());
+  CGRect back = bar->_backIndicatorView()->convertRectToView(bar->_backIndicatorView()->bounds(), nullptr);
+  s.tap(CGPointMake(back.origin.x + 8, back.origin.y + back.size.height / 2));
+  EXPECT_EQ(bar->items().size(), 1u) << "the tap went back";
+  step = nextStep();
+  EXPECT_EQ(step.element.at("className"), "_UINavigationBarBackIndicatorView");
+  EXPECT_EQ(step.element.at("elementText"), "List");
+  bar->removeFromSuperview();
+
+  // The text typed into a field is recorded when the user moves on, even to a
+  // field that came too late to be recorded itself.
+  s.tap(s.user);
+  EXPECT_EQ(nextStep().element.at("id"), "userField");
+  ASSERT_TRUE(UIKeyboard::typeText("ann"));
+  auto late = makeField(CGRectMake(20, 760, 350, 44), "Late");
+  s.form->addSubview(late);
+  s.tap(late);
+  step = nextStep();
+  EXPECT_EQ(step.action, "TypeTextOnEditBox");
+  EXPECT_EQ(step.data, "ann");
+  EXPECT_EQ(step.element.at("xpath:position"), "\\UIView[0]\\UITextField[0]");
+
+  // A quick tap on a button that replaces the screen at once (a log-in opening
+  // the next screen) records the button as it was on the screen it left.
+  auto nextScreen = std::make_shared<UIView>(CGRectMake(0, 0, 390, 844));
+  nextScreen->addSubview(makeButton(CGRectMake(20, 190, 160, 44), "Elsewhere"));
+  s.logIn->addAction(
+      [&](auto, auto) {
+        s.form->removeFromSuperview();
+        s.window->addSubview(nextScreen);
+      },
+      UIControlEventTouchUpInside);
+  s.tap(s.logIn);
+  ASSERT_EQ(s.form->superview(), nullptr);
+  step = nextStep();
+  EXPECT_EQ(step.action, "ClickButton");
+  EXPECT_EQ(step.element.at("elementText"), "Log In");
+  EXPECT_EQ(step.element.at("index"), "1");
+  EXPECT_EQ(step.element.at("xpath:position"), "\\UIView[0]\\UIButton[1]");
+  EXPECT_EQ(step.element.at("parent").at("height"), "844");
+  expectImageOfSize(step.element, CGSizeMake(170, 44));
+  expectNoStep("after the button");
+}
+
 TEST(RecordingTest, QuickTapsNewViewsAndPlayback) {
   Screen s;
   s.tap(s.user);

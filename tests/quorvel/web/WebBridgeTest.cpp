@@ -3,12 +3,14 @@
 // The test thread is the main thread; it runs the bridge's cycle body itself.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <tuple>
 
 #include "../../platform/uikit/touch_helpers.h"
+#include "foundation/data.h"
 #include "foundation/json.h"
 #include "log_lines.h"
 #include "main_loop.h"
@@ -20,6 +22,8 @@
 #include "quorvel/web/WebView.h"
 #include "quorvel/web/WebViewCommands.h"
 #include "script_server.h"
+#include "uikit/UIGraphics.h"
+#include "uikit/UIImageJPEG.h"
 #include "uikit/UIKeyboard.h"
 #include "webkit/UIWebView.h"
 #include "webkit/WebPage.h"
@@ -152,6 +156,62 @@ TEST_F(WebBridgeTest, ScriptsAreInjectedOnceStepsAreCollectedInOrderAndAReloadOr
   js("document.getElementById('name').value = 'Bo'");
   tapElement("submit");
   EXPECT_EQ(js("document.getElementById('result').textContent"), "Welcome, Bo!") << "recording again";
+
+  // Each step carries the image of the web-view touch that produced it (told
+  // apart here by their widths), however late it is collected; the placeholder
+  // word typed into a field stays the text typed.
+  ASSERT_TRUE(qvtest::runMainLoopUntil([&] {
+    bridge->injectOrCollect();
+    return js("String(ZarvoPage.pending.length)") == "0";
+  }));
+  collected();
+  auto touchImage = [&](double width) {
+    // A finger comes after what the page last recorded, not within its millisecond.
+    const double pageNow = std::stod(js("String(Date.now())")) / 1000.0;
+    ASSERT_TRUE(qvtest::runMainLoopUntil([&] {
+      return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() >
+             pageNow + 0.002;
+    }));
+    UIGraphicsBeginImageContextWithOptions(CGSizeMake(width, 8), true, 1.0);
+    auto image = UIGraphicsGetImageFromCurrentImageContext();
+    UIGraphicsEndImageContext();
+    vars->add_webTouchImage(
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count(), image);
+  };
+  auto imageWidth = [](const JSONValue& document) {
+    auto jpeg = foundation::base64Decode(document[0]["arguments"][0]["ObjectImage"].get<std::string>());
+    auto image = jpeg ? UIImageWithJPEGData(*jpeg) : nullptr;
+    return image ? image->pixelWidth() : -1;
+  };
+  // The page has taken each tap before the next touch comes, as a person's pace
+  // makes sure.
+  auto pageRecorded = [&](int documents) {
+    return qvtest::runMainLoopUntil([&] { return js("String(ZarvoPage.pending.length)") == std::to_string(documents); },
+                                    10s);
+  };
+  touchImage(11);
+  tapElement("name");
+  ASSERT_TRUE(pageRecorded(1));
+  ASSERT_TRUE(UIKeyboard::typeText("ZARVO_OBJECT_IMAGE"));
+  touchImage(22);
+  tapElement("subscribe");
+  ASSERT_TRUE(pageRecorded(3));
+  touchImage(33);
+  tapElement("submit");
+  ASSERT_TRUE(pageRecorded(4));
+  for (int i = 0; i < 4; ++i) bridge->injectOrCollect();
+  steps = collected();
+  ASSERT_EQ(steps.size(), 4u);
+  EXPECT_EQ(steps[0][0]["arguments"][0]["id"], "name");
+  EXPECT_EQ(imageWidth(steps[0]), 11);
+  EXPECT_EQ(steps[1][0]["action"], "TypeTextOnEditBox");
+  EXPECT_EQ(steps[1][0]["arguments"][1]["data"], js("document.getElementById('name').value"));
+  EXPECT_NE(steps[1][0]["arguments"][1]["data"].get<std::string>().find("ZARVO_OBJECT_IMAGE"), std::string::npos);
+  EXPECT_EQ(imageWidth(steps[1]), 22);
+  EXPECT_EQ(steps[2][0]["arguments"][0]["id"], "subscribe");
+  EXPECT_EQ(imageWidth(steps[2]), 22);
+  EXPECT_EQ(steps[3][0]["arguments"][0]["id"], "submit");
+  EXPECT_EQ(imageWidth(steps[3]), 33);
 
   // A reload loses the scripts: the cycle during the load waits, the next one injects.
   webView->reload();

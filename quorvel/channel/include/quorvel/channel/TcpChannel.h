@@ -15,8 +15,9 @@ class TcpChannel : public objc::Object {
   void start();
 
   // One pass of the step sender: the steps recorded inside a web page first, then
-  // every queued entry as compact JSON (in spy mode only the first entry; the rest
-  // of the queue is discarded). An entry that cannot be written as JSON is dropped.
+  // every queued step as compact JSON, and of the spy lists queued since the last
+  // pass only the newest (RecorderQueue::takeForSending). An entry that cannot be
+  // written as JSON is dropped.
   static void sendPendingSteps();
 
   // Diagnostics: passes of the step sender begun and ended so far. A pass that has

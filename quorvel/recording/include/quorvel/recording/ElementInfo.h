@@ -10,8 +10,27 @@
 #include "objc/runtime.h"
 #include "uikit/CGGeometry.h"
 
+class MainRecorderAction;
 class UIEvent;
+class UIImage;
 class UIView;
+
+// What a step says about the element under the finger, settled on the main thread
+// before the application handles the touch (RecorderAction::captureStep). Only
+// what the touch itself changes is read when the step is finished after the
+// dispatch: a switch's state, the selected segment of a segmented control (whose
+// whole description waits for it), and the JPEG written from the image.
+struct CapturedStep {
+  std::string action;
+  std::string dataArgs;
+  std::shared_ptr<UIView> touched;
+  std::shared_ptr<UIView> element;
+  std::shared_ptr<MainRecorderAction> builder;  // element and parent properties
+  std::shared_ptr<UIImage> image;               // of the element, or of the touched area of a web view
+  bool selectedSegment = false;                 // the element is settled after the dispatch
+  bool webView = false;                         // no step: the page records its own
+  double webTouchTime = 0;                      // seconds since 1970, for a web view
+};
 
 class ElementInfo : public objc::Object {
   QV_OBJC_DECLARE_CLASS(ElementInfo)
@@ -34,6 +53,9 @@ class ElementInfo : public objc::Object {
   CGPoint getTouchedPoint() const { return touchedPoint_; }
   void setElementProperties(objc::id properties) { elementProperties_ = std::move(properties); }
   const objc::id& getElementProperties() const { return elementProperties_; }
+  // Set when the touch was captured; the step is then finished from it.
+  void setCapture(std::shared_ptr<CapturedStep> capture) { capture_ = std::move(capture); }
+  const std::shared_ptr<CapturedStep>& getCapture() const { return capture_; }
 
  private:
   std::string action_;
@@ -42,4 +64,5 @@ class ElementInfo : public objc::Object {
   std::string dataArgs_;
   CGPoint touchedPoint_{0, 0};
   objc::id elementProperties_;
+  std::shared_ptr<CapturedStep> capture_;
 };

@@ -4,18 +4,21 @@
 // The classifier puts records into the bucket in the order things happened: touch
 // records, and the text typed into a field, taken when the user moved on from it.
 // A touch record is kept only when its view carries a recording GUID (a view the
-// polling hook's inventory walk has not reached yet cannot be recorded) that no
-// touch record of the bucket has yet, so repeated touches on one element between
-// two runs give one record.
+// polling hook's inventory walk has not reached yet cannot be recorded), and only
+// once per element under the finger between two runs (keyed on that element's
+// GUID, else the touched view's): repeated touches on one element give one
+// record, touches on two labels of one container two.
 //
 // The recorded-action thread runs 0.1 seconds after its previous run ended. A run
 // that finds records takes them all, emptying the bucket, and builds one step per
 // record, in order (RecorderAction), into the step queue; it pauses 0.5 seconds
 // after a typed text.
 //
-// Records are not taken while an event is being dispatched: a switch's new state
-// and a segmented control's new selection, which the steps read, are only set by
-// the application's own handling of the touch that recorded them.
+// The classifier captures what a step says about its element when the touch
+// comes, before the application handles it; records are not taken while an event
+// is being dispatched, because a switch's new state and a segmented control's new
+// selection, which the steps read when they are finished, are only set by the
+// application's own handling of the touch that recorded them.
 #pragma once
 
 #include <atomic>
@@ -49,8 +52,8 @@ class ElementsQueue : public objc::Object {
   // The filtered insert of a touch record (main thread): see above. Answers
   // whether the record was kept.
   bool addElementInfoInQueue(const std::shared_ptr<ElementInfo>& info);
-  // Whether a touch record on `view` would be kept now.
-  bool acceptsElementOfUIView(const std::shared_ptr<UIView>& view) const;
+  // Whether a touch record on `view` meaning `element` would be kept now.
+  bool acceptsElementOfUIView(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& element) const;
   // Appends a typed-text record (main thread); texts are not filtered.
   void addTypedTextInQueue(const std::shared_ptr<ElementInfo>& info);
   std::size_t getElementsBucketSize() const;
@@ -79,6 +82,9 @@ class ElementsQueue : public objc::Object {
  private:
   // One run's work.
   void recordBucket();
+  // What keeps a touch on `touched` meaning `element` apart from the others of a run.
+  std::optional<std::string> recordKey(const std::shared_ptr<UIView>& touched,
+                                       const std::shared_ptr<UIView>& element) const;
 
   mutable std::mutex mutex_;
   Records allElements_;

@@ -1,12 +1,15 @@
 // The touch classifier: sees every event the capture hook sees, before the
 // application does, and decides what to record.
 //
-// In recording mode a touch on an ordinary view is handed on for recording when
-// it begins (a drag that starts on a button records the button); a touch on a
-// switch or a segmented control when it ends, and not at all when the finger
-// moved more than 10 points first. Touching a text field makes it the editable
-// element; the text typed into it is recorded as "TypeTextOnEditBox" when the
-// user next touches something else that is recorded, just before that touch.
+// In recording mode the element under the finger is captured before the
+// application handles the touch (RecorderAction::captureStep): for an ordinary
+// view when the touch begins, kept when it ends unless the finger moved more than
+// 10 points and a scroll view around it scrolled (a drag that starts on a button
+// and scrolls nothing records the button); for a switch or a segmented control
+// when the touch ends, and not at all when the finger moved more than 10 points
+// first. Touching a text field makes it the editable element; the text typed into
+// it is recorded as "TypeTextOnEditBox" when the user next touches something
+// else, just before that touch, whether or not that touch is recorded.
 // Touches on the on-screen keyboard, events that are not touches, and every event
 // after playback started are not recorded.
 //
@@ -20,6 +23,7 @@
 #pragma once
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "objc/runtime.h"
@@ -27,6 +31,7 @@
 
 class ElementInfo;
 class UIEvent;
+class UIScrollView;
 class UITouch;
 class UIView;
 
@@ -55,6 +60,17 @@ class RecorderEvent : public objc::Object {
                               double y);
 
  private:
+  // The text left in the editable element goes into the bucket; the touch's
+  // record, captured, is answered when the touch is to be kept.
+  std::shared_ptr<ElementInfo> captureTouchOnView(const std::shared_ptr<UIView>& view,
+                                                  const std::shared_ptr<UIEvent>& event, double x, double y);
+  // The content offsets of the scroll views at and above `view`, when a touch begins.
+  void noteScrollViewsAround(const std::shared_ptr<UIView>& view);
+  bool scrolledSinceTouchBegan() const;
+  // The touch ended or was cancelled: its held record goes into the bucket unless
+  // the touch scrolled.
+  void settleHeldTouch();
+
   // A typed-text record of the editable element when it is not `touched` and
   // holds text; the editable element is then cleared.
   std::shared_ptr<ElementInfo> takeTextOfEditableElement(const std::shared_ptr<UIView>& touched);
@@ -63,4 +79,6 @@ class RecorderEvent : public objc::Object {
   bool isScrolling_ = false;
   bool isVerticalScroll_ = false;
   bool deliveringSpyTap_ = false;  // while the spy's tap is being dispatched
+  std::shared_ptr<ElementInfo> heldTouch_;  // captured when the touch began
+  std::vector<std::pair<std::weak_ptr<UIScrollView>, CGPoint>> scrollOffsets_;
 };

@@ -8,11 +8,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "objc/runtime.h"
 #include "quorvel/state/SharedRef.h"
 
+class UIImage;
 class UIView;
 class UIWindow;
 
@@ -67,6 +69,14 @@ class GlobalVars : public objc::Object {
   Text _webViewBase64Image() const { return webViewBase64Image.load(); }
   void set_webViewBase64Image(const Text& v) { webViewBase64Image.store(v); }
 
+  // Images of the areas of the latest touches on web views, each with the time of
+  // its touch (seconds since 1970), so that a step the page records carries the
+  // image of the touch that produced it.
+  void add_webTouchImage(double time, std::shared_ptr<UIImage> image);
+  // The image of the latest web-view touch at or shortly before `time`; nullptr
+  // when there is none.
+  std::shared_ptr<UIImage> webTouchImageAt(double time) const;
+
   // "LOADING" between a view controller's will-appear and did-appear, else "LOADED".
   Text _viewControllerLoaded() const { return viewControllerLoaded.load(); }
   void set_viewControllerLoaded(const Text& v) { viewControllerLoaded.store(v); }
@@ -76,6 +86,8 @@ class GlobalVars : public objc::Object {
   void set_currentUIWindow(objc::Class* v) { currentUIWindow.store(v); }
 
  private:
+  mutable std::mutex webTouchImagesMutex;
+  std::vector<std::pair<double, std::shared_ptr<UIImage>>> webTouchImages;  // oldest first
   quorvel::SharedRef<UIView> editAbleElement;
   quorvel::SharedRef<UIWindow> uiWindow;
   quorvel::SharedRef<UIWindow> uiWindow_Dialog;

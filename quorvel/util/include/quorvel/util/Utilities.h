@@ -68,6 +68,8 @@ class Utilities {
   // Those images as JPEG (quality 0.6) in standard Base64 without line breaks;
   // absent when there is no image.
   static Text getBase64StringOfUIImageOfUIView(const objc::id& view);
+  // Base64 JPEG of an image already rendered; absent for no image.
+  static Text getBase64StringOfUIImage(const std::shared_ptr<UIImage>& image);
   static Text getBase64StringOfUIImageOfUIViewTouchedArea(const objc::id& view, double x, double y);
 
   // The action a plain tap on the view records, with data arguments "": a switch

@@ -33,6 +33,13 @@ class WebView : public objc::Object {
   // Where the scripts are fetched from.
   static std::string scriptsBaseURL();
 
+  // A document the page recorded, with the image value of each step (the
+  // placeholder word, "@" and the page's clock in ms when the step was recorded)
+  // replaced by the image of the web-view touch that produced it; else by the
+  // latest touch image, or kPlaceholderImage while there is none. Nothing else
+  // of the document changes, typed text included.
+  static std::string withTouchImages(const std::string& document);
+
   // The first visible web view of the key window, or nullptr.
   std::shared_ptr<UIWebView> getCurrentDisplayedWebView();
   // The file's text; "" when it cannot be fetched or is not UTF-8; absent when
