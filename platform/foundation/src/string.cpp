@@ -31,4 +31,14 @@ std::string lowercaseString(std::string_view text) {
   return out;
 }
 
+bool lowercaseEquals(std::string_view text, std::string_view lowerCase) {
+  const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (!ascii) return lowercaseString(text) == lowerCase;
+  if (text.size() != lowerCase.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (asciiLower(text[i]) != lowerCase[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace foundation

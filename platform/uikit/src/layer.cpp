@@ -91,6 +91,11 @@ std::any CALayer::valueForKey(const std::string& key) {
   return it == attributes_.end() ? std::any() : it->second;
 }
 
+bool CALayer::_hasAttribute(const std::string& key) const {
+  std::lock_guard lock(mutex_);
+  return attributes_.find(key) != attributes_.end();
+}
+
 void CALayer::setValueForKey(const std::string& key, std::any value) {
   if (key == "borderWidth") return setBorderWidth(anyAs<CGFloat>(value, key));
   if (key == "cornerRadius") return setCornerRadius(anyAs<CGFloat>(value, key));

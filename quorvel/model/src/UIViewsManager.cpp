@@ -1,6 +1,7 @@
 #include "quorvel/model/UIViewsManager.h"
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "quorvel/model/ViewIdentity.h"
@@ -12,27 +13,64 @@
 
 QV_OBJC_DEFINE_CLASS(UIViewsManager, objc::Object)
 
+namespace {
+
+using UIView_ToolkitAdditions::TK_WindowFrameAncestor;
+
+// One level of the walk: a parent and the snapshot of its subviews taken when the
+// level was entered, with what its views may ask, worked out on first demand.
+struct Level {
+  std::shared_ptr<UIView> parent;
+  std::vector<std::shared_ptr<UIView>> children;
+  std::size_t next = 0;
+  std::vector<long> sameClassIndexes;
+  std::shared_ptr<const TK_WindowFrameAncestor> ancestors;  // the parent and above
+
+  long sameClassIndexAt(std::size_t position) {
+    if (sameClassIndexes.empty()) {
+      // Class names are compared by their text: two classes may share a name.
+      std::unordered_map<std::string_view, long> seen;
+      sameClassIndexes.reserve(children.size());
+      for (const auto& child : children) sameClassIndexes.push_back(seen[child->className()]++);
+    }
+    return sameClassIndexes[position];
+  }
+};
+
+class Step final : public UIViewsManager::WalkStep {
+ public:
+  Step(std::vector<Level>& stack, std::size_t depth, std::size_t position)
+      : stack_(stack), depth_(depth), position_(position) {}
+
+  long sameClassIndex() const override { return stack_[depth_].sameClassIndexAt(position_); }
+  bool isVisibleInWindowFrame() const override {
+    const auto& ancestors = ancestorsAt(depth_);
+    return ancestors && ancestors->isSubviewVisibleInWindowFrame(stack_[depth_].children[position_]);
+  }
+
+ private:
+  // The levels above are complete while a visitor runs: each level's chain is made
+  // from the one above it, once.
+  const std::shared_ptr<const TK_WindowFrameAncestor>& ancestorsAt(std::size_t depth) const {
+    Level& level = stack_[depth];
+    if (!level.ancestors) {
+      level.ancestors = depth == 0 ? TK_WindowFrameAncestor::chainOf(level.parent)
+                                   : TK_WindowFrameAncestor::below(ancestorsAt(depth - 1), level.parent);
+    }
+    return level.ancestors;
+  }
+
+  std::vector<Level>& stack_;
+  std::size_t depth_;
+  std::size_t position_;
+};
+
+}  // namespace
+
 void UIViewsManager::walkSubviewsInPreOrder(const std::shared_ptr<UIView>& root, const Visitor& visit) {
   if (!root) return;
-  struct Level {
-    std::shared_ptr<UIView> parent;
-    std::vector<std::shared_ptr<UIView>> children;  // a snapshot taken when the level is entered
-    std::size_t next = 0;
-    std::vector<long> sameClassIndexes;  // counted on first demand
-
-    long sameClassIndexAt(std::size_t position) {
-      if (sameClassIndexes.empty()) {
-        std::unordered_map<std::string, long> seen;
-        sameClassIndexes.reserve(children.size());
-        for (const auto& child : children) {
-          sameClassIndexes.push_back(seen[Utilities::getUIViewClassName(child).value_or("")]++);
-        }
-      }
-      return sameClassIndexes[position];
-    }
-  };
   std::vector<Level> stack;
-  stack.push_back({root, root->subviews(), 0, {}});
+  stack.push_back({root, root->subviews(), 0, {}, nullptr});
   while (!stack.empty()) {
     Level& level = stack.back();
     if (level.next == level.children.size()) {
@@ -40,24 +78,26 @@ void UIViewsManager::walkSubviewsInPreOrder(const std::shared_ptr<UIView>& root,
       continue;
     }
     const std::size_t position = level.next++;
+    // Copies: the stack may grow once the visitor has returned.
     std::shared_ptr<UIView> view = level.children[position];
     std::shared_ptr<UIView> parent = level.parent;
     // The level stays in place while the visitor runs: nothing is pushed before it returns.
-    if (!visit(parent, view, [&level, position] { return level.sameClassIndexAt(position); })) continue;
+    if (!visit(parent, view, Step(stack, stack.size() - 1, position))) continue;
     auto children = view->subviews();
-    if (!children.empty()) stack.push_back({std::move(view), std::move(children), 0, {}});
+    if (!children.empty()) stack.push_back({std::move(view), std::move(children), 0, {}, nullptr});
   }
 }
 
 UIViewsManager::ViewList UIViewsManager::GetAllViews(const std::shared_ptr<UIView>& root, bool start) {
   if (start) views_.clear();
   walkSubviewsInPreOrder(root, [this](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
-                                      const SameClassIndex& sameClassIndex) {
+                                      const WalkStep& step) {
     if (view->isHidden()) return false;
     if (view->isKindOfClass(UITextField::classObject()) && view->isFirstResponder()) {
       GlobalVars::sharedInstance()->set_editAbleElement(view);
     }
-    ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kRecordingGUIDKey, sameClassIndex);
+    ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kRecordingGUIDKey,
+                                     [&step] { return step.sameClassIndex(); });
     UIView_ToolkitAdditions::TK_clearStaleHighlight(view);  // a highlight left behind
     views_.push_back(view);
     return true;
@@ -66,12 +106,18 @@ UIViewsManager::ViewList UIViewsManager::GetAllViews(const std::shared_ptr<UIVie
 }
 
 UIViewsManager::ViewList UIViewsManager::GetAllViewsForPlayer(const std::shared_ptr<UIView>& root, bool start) {
+  return GetAllViewsForPlayer(root, start, nullptr);
+}
+
+UIViewsManager::ViewList UIViewsManager::GetAllViewsForPlayer(const std::shared_ptr<UIView>& root, bool start,
+                                                              const Keep& keep) {
   if (start) views_.clear();
-  walkSubviewsInPreOrder(root, [this](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
-                                      const SameClassIndex& sameClassIndex) {
-    ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kPlaybackGUIDKey, sameClassIndex);
+  walkSubviewsInPreOrder(root, [this, &keep](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
+                                             const WalkStep& step) {
+    ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kPlaybackGUIDKey,
+                                     [&step] { return step.sameClassIndex(); });
     UIView_ToolkitAdditions::TK_clearStaleHighlight(view);  // a highlight left behind
-    views_.push_back(view);
+    if (!keep || keep(view, step)) views_.push_back(view);
     return true;
   });
   return views_;

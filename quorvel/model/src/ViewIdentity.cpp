@@ -60,8 +60,11 @@ bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared
                         const std::string& key, const std::function<long()>& sameClassIndex) {
   if (!view) return false;
   auto layer = view->layer();
+  // A GUID once published stays: a view that has one needs no lock (it is
+  // published only after its registration, so that is complete too).
+  if (layer->_hasAttribute(key)) return false;
   std::lock_guard lock(stripeFor(layer.get()));
-  if (readGUID(*layer, key)) return false;
+  if (layer->_hasAttribute(key)) return false;
   std::string guid = Utilities::getGUIDString();
   // Registered before it is published on the layer: a walk on another thread that
   // reads the GUID from the layer (without this lock) must also find its xpath,

@@ -17,18 +17,19 @@ std::shared_ptr<UIWindow> getCurrentWindow() {
 }
 
 std::vector<std::shared_ptr<UIView>> getAllUIViewsAccordingToViewType(const std::optional<std::string>& tag) {
-  auto all = std::make_shared<UIViewsManager>()->GetAllViewsForPlayer(getCurrentWindow(), true);
-  std::vector<std::shared_ptr<UIView>> visible;
-  if (!tag) return visible;
-  std::string wanted = foundation::lowercaseString(*tag);
-  for (auto& view : all) {
-    if (!wanted.empty() && foundation::lowercaseString(Utilities::getUIViewClassName(view).value_or("")) != wanted) {
-      continue;
-    }
-    if (!UIView_ToolkitAdditions::isVisibleInWindowFrame(view)) continue;
-    visible.push_back(std::move(view));
+  auto manager = std::make_shared<UIViewsManager>();
+  if (!tag) {
+    manager->GetAllViewsForPlayer(getCurrentWindow(), true);  // the walk still gives GUIDs
+    return {};
   }
-  return visible;
+  const std::string wanted = foundation::lowercaseString(*tag);
+  return manager->GetAllViewsForPlayer(getCurrentWindow(), true,
+                                       [&wanted](const std::shared_ptr<UIView>& view, const UIViewsManager::WalkStep& step) {
+                                         if (!wanted.empty() && !foundation::lowercaseEquals(view->className(), wanted)) {
+                                           return false;
+                                         }
+                                         return step.isVisibleInWindowFrame();
+                                       });
 }
 
 }  // namespace VisibleViewList

@@ -37,14 +37,17 @@ void XpathManager::createXpathPositionOfUIView(const std::shared_ptr<UIView>& pa
                                                const std::shared_ptr<UIView>& view, const std::string& guid,
                                                long sameClassIndex) {
   if (!view) return;
-  std::string prefix = getPositionXpathOfUIView(parent).value_or("");
-  auto className = Utilities::getUIViewClassName(view);
-  std::string segment = NSStringWithFormat("%@[%ld]", className, sameClassIndex);
-  std::string xpath = NSStringWithFormat("%@\\%@", prefix, segment);
+  // The parent's xpath, a backslash, then "%@[%ld]" of the class name and index.
+  std::string xpath = getPositionXpathOfUIView(parent).value_or("");
+  xpath += '\\';
+  xpath += view->className();
+  xpath += '[';
+  xpath += std::to_string(sameClassIndex);
+  xpath += ']';
 
   std::lock_guard lock(mutex_);
-  xpathByGUID_[guid] = xpath;
   guidByXpath_[xpath] = guid;
+  xpathByGUID_[guid] = std::move(xpath);
 }
 
 std::optional<std::string> XpathManager::xpathOfGUID(const std::optional<std::string>& guid) const {

@@ -11,27 +11,45 @@
 namespace UIViewsManager_Finding {
 namespace {
 
-bool matchesAccessor(const std::shared_ptr<UIView>& view, const std::string& type, const Text& value) {
-  if (type.empty()) return true;
-  if (!value) return false;
-  if (type == "text") {
-    auto text = Utilities::getUIViewText(view);
-    return text && *text == *value;
+// The matching rule apart from visibility. What depends only on the command (the
+// lower-cased value) is worked out once per search.
+class AccessorMatch {
+ public:
+  AccessorMatch(const Text& type, const Text& value) : type_(type), value_(value) {
+    if (type_ && *type_ == "partialtext" && value_) loweredValue_ = foundation::lowercaseString(*value_);
   }
-  if (type == "partialtext") {
-    auto text = Utilities::getUIViewText(view);
-    return text && !value->empty() &&
-           foundation::lowercaseString(*text).find(foundation::lowercaseString(*value)) != std::string::npos;
+
+  bool matches(const std::shared_ptr<UIView>& view) const {
+    if (!type_) return false;
+    const std::string& type = *type_;
+    if (type.empty()) return true;
+    if (!value_) return false;
+    const std::string& value = *value_;
+    if (type == "text") {
+      auto text = Utilities::getUIViewText(view);
+      return text && *text == value;
+    }
+    if (type == "partialtext") {
+      if (value.empty()) return false;
+      auto text = Utilities::getUIViewText(view);
+      return text && foundation::lowercaseString(*text).find(loweredValue_) != std::string::npos;
+    }
+    if (type == "accessibilityid") {
+      return !value.empty() && Utilities::getUIViewAccesibilityId(view) == value;
+    }
+    if (type == "xpath") {
+      // Looked up for each view: the search itself registers xpaths as it goes.
+      auto registered = XpathManager::sharedInstance()->getIdentificationGUIDFromXpath(value_);
+      return registered && registered == ViewIdentity::getPlaybackGUID(view);
+    }
+    return false;
   }
-  if (type == "accessibilityid") {
-    return !value->empty() && Utilities::getUIViewAccesibilityId(view) == *value;
-  }
-  if (type == "xpath") {
-    auto registered = XpathManager::sharedInstance()->getIdentificationGUIDFromXpath(value);
-    return registered && registered == ViewIdentity::getPlaybackGUID(view);
-  }
-  return false;
-}
+
+ private:
+  const Text& type_;
+  const Text& value_;
+  std::string loweredValue_;
+};
 
 }  // namespace
 
@@ -39,23 +57,27 @@ bool identifyElementByAccessor(UIViewsManager&, const std::shared_ptr<UIView>& v
                                const Text& accessorType, const Text& accessorValue) {
   if (!view || !accessorType) return false;
   if (!UIView_ToolkitAdditions::isVisibleInWindowFrame(view)) return false;
-  if (!matchesAccessor(view, *accessorType, accessorValue)) return false;
+  if (!AccessorMatch(accessorType, accessorValue).matches(view)) return false;
   UIViewMemoryCache::sharedInstance()->addViewInMemoryCache(view);
   return true;
 }
 
-void findElements(UIViewsManager& manager, const std::shared_ptr<UIView>& root, const Text& tag,
-                  const Text& accessorType, const Text& accessorValue) {
+void findElements(UIViewsManager&, const std::shared_ptr<UIView>& root, const Text& tag, const Text& accessorType,
+                  const Text& accessorValue) {
   std::optional<std::string> wanted;
   if (tag) wanted = foundation::lowercaseString(*tag);
+  const AccessorMatch match(accessorType, accessorValue);
+  auto cache = UIViewMemoryCache::sharedInstance();
   UIViewsManager::walkSubviewsInPreOrder(
       root, [&](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
-                const UIViewsManager::SameClassIndex& sameClassIndex) {
-        ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kPlaybackGUIDKey, sameClassIndex);
-        if (wanted && (wanted->empty() ||
-                       *wanted == foundation::lowercaseString(Utilities::getUIViewClassName(view).value_or("")))) {
-          identifyElementByAccessor(manager, view, tag, accessorType, accessorValue);
-        }
+                const UIViewsManager::WalkStep& step) {
+        ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kPlaybackGUIDKey,
+                                         [&step] { return step.sameClassIndex(); });
+        if (!wanted || !accessorType) return true;
+        if (!wanted->empty() && !foundation::lowercaseEquals(view->className(), *wanted)) return true;
+        // The rule's two tests read nothing but the view, so the cheaper one goes
+        // first: most views fail it, and are never tested for visibility.
+        if (match.matches(view) && step.isVisibleInWindowFrame()) cache->addViewInMemoryCache(view);
         return true;
       });
 }

@@ -2,6 +2,7 @@
 // tap would reach it. Everything here only reads the views.
 #include <cmath>
 #include <string_view>
+#include <vector>
 
 #include "quorvel/toolkit/UIView+ToolkitAdditions.h"
 #include "uikit/UIControl.h"
@@ -51,6 +52,66 @@ bool isVisibleInWindowFrame(const std::shared_ptr<UIView>& view) {
     if (v->clipsToBounds()) visible = CGRectIntersection(visible, frameInWindow(v));
     if (isZeroSize(visible) || v->superview() == window) stop = true;
   });
+  return !isZeroSize(visible);
+}
+
+std::shared_ptr<const TK_WindowFrameAncestor> TK_WindowFrameAncestor::chainOf(const std::shared_ptr<UIView>& view) {
+  if (!view) return nullptr;
+  std::vector<std::shared_ptr<UIView>> chain;  // the view up to the top
+  for (auto current = view; current; current = current->superview()) chain.push_back(current);
+  std::shared_ptr<const TK_WindowFrameAncestor> node;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (node) {
+      node = below(node, *it);
+    } else {
+      auto top = std::make_shared<TK_WindowFrameAncestor>();
+      top->frame_ = (*it)->frame();
+      top->bounds_ = (*it)->bounds();
+      top->clips_ = (*it)->clipsToBounds();
+      top->frameInWindow_ = CGRectZero;  // no superview
+      top->topIsWindow_ = std::dynamic_pointer_cast<UIWindow>(*it) != nullptr;
+      node = std::move(top);
+    }
+  }
+  return node;
+}
+
+std::shared_ptr<const TK_WindowFrameAncestor> TK_WindowFrameAncestor::below(
+    const std::shared_ptr<const TK_WindowFrameAncestor>& parent, const std::shared_ptr<UIView>& view) {
+  auto node = std::make_shared<TK_WindowFrameAncestor>();
+  node->parent_ = parent;
+  node->frame_ = view->frame();
+  node->bounds_ = view->bounds();
+  node->clips_ = view->clipsToBounds();
+  node->frameInWindow_ = {parent->pointToTop(node->frame_.origin), node->frame_.size};
+  node->topIsWindow_ = parent->topIsWindow_;
+  return node;
+}
+
+CGPoint TK_WindowFrameAncestor::pointToTop(CGPoint point) const {
+  // As UIView::convertPointToView with no view converts: the offsets of this view
+  // and of each ancestor that has a superview, bottom up.
+  for (const TK_WindowFrameAncestor* node = this; node->parent_; node = node->parent_.get()) {
+    point = {point.x - node->bounds_.origin.x + node->frame_.origin.x,
+             point.y - node->bounds_.origin.y + node->frame_.origin.y};
+  }
+  return point;
+}
+
+bool TK_WindowFrameAncestor::isSubviewVisibleInWindowFrame(const std::shared_ptr<UIView>& view) const {
+  // The steps of isVisibleInWindowFrame, with the ancestors' part read from the chain.
+  const CGRect frame = view->frame();
+  const CGRect inWindow{pointToTop(frame.origin), frame.size};
+  CGRect visible = inWindow;
+  if (view->clipsToBounds()) visible = CGRectIntersection(visible, inWindow);
+  if (isZeroSize(visible)) return false;
+  if (!parent_ && topIsWindow_) return true;  // the view's superview is the window
+  for (const TK_WindowFrameAncestor* node = this; node; node = node->parent_.get()) {
+    if (node->clips_) visible = CGRectIntersection(visible, node->frameInWindow_);
+    if (isZeroSize(visible)) return false;
+    // Its superview is the window: the walk ends before the window.
+    if (topIsWindow_ && node->parent_ && !node->parent_->parent_) break;
+  }
   return !isZeroSize(visible);
 }
 

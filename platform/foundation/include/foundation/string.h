@@ -11,5 +11,8 @@ namespace foundation {
 // valid UTF-8 has only its ASCII letters lower-cased; its other bytes stay as they
 // are.
 std::string lowercaseString(std::string_view text);
+// Whether lowercaseString(text) equals `lowerCase`; an ASCII text is compared in
+// place, without making its lower-case form.
+bool lowercaseEquals(std::string_view text, std::string_view lowerCase);
 
 }  // namespace foundation

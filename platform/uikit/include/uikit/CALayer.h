@@ -43,6 +43,8 @@ class CALayer : public objc::Object {
   // an empty std::any (nil). Setting an empty std::any removes the attribute.
   std::any valueForKey(const std::string& key) override;
   void setValueForKey(const std::string& key, std::any value) override;
+  // Whether the free attribute `key` is set, without copying its value.
+  bool _hasAttribute(const std::string& key) const;
 
  private:
   mutable std::mutex mutex_;

@@ -30,17 +30,34 @@ class UIViewsManager : public objc::Object {
   // "ZarvoUIVIewGuid_PlayBack". Same list conventions.
   ViewList GetAllViewsForPlayer(const std::shared_ptr<UIView>& root, bool start);
 
+  class WalkStep;
+  // The playback walk listing only the views that `keep` accepts (it may ask the
+  // walk's step about the view); every view is still walked and given its GUID.
+  using Keep = std::function<bool(const std::shared_ptr<UIView>& view, const WalkStep& step)>;
+  ViewList GetAllViewsForPlayer(const std::shared_ptr<UIView>& root, bool start, const Keep& keep);
+
   // The traversal the walks and the element search share: visits every view below
   // `root` in pre-order with its parent; `visit` answers whether to go below the
   // view. Iterative, so a deep hierarchy cannot exhaust the thread's stack.
   //
-  // `sameClassIndex` gives the view's index among the same-class views of its level
-  // (as XpathManager::sameClassIndexOf counts it, over the level as the walk found
-  // it). The whole level is counted the first time one of its views asks, so giving
-  // GUIDs to every view of a flat screen costs one pass per level, not one per view.
-  using SameClassIndex = std::function<long()>;
+  // What a visitor may ask about the view it is given (`step`), each worked out for
+  // a whole level or chain of ancestors at once, the first time a view asks:
+  //   - sameClassIndex(): the view's index among the same-class views of its level
+  //     (as XpathManager::sameClassIndexOf counts it, over the level as the walk
+  //     found it), so giving GUIDs to every view of a flat screen costs one pass per
+  //     level, not one per view;
+  //   - isVisibleInWindowFrame(): the toolkit's query of that name, with what it
+  //     reads of the ancestors read once per ancestor, not once per view.
+  class WalkStep {
+   public:
+    virtual long sameClassIndex() const = 0;
+    virtual bool isVisibleInWindowFrame() const = 0;
+
+   protected:
+    ~WalkStep() = default;
+  };
   using Visitor = std::function<bool(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
-                                     const SameClassIndex& sameClassIndex)>;
+                                     const WalkStep& step)>;
   static void walkSubviewsInPreOrder(const std::shared_ptr<UIView>& root, const Visitor& visit);
 
  private:

@@ -108,6 +108,34 @@ bool isVisibleInViewHierarchy(const std::shared_ptr<UIView>& view);
 // clipping of the view itself and of its clipping ancestors up to (not including)
 // the window. Hidden flags are not consulted; only an empty (0, 0) size is invisible.
 bool isVisibleInWindowFrame(const std::shared_ptr<UIView>& view);
+
+// isVisibleInWindowFrame for many views of one hierarchy, as a walk meets them:
+// what the test reads of an ancestor (frame, bounds, clipping, place under the
+// window) is read once per ancestor instead of once per view below it, and the
+// arithmetic is the query's own, step for step, so the answers are the same as
+// long as the hierarchy does not change meanwhile. One object stands for one view
+// as the ancestor of the views being tested.
+class TK_WindowFrameAncestor {
+ public:
+  // The chain of `view` and all its ancestors, read now.
+  static std::shared_ptr<const TK_WindowFrameAncestor> chainOf(const std::shared_ptr<UIView>& view);
+  // `view`, a subview of the view that `parent` stands for, as an ancestor in turn.
+  static std::shared_ptr<const TK_WindowFrameAncestor> below(const std::shared_ptr<const TK_WindowFrameAncestor>& parent,
+                                                             const std::shared_ptr<UIView>& view);
+  // isVisibleInWindowFrame of `view`, a subview of the view this object stands for.
+  bool isSubviewVisibleInWindowFrame(const std::shared_ptr<UIView>& view) const;
+
+ private:
+  // `origin` (in this view's coordinates) in the coordinates of the hierarchy's top.
+  CGPoint pointToTop(CGPoint origin) const;
+
+  std::shared_ptr<const TK_WindowFrameAncestor> parent_;  // nullptr at the top
+  CGRect frame_{};
+  CGRect bounds_{};
+  CGRect frameInWindow_{};
+  bool clips_ = false;
+  bool topIsWindow_ = false;  // the top of the hierarchy is a window
+};
 // YES for a "UIWebBrowserView", otherwise isTappable.
 bool isProbablyTappable(const std::shared_ptr<UIView>& view);
 // YES with a tap gesture recogniser, otherwise when its bounds have a tappable point.
