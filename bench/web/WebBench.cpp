@@ -71,6 +71,11 @@ bool waitLoaded(const std::shared_ptr<UIWebView>& webView) {
   return true;
 }
 
+// Polling cycles until the page holds the scripts (one, unless its time ran out).
+void injectScripts(const std::shared_ptr<WebView>& bridge, const std::shared_ptr<UIWebView>& webView) {
+  for (int cycle = 0; cycle < 20 && !bridge->checkWebViewIsAlreadyHacked(webView); ++cycle) bridge->injectOrCollect();
+}
+
 std::size_t agentFind(const std::string& text) {
   JSONValue request = {{"functionname", "findelements"}, {"tagname", ""}, {"accessortype", "text"}, {"accessorvalue", text}};
   auto reply = ServerManager::playBackReplyForRequest(foundation::dataFromString(request.dump()));
@@ -97,7 +102,7 @@ int main() {
       std::printf("no browser: nothing to measure\n");
       return 0;
     }
-    bridge->injectOrCollect();
+    injectScripts(bridge, webView);
     const std::string target = "Item " + std::to_string(links / 2);
     std::printf("page of %d links, finding \"%s\" (%d finds each)\n", links, target.c_str(), kFinds);
     std::printf("    found: agent %zu", agentFind(target));
@@ -117,8 +122,8 @@ int main() {
       print("chromedriver find by XPath", byXpath);
       std::printf("    ratio agent / chromedriver link text: median %.2f  p99 %.2f\n", agent.median / byLinkText.median,
                   agent.p99 / byLinkText.p99);
-      std::printf("    ratio agent / chromedriver XPath:     median %.2f  p99 %.2f\n", agent.median / byXpath.median,
-                  agent.p99 / byXpath.p99);
+      std::printf("    ratio agent / chromedriver XPath:     median %.2f  p99 %.2f  (goal: median <= 0.33)\n",
+                  agent.median / byXpath.median, agent.p99 / byXpath.p99);
     }
   }
 
@@ -130,7 +135,7 @@ int main() {
     webView->loadRequest(*NSURL::URLWithString(page));
     waitLoaded(webView);
     auto start = Clock::now();
-    bridge->injectOrCollect();
+    injectScripts(bridge, webView);
     injections.push_back(ms(Clock::now() - start));
   }
   print("injection of the seven scripts (20 loads)", stats(injections));

@@ -199,15 +199,14 @@ std::shared_ptr<Browser> Browser::launch(const std::string& path) {
 Browser::~Browser() { terminate(); }
 
 void Browser::terminate() {
+  // Ended on purpose only while it still talked to us; one whose pipe already
+  // closed has ended (or is ending) by itself, and its waiter says so.
+  const bool onPurpose = connection_ && !connection_->isClosed();
   if (connection_) connection_->close();
   if (pid_ > 0) {
-    if (process_) {
-      // One that already ended by itself (a zombie, or reaped) is its waiter's to report.
-      siginfo_t info{};
-      const bool ended = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
-                         info.si_pid != 0;
+    if (process_ && onPurpose) {
       std::lock_guard lock(process_->mutex);
-      if (!ended) process_->terminating = true;
+      process_->terminating = true;
     }
     ::kill(-pid_, SIGKILL);  // the browser's group: it and its helpers
     ::kill(pid_, SIGKILL);

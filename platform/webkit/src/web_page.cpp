@@ -27,21 +27,29 @@ std::string baseTag(const std::string& url) {
   return "<base href=\"" + escaped + "\">";
 }
 
-// The end of the current thread's budget (WebPage::Budget).
+// The current thread's budget (WebPage::Budget): its end, and what one call may take.
 thread_local WebPage::Clock::time_point tBudgetEnd = WebPage::Clock::time_point::max();
+thread_local std::chrono::milliseconds tBudgetEachCall = std::chrono::milliseconds::max();
 
 // A call that had less time than this (its budget nearly spent) and got no answer
 // says nothing about the page.
 constexpr std::chrono::milliseconds kTellingWait{250};
 constexpr std::chrono::milliseconds kProbeTimeout{5000};
+// How long an answer that its caller gave up on is still taken.
+constexpr std::chrono::milliseconds kLateAnswerTimeout{60000};
 
 }  // namespace
 
-WebPage::Budget::Budget(std::chrono::milliseconds time) : previous_(tBudgetEnd) {
-  tBudgetEnd = std::min(previous_, Clock::now() + time);
+WebPage::Budget::Budget(std::chrono::milliseconds total, std::chrono::milliseconds eachCall)
+    : previousEnd_(tBudgetEnd), previousEach_(tBudgetEachCall) {
+  tBudgetEnd = std::min(previousEnd_, Clock::now() + total);
+  tBudgetEachCall = std::min(previousEach_, eachCall);
 }
 
-WebPage::Budget::~Budget() { tBudgetEnd = previous_; }
+WebPage::Budget::~Budget() {
+  tBudgetEnd = previousEnd_;
+  tBudgetEachCall = previousEach_;
+}
 
 std::shared_ptr<WebPage> WebPage::open(CGSize size, double scale) {
   std::shared_ptr<WebPage> page(new WebPage(size, scale));
@@ -268,9 +276,10 @@ void WebPage::noteNoAnswer(const std::string& method, std::chrono::milliseconds 
 }
 
 std::optional<JSONValue> WebPage::pageCall(const std::string& method, const JSONValue& params,
-                                           std::chrono::milliseconds timeout) {
+                                           std::chrono::milliseconds timeout, const LateAnswer& late) {
   reviveIfLost();
   const auto now = Clock::now();
+  timeout = std::min(timeout, tBudgetEachCall);
   if (tBudgetEnd != Clock::time_point::max()) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(tBudgetEnd - now);
     if (left.count() <= 0) return std::nullopt;
@@ -282,12 +291,46 @@ std::optional<JSONValue> WebPage::pageCall(const std::string& method, const JSON
   if (!session(connection, sessionId, timeout)) return std::nullopt;
   timeout -= std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - now);
   if (timeout.count() <= 0) return std::nullopt;
-  try {
-    return connection->call(method, params, sessionId, timeout);
-  } catch (const TimeoutError&) {
+  if (!late) {
+    try {
+      return connection->call(method, params, sessionId, timeout);
+    } catch (const TimeoutError&) {
+      if (timeout >= kTellingWait) noteNoAnswer(method, timeout);
+      return std::nullopt;
+    }
+  }
+  // The call stays registered after this caller gives up, so that its answer,
+  // when it comes, still reaches `late`.
+  struct Waiting {
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool done = false, gaveUp = false;
+    std::optional<JSONValue> result;
+    std::exception_ptr error;
+  };
+  auto waiting = std::make_shared<Waiting>();
+  connection->callAsync(method, params, sessionId, kLateAnswerTimeout,
+                        [waiting, late](const JSONValue* result, std::exception_ptr error) {
+                          std::unique_lock lock(waiting->mutex);
+                          if (waiting->gaveUp) {
+                            lock.unlock();
+                            if (result) late(*result);
+                            return;
+                          }
+                          if (result) waiting->result = *result;
+                          waiting->error = error;
+                          waiting->done = true;
+                          waiting->answered.notify_all();
+                        });
+  std::unique_lock lock(waiting->mutex);
+  if (!waiting->answered.wait_for(lock, timeout, [&] { return waiting->done; })) {
+    waiting->gaveUp = true;
+    lock.unlock();
     if (timeout >= kTellingWait) noteNoAnswer(method, timeout);
     return std::nullopt;
   }
+  if (waiting->error) std::rethrow_exception(waiting->error);
+  return waiting->result;
 }
 
 bool WebPage::isLoading() {
@@ -356,17 +399,34 @@ void WebPage::reload() {
   }, false);
 }
 
-std::string WebPage::evaluate(const std::string& script) {
+namespace {
+
+// The text of an evaluation's reply (see WebPage::evaluate).
+std::string completionText(const JSONValue& reply) {
+  if (reply.contains("exceptionDetails")) return {};
+  const JSONValue& result = reply["result"];
+  const std::string type = result.value("type", std::string());
+  if (type == "string") return result.value("value", std::string());
+  if (type == "number" || type == "boolean") return result.value("description", result["value"].dump());
+  return {};
+}
+
+}  // namespace
+
+std::string WebPage::evaluate(const std::string& script, std::function<void(std::string)> lateAnswer) {
   try {
-    auto answer = pageCall("Runtime.evaluate", {{"expression", script}, {"returnByValue", true}});
-    if (!answer) return {};
-    const JSONValue& reply = *answer;
-    if (reply.contains("exceptionDetails")) return {};
-    const JSONValue& result = reply["result"];
-    const std::string type = result.value("type", std::string());
-    if (type == "string") return result.value("value", std::string());
-    if (type == "number" || type == "boolean") return result.value("description", result["value"].dump());
-    return {};
+    LateAnswer late;
+    if (lateAnswer) {
+      late = [lateAnswer](const JSONValue& reply) {
+        try {
+          lateAnswer(completionText(reply));
+        } catch (const std::exception& e) {
+          NSLog("UIWebView: a late answer was dropped (%@)", e.what());
+        }
+      };
+    }
+    auto answer = pageCall("Runtime.evaluate", {{"expression", script}, {"returnByValue", true}}, kCallTimeout, late);
+    return answer ? completionText(*answer) : std::string();
   } catch (const DevToolsError&) {
     return {};
   } catch (const std::exception&) {

@@ -164,8 +164,13 @@ bool UIWebView::isLoading() const {
 }
 
 std::string UIWebView::stringByEvaluatingJavaScriptFromString(const std::string& script) {
+  return stringByEvaluatingJavaScriptFromString(script, nullptr);
+}
+
+std::string UIWebView::stringByEvaluatingJavaScriptFromString(const std::string& script,
+                                                              std::function<void(std::string)> lateAnswer) {
   auto page = _pageIfOpen();
-  return page ? page->evaluate(script) : std::string();
+  return page ? page->evaluate(script, std::move(lateAnswer)) : std::string();
 }
 
 bool UIWebView::_pageAnswers() const {

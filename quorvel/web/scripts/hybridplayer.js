@@ -17,8 +17,56 @@ var ZarvoPlayer = window.ZarvoPlayer || (function () {
     return [hex.slice(0, 8), hex.slice(8, 12), hex.slice(12, 16), hex.slice(16, 20), hex.slice(20)].join('-').toUpperCase();
   }
 
+  // Rendered with a box, as jQuery's ':visible' has it.
   function shown(element) {
-    return jQuery(element).is(':visible');
+    return !!(element.offsetWidth || element.offsetHeight || element.getClientRects().length);
+  }
+
+  // The text compared when asking cheaply whether an element may match: no
+  // whitespace, one case. The case fold covers what style sheets do to a text's
+  // case (its rendered text is what a find compares).
+  function squeezed(text) {
+    return String(text).toLowerCase().toUpperCase().replace(/\s+/g, '');
+  }
+
+  // Whether a text node holding `piece` (squeezed) can be part of an element text
+  // that equals (`whole`) or contains `wanted` (squeezed, not empty).
+  function mayBePart(piece, wanted, whole) {
+    if (whole) return wanted.indexOf(piece) >= 0;
+    if (piece.indexOf(wanted) >= 0) return true;
+    // The wanted text starts within this node and goes on past it.
+    for (var at = piece.indexOf(wanted.charAt(0)); at >= 0; at = piece.indexOf(wanted.charAt(0), at + 1)) {
+      if (wanted.indexOf(piece.slice(at)) === 0) return true;
+    }
+    return false;
+  }
+
+  // The elements below `root` whose text may be `value` (type 'text') or contain it
+  // ('partialtext'), in document order: fields (whose text is their value) and the
+  // elements around a text node that can be part of the match. A rendered text is
+  // made of its text nodes, so no element outside these can match; the caller
+  // compares the real text. Null when the value gives nothing to look for.
+  function textCandidates(root, type, value) {
+    var wanted = squeezed(value);
+    if (wanted === '') return null;
+    var whole = type === 'text';
+    var seen = new Set();
+    var found = [];
+    var walker = document.createTreeWalker(root, NodeFilter.SHOW_TEXT);
+    for (var node = walker.nextNode(); node; node = walker.nextNode()) {
+      var piece = squeezed(node.data);
+      if (piece === '' || !mayBePart(piece, wanted, whole)) continue;
+      for (var e = node.parentElement; e && e !== root && !seen.has(e); e = e.parentElement) {
+        seen.add(e);
+        found.push(e);
+      }
+    }
+    Array.prototype.forEach.call(root.querySelectorAll('input,textarea,select'), function (field) {
+      if (!seen.has(field)) found.push(field);
+    });
+    return found.sort(function (a, b) {
+      return a === b ? 0 : a.compareDocumentPosition(b) & Node.DOCUMENT_POSITION_FOLLOWING ? -1 : 1;
+    });
   }
 
   // The text is compared before visibility is asked: most elements fail on the text.
@@ -43,7 +91,9 @@ var ZarvoPlayer = window.ZarvoPlayer || (function () {
       if (value === null) return '';
       candidates = zarvoElementsByXPath(value, root).filter(function (e) { return root.contains(e) && e !== root && shown(e); });
     } else {
-      candidates = Array.prototype.filter.call(root.getElementsByTagName('*'), function (e) {
+      var pool = (type === 'text' || type === 'partialtext') && value !== null ? textCandidates(root, type, value) : null;
+      if (!pool) pool = root.getElementsByTagName('*');
+      candidates = Array.prototype.filter.call(pool, function (e) {
         return matches(e, type, value);
       });
     }

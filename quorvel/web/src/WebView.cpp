@@ -118,7 +118,7 @@ void WebView::injectOrCollect() {
     return;
   }
   if (!webView->_pageAnswers()) return;  // said once by the web view
-  webkit::WebPage::Budget budget(kCycleBudget);
+  webkit::WebPage::Budget budget(kCycleBudget, kCycleCallTimeout);
   if (!checkWebViewIsAlreadyHacked(webView)) {
     const std::string present = callJavaScriptFunction(webView, kScriptsPresent);
     if (present.size() != kScriptCount) return;  // no answer in time: a later cycle
@@ -138,12 +138,16 @@ void WebView::injectOrCollect() {
     }
     return;
   }
-  auto vars = GlobalVars::sharedInstance();
-  vars->set_currentWebView(webView);
-  std::string steps = callJavaScriptFunction(webView, "startRecording()");
+  GlobalVars::sharedInstance()->set_currentWebView(webView);
+  // The page hands its steps over once: an answer that comes after this cycle gave
+  // up waiting is kept all the same.
+  storeCollectedSteps(webView->stringByEvaluatingJavaScriptFromString("startRecording()", storeCollectedSteps));
+}
+
+void WebView::storeCollectedSteps(std::string steps) {
   if (steps.empty()) return;
   NSLog("**HYBRID RECORDED STEPS %@", steps);
-  vars->append_hybridRecordedSteps(withTouchImages(steps));
+  GlobalVars::sharedInstance()->append_hybridRecordedSteps(withTouchImages(steps));
 }
 
 std::string WebView::withTouchImages(const std::string& document) {

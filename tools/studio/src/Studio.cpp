@@ -4,7 +4,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -195,8 +198,15 @@ void Studio::handleFrame(const std::string& payload) {
 }
 
 void Studio::screenLoop() {
-  const auto path = std::filesystem::temp_directory_path() /
-                    ("qvstudio-" + std::to_string(::getpid()) + "-screen.png");
+  // The device writes the screen image into a folder that only this user can enter,
+  // named by chance, so that nobody else can read, swap or pre-empt the file.
+  std::string folder = (std::filesystem::temp_directory_path() / "qvstudio-XXXXXX").string();
+  if (!::mkdtemp(folder.data())) {
+    std::fprintf(stderr, "qvstudio: no private folder for the screen image (%s); the screen stays blank\n",
+                 std::strerror(errno));
+    return;
+  }
+  const auto path = std::filesystem::path(folder) / "screen.png";
   qvctl::DeviceInput screen(options_.agentHost, options_.devicePort, std::chrono::seconds(10));
   while (sleepFor(options_.screenInterval)) {
     {
@@ -229,7 +239,7 @@ void Studio::screenLoop() {
     }
   }
   std::error_code ignored;
-  std::filesystem::remove(path, ignored);
+  std::filesystem::remove_all(folder, ignored);
 }
 
 json Studio::state(std::uint64_t since, std::size_t fromStep, std::chrono::milliseconds wait) {

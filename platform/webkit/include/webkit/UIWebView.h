@@ -16,6 +16,7 @@
 // an answer block the calling thread, which may be the main thread.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -73,6 +74,10 @@ class UIWebView : public UIView {
 
   // The script's completion value as a text ("" for none, see WebPage::evaluate).
   std::string stringByEvaluatingJavaScriptFromString(const std::string& script);
+  // The same; an answer that comes only after the call gave up waiting goes to
+  // `lateAnswer`, on another thread.
+  std::string stringByEvaluatingJavaScriptFromString(const std::string& script,
+                                                     std::function<void(std::string)> lateAnswer);
   // False while the page gives no answers (see WebPage::isResponsive): its calls
   // then answer "" at once.
   bool _pageAnswers() const;

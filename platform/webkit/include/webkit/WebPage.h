@@ -43,17 +43,19 @@ class WebPage : public std::enable_shared_from_this<WebPage> {
   static constexpr std::chrono::milliseconds kCallTimeout{1000};
 
   // The time that the page calls made on this thread may take together while the
-  // budget lives (nested budgets take the shorter). A call that finds the budget
-  // spent fails at once without counting against the page.
+  // budget lives, and each of them at most (nested budgets take the shorter). A
+  // call that finds the budget spent fails at once without counting against the
+  // page.
   class Budget {
    public:
-    explicit Budget(std::chrono::milliseconds time);
+    Budget(std::chrono::milliseconds total, std::chrono::milliseconds eachCall);
     ~Budget();
     Budget(const Budget&) = delete;
     Budget& operator=(const Budget&) = delete;
 
    private:
-    Clock::time_point previous_;
+    Clock::time_point previousEnd_;
+    std::chrono::milliseconds previousEach_;
   };
 
   // A page of `size` CSS pixels at `scale` device pixels per CSS pixel.
@@ -79,7 +81,9 @@ class WebPage : public std::enable_shared_from_this<WebPage> {
   // Runs the script in the page's main frame and answers its completion value as a
   // text: strings as they are, numbers and booleans as the script language prints
   // them, "" for anything else, for a script that throws, and when there is no page.
-  std::string evaluate(const std::string& script);
+  // When the answer comes only after the call gave up waiting, it goes to
+  // `lateAnswer` (if given), on another thread.
+  std::string evaluate(const std::string& script, std::function<void(std::string)> lateAnswer = nullptr);
 
   // Input, as a person's: a mouse button pressed, moved and released at points
   // of the page (CSS pixels), and keys.
@@ -119,9 +123,11 @@ class WebPage : public std::enable_shared_from_this<WebPage> {
   void reviveIfLost();
   // A call of the page's session within the call's time and the thread's budget;
   // absent when the page is not there, is unresponsive, gives no answer in time or
-  // the budget is spent. Other failures throw DevToolsError.
+  // the budget is spent. Other failures throw DevToolsError. With `late`, an answer
+  // that comes after the call gave up is handed to it.
+  using LateAnswer = std::function<void(const JSONValue& result)>;
   std::optional<JSONValue> pageCall(const std::string& method, const JSONValue& params,
-                                    std::chrono::milliseconds timeout = kCallTimeout);
+                                    std::chrono::milliseconds timeout = kCallTimeout, const LateAnswer& late = nullptr);
   void noteNoAnswer(const std::string& method, std::chrono::milliseconds waited);
   // Runs `work` on the page's queue with a load counted as under way meanwhile;
   // a remembered load is the one repeated when a lost page opens again.

@@ -27,8 +27,9 @@ class WebView : public objc::Object {
   // Seconds a script fetch may take (on the main thread).
   static constexpr double kFetchTimeout = 5.0;
   // What the page calls of one injection-or-collection may take together on the
-  // main thread; what is left undone is done on a later cycle.
-  static constexpr std::chrono::milliseconds kCycleBudget{500};
+  // main thread, and each of them; what is left undone is done on a later cycle.
+  static constexpr std::chrono::milliseconds kCycleBudget{1000};
+  static constexpr std::chrono::milliseconds kCycleCallTimeout{500};
 
   // Where the scripts are fetched from.
   static std::string scriptsBaseURL();
@@ -67,4 +68,9 @@ class WebView : public objc::Object {
   void performRecorderAndPlaybackInjection();
   // What that schedules, run on the calling (main) thread.
   void injectOrCollect();
+
+ private:
+  // Page steps collected by startRecording(), with the touch image in place, kept
+  // for the step sender; "" keeps nothing. Safe from any thread.
+  static void storeCollectedSteps(std::string steps);
 };
