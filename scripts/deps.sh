@@ -12,6 +12,8 @@ packages=(
   # the WebDriver endpoint and the studio (HTTP servers), and their tests: Selenium
   # Grid runs on Java, the devices in network namespaces of their own
   libcpp-httplib-dev openjdk-17-jre-headless iproute2
+  # a third WebDriver client: the Python bindings, run by Debian's own Python
+  python3-selenium
   # the fuzz targets (libFuzzer)
   clang libclang-rt-14-dev
 )

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "foundation/format.h"
@@ -26,6 +27,7 @@
 #include "uikit/UITableView.h"
 #include "uikit/UITextField.h"
 #include "uikit/UIView.h"
+#include "uikit/UIKeyInput.h"
 #include "uikit/UIWindow.h"
 
 QV_OBJC_DEFINE_CLASS(UIViewFinder, objc::Object)
@@ -144,6 +146,75 @@ void findEditableComponents(UIViewFinder& finder, const Text& accessorType, cons
   }
 }
 
+// A named state of the element for "getattribute": "label" (the accessibility
+// texts), "identifier" (the accessibility identifier), "class"; null for any
+// other name.
+JSONValue attribute(const std::shared_ptr<UIView>& element, const Text& name) {
+  const std::string word = foundation::lowercaseString(name.value_or(""));
+  Text value;
+  if (word == "label") {
+    value = Utilities::getUIViewAccesibilityLabel(element);
+  } else if (word == "identifier") {
+    value = Utilities::getUIViewAccesibilityId(element);
+  } else if (word == "class") {
+    value = Utilities::getUIViewClassName(element);
+  }
+  return value ? JSONValue(*value) : JSONValue();
+}
+
+// Bounds of a "touchpath": the points one finger visits, and the time it may take.
+constexpr std::size_t kMaxTouchPathPoints = 1000;
+constexpr double kMaxTouchPathSeconds = 10.0;
+
+// "touchpath": one finger put down at the first point, moved through the others
+// and lifted at the last, in window coordinates: [[x, y, ms], ...], each point with
+// the milliseconds the finger stays there before the next step. One point is a
+// tap. False when the path is not such a list.
+bool touchAlongPath(const std::shared_ptr<UIWindow>& window, const Text& data) {
+  if (!window || !data) return false;
+  JSONValue points = JSONValue::parse(*data, nullptr, false);
+  if (!points.is_array() || points.empty() || points.size() > kMaxTouchPathPoints) return false;
+  UIView_ToolkitAdditions::TKDragPath path;
+  std::vector<double> pauses;
+  double total = 0;
+  for (const auto& point : points) {
+    if (!point.is_array() || point.size() != 3 || !point[0].is_number() || !point[1].is_number() ||
+        !point[2].is_number()) {
+      return false;
+    }
+    path.push_back({point[0].get<double>(), point[1].get<double>()});
+    const double pause = std::clamp(point[2].get<double>() / 1000.0, 0.0, kMaxTouchPathSeconds - total);
+    total += pause;
+    pauses.push_back(pause);
+  }
+  if (path.size() == 1) {
+    UIView_ToolkitAdditions::tapAtPoint(window, path.front());
+  } else {
+    UIView_ToolkitAdditions::dragPointsAlongPaths(window, {path}, pauses);
+  }
+  return true;
+}
+
+// "typekeys": the text typed on the keyboard into the view that has the keyboard
+// focus, one character at a time; a backspace (U+0008) deletes backward. False
+// when no view that takes text has the focus.
+bool typeIntoFocusedView(const std::shared_ptr<UIWindow>& window, const Text& text) {
+  auto input = window ? std::dynamic_pointer_cast<UIKeyInput>(window->_firstResponder()) : nullptr;
+  if (!input) return false;
+  const std::string& keys = text.value_or("");
+  for (std::size_t i = 0; i < keys.size();) {
+    std::size_t length = 1;
+    while (i + length < keys.size() && (static_cast<unsigned char>(keys[i + length]) & 0xC0) == 0x80) ++length;
+    if (keys[i] == '\b') {
+      input->deleteBackward();
+    } else {
+      input->insertText(keys.substr(i, length));
+    }
+    i += length;
+  }
+  return true;
+}
+
 }  // namespace
 
 JSONValue UIViewFinder::parseFunctionCallObject(const std::shared_ptr<FunctionCallObject>& call) {
@@ -224,6 +295,18 @@ JSONValue UIViewFinder::parseFunctionCallObject(const std::shared_ptr<FunctionCa
     if (auto element = cache()->getUIVIewAccordingToElementId(accessorValue)) {
       reply.push_back({{"rectangle", std::make_shared<AiAPI>()->getRectObjectOfView(element)}});
     }
+  } else if (function == "getattribute") {
+    if (auto element = cache()->getUIVIewAccordingToElementId(accessorValue)) {
+      reply.push_back({{"output", attribute(element, call->getDataValue())}});
+    }
+  } else if (function == "getwindowrect") {
+    if (auto window = getCurrentWindow()) {
+      reply.push_back({{"rectangle", std::make_shared<AiAPI>()->getRectObjectOfView(window)}});
+    }
+  } else if (function == "touchpath") {
+    appendOutput(reply, boolText(touchAlongPath(getCurrentWindow(), call->getDataValue())));
+  } else if (function == "typekeys") {
+    appendOutput(reply, boolText(typeIntoFocusedView(getCurrentWindow(), call->getDataValue())));
   } else if (function == "ai_findelements") {
     return std::make_shared<AiAPI>()->getAllViewsInformation(tagName);
   } else if (function == "ai_getscreensnapshot") {

@@ -127,7 +127,13 @@ void dragAlongPathWithPoints(const std::shared_ptr<UIView>& view, const CGPoint*
 }
 
 void dragPointsAlongPaths(const std::shared_ptr<UIView>& view, const std::vector<TKDragPath>& paths) {
+  dragPointsAlongPaths(view, paths, {});
+}
+
+void dragPointsAlongPaths(const std::shared_ptr<UIView>& view, const std::vector<TKDragPath>& paths,
+                          const std::vector<double>& pauses) {
   if (!view || paths.empty() || paths.front().empty()) return;
+  auto pauseAfter = [&pauses](std::size_t step) { return step < pauses.size() ? pauses[step] : TK_dragStepPause; };
   const std::size_t steps = paths.front().size();
   for (const auto& path : paths) {
     if (path.size() != steps) return;
@@ -149,7 +155,7 @@ void dragPointsAlongPaths(const std::shared_ptr<UIView>& view, const std::vector
     touches.push_back(touch);
   }
   deliver(eventWithTouches(view, touches));
-  CFRunLoopRunInMode(currentMode(), TK_dragStepPause, false);
+  CFRunLoopRunInMode(currentMode(), pauseAfter(0), false);
 
   for (std::size_t i = 1; i < steps; ++i) {
     for (std::size_t j = 0; j < touches.size(); ++j) {
@@ -157,7 +163,7 @@ void dragPointsAlongPaths(const std::shared_ptr<UIView>& view, const std::vector
       setPhaseAndUpdateTimestamp(touches[j], UITouchPhaseMoved);
     }
     deliver(eventWithTouches(view, touches));
-    CFRunLoopRunInMode(currentMode(), TK_dragStepPause, false);
+    CFRunLoopRunInMode(currentMode(), pauseAfter(i), false);
   }
 
   for (const auto& touch : touches) {

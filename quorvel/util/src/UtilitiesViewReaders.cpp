@@ -89,6 +89,14 @@ Text Utilities::getUIViewText(const objc::id& view) {
   return getUIViewAccesibilityLabel(view);
 }
 
+std::string Utilities::secureText(const std::string& text) {
+  std::string bullets;
+  for (unsigned char c : text) {
+    if ((c & 0xC0) != 0x80) bullets += "\xE2\x80\xA2";  // one bullet per character
+  }
+  return bullets;
+}
+
 Text Utilities::getUIViewTextForPlayBack(const objc::id& view) {
   if (!view) return std::nullopt;
   if (auto label = kindOf<UILabel>(view)) {
@@ -99,6 +107,7 @@ Text Utilities::getUIViewTextForPlayBack(const objc::id& view) {
   }
   if (auto field = kindOf<UITextField>(view)) {
     auto text = field->text();
+    if (text && !text->empty() && field->isSecureTextEntry()) return secureText(*text);
     if (!text || !text->empty()) return text;
     return field->placeholder();
   }

@@ -258,6 +258,40 @@ TEST_F(InterpreterTest, QueriesAnswerAboutTheElement) {
   EXPECT_EQ(run({"gettext", {}, {}, fieldId, {}}), output("alice"));
 }
 
+TEST_F(InterpreterTest, AttributesWindowKeysAndTouchPaths) {
+  auto id = findOne({"findelements", "UITextField", "", "", {}});
+  user->setAccessibilityIdentifier(std::string("userField"));
+  user->setAccessibilityLabel(std::string("User"));
+  EXPECT_EQ(run({"getattribute", {}, {}, id, "identifier"}), output("userField"));
+  EXPECT_EQ(run({"getattribute", {}, {}, id, "LABEL"}), output("User"));
+  EXPECT_EQ(run({"getattribute", {}, {}, id, "class"}), output("UITextField"));
+  EXPECT_EQ(run({"getattribute", {}, {}, id, "colour"}), JSONValue::array({{{"output", nullptr}}}));
+  EXPECT_EQ(run({"getwindowrect", {}, {}, {}, {}})[0]["rectangle"]["width"], "390.00");
+
+  // Keys go to the field with the keyboard focus, one character at a time; a
+  // backspace deletes. A secure field reads as bullets, one per character.
+  EXPECT_EQ(run({"typekeys", {}, {}, {}, "abc"}), output("false"));
+  ASSERT_TRUE(user->becomeFirstResponder());
+  EXPECT_EQ(run({"typekeys", {}, {}, {}, "ab\bc\xC3\xA9"}), output("true"));
+  EXPECT_EQ(user->text(), "ac\xC3\xA9");
+  user->setSecureTextEntry(true);
+  EXPECT_EQ(run({"gettext", {}, {}, id, {}}), output("\xE2\x80\xA2\xE2\x80\xA2\xE2\x80\xA2"));
+
+  // A touch path that is not a list of [x, y, ms] points touches nothing; one
+  // point taps what lies under it.
+  int taps = 0;
+  login->addAction([&](auto, auto) { ++taps; }, UIControlEventTouchUpInside);
+  for (const char* bad : {"", "nope", "[]", "[[80, 182]]", "[[80, 182, \"soon\"]]", "{\"x\": 80}"}) {
+    EXPECT_EQ(run({"touchpath", {}, {}, {}, std::string(bad)}), output("false")) << bad;
+  }
+  EXPECT_EQ(taps, 0);
+  EXPECT_EQ(run({"touchpath", {}, {}, {}, "[[80, 182, 0]]"}), output("true"));
+  EXPECT_EQ(taps, 1);
+  // Put down on the button and dragged off it before lifting: no tap.
+  EXPECT_EQ(run({"touchpath", {}, {}, {}, "[[80, 182, 5], [80, 300, 5], [80, 600, 0]]"}), output("true"));
+  EXPECT_EQ(taps, 1);
+}
+
 TEST_F(InterpreterTest, SwitchStateOfSwitchesAndSwitchLikeViews) {
   auto toggle = std::make_shared<UISwitch>(CGRectMake(20, 300, 51, 31));
   toggle->setOn(true);

@@ -142,7 +142,7 @@ TEST_F(QvdriverE2ETest, LogInAndEveryElementCommand) {
   EXPECT_EQ(http->post(s + "/actions", swipe).status, 200);
   EXPECT_EQ(http->post(s + "/elements", {{"using", "link text"}, {"value", "Row 1"}}).value(), json::array());
   // A finger put down and lifted where it went down taps: the row opens.
-  const std::string row = find(s, "link text", "Row 25");
+  const std::string row = find(s, "link text", "Row 12");
   const json tap = {{"actions",
                      {{{"type", "key"}, {"id", "keyboard"}, {"actions", {{{"type", "pause"}, {"duration", 0}}}}},
                       {{"type", "pointer"},
@@ -155,13 +155,14 @@ TEST_F(QvdriverE2ETest, LogInAndEveryElementCommand) {
                          {{"type", "pointerUp"}, {"button", 0}}}}}}}};
   EXPECT_EQ(http->post(s + "/actions", tap).status, 200);
   EXPECT_EQ(http->call("DELETE", s + "/actions").status, 200);
-  EXPECT_EQ(text(s, find(s, "accessibility id", "detailLabel")), "You picked row 25");
+  EXPECT_EQ(text(s, find(s, "accessibility id", "detailLabel")), "You picked row 12");
 
   // Bad input: each gets its error and changes nothing.
   EXPECT_EQ(http->call("POST", s + "/element", "{\"using\": ").error(), "invalid argument");
   EXPECT_EQ(http->call("POST", s + "/element", "[1, 2]").error(), "invalid argument");
   EXPECT_EQ(http->post(s + "/element", {{"value", "x"}}).error(), "invalid argument");
-  EXPECT_EQ(http->post(s + "/element", {{"using", "css selector"}, {"value", "div > p"}}).error(), "invalid argument");
+  EXPECT_EQ(http->post(s + "/element", {{"using", "css selector"}, {"value", "div > p"}}).error(), "invalid selector");
+  EXPECT_EQ(http->post(s + "/element", {{"using", "xpath"}, {"value", "\\UIView[0]\\UIButton["}}).error(), "invalid selector");
   EXPECT_EQ(http->post(s + "/element", {{"using", "-ios predicate string"}, {"value", "x"}}).error(), "invalid argument");
   EXPECT_EQ(http->post(s + "/element", {{"using", "class name"}, {"value", ""}}).error(), "invalid argument");
   EXPECT_EQ(http->post(s + "/timeouts", {{"implicit", -1}}).error(), "invalid argument");

@@ -1,10 +1,11 @@
 // The WebDriver clients from the npm registry, as qvdriver's tests run them: the
 // scripts of clients/ below the packages installed under the build folder (the
-// npm_install test installs them from tests/npm).
+// npm_install test installs them from tests/npm); and Debian's Python bindings.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -19,11 +20,11 @@ namespace qvtest {
 inline std::filesystem::path npmDir() { return buildDir() / "npm" / "tests"; }
 inline std::filesystem::path clientsDir() { return npmDir() / "qvdriver-clients"; }
 
-// Runs `node <script> <args...>` from the clients folder and returns the JSON of
-// its last output line; null (and a test failure with its output) when it fails.
-inline nlohmann::json runClient(const std::string& script, const std::vector<std::string>& args,
-                                std::chrono::seconds timeout = std::chrono::seconds(120)) {
-  std::vector<std::string> argv{"node", (clientsDir() / script).string()};
+// Runs a client's command line and returns the JSON of its last output line; null
+// (and a test failure with its output) when it fails.
+inline nlohmann::json runClientCommand(std::vector<std::string> argv, const std::vector<std::string>& args,
+                                       std::chrono::seconds timeout) {
+  const std::string script = argv.back();
   argv.insert(argv.end(), args.begin(), args.end());
   ChildRun run = runChild(argv, "", timeout);
   auto lastLine = run.out.substr(run.out.find_last_of('\n', run.out.size() >= 2 ? run.out.size() - 2 : 0) + 1);
@@ -33,6 +34,20 @@ inline nlohmann::json runClient(const std::string& script, const std::vector<std
     return nullptr;
   }
   return parsed;
+}
+
+// `node <script> <args...>` of the clients folder.
+inline nlohmann::json runClient(const std::string& script, const std::vector<std::string>& args,
+                                std::chrono::seconds timeout = std::chrono::seconds(120)) {
+  return runClientCommand({"node", (clientsDir() / script).string()}, args, timeout);
+}
+
+// A script of the Python bindings in the sources' clients folder, run by Debian's
+// own Python (where python3-selenium is installed).
+inline nlohmann::json runPythonClient(const std::string& script, const std::vector<std::string>& args,
+                                      std::chrono::seconds timeout = std::chrono::seconds(120)) {
+  const auto source = std::filesystem::path(std::getenv("QV_SOURCE_DIR")) / "tests/tools/qvdriver/clients" / script;
+  return runClientCommand({"/usr/bin/python3", source.string()}, args, timeout);
 }
 
 // The rectangle the page source gives the element of `cls` whose text is `text`,

@@ -31,6 +31,7 @@ enum class Shape {
   findEditable, // <accessortype> <value>
   element,      // <id>
   elementData,  // <id> <data>
+  data,         // <data>
   none,         // no arguments
   tagOptional,  // [tagname]
   outputFile,   // <file>, where the tool writes the reply; nothing is sent
@@ -63,6 +64,13 @@ constexpr Convenience kCommands[] = {
     {"getheight", "getheight", Shape::element, "getheight <id>"},
     {"getwidth", "getwidth", Shape::element, "getwidth <id>"},
     {"getrect", "getrect", Shape::element, "getrect <id>  the element's rectangle in window coordinates"},
+    {"getattribute", "getattribute", Shape::elementData,
+     "getattribute <id> <label|identifier|class>  the element's accessibility texts, identifier or class"},
+    {"windowrect", "getwindowrect", Shape::none, "windowrect  the key window's rectangle (the screen in points)"},
+    {"touchpath", "touchpath", Shape::data,
+     "touchpath '[[x,y,ms],...]'  a finger down at the first point, moved through the others (staying ms at each), "
+     "lifted at the last; one point taps"},
+    {"typekeys", "typekeys", Shape::data, "typekeys <text>  typed on the keyboard into the focused field"},
     {"mark", "highlight", Shape::element, "mark <id>  highlight a found element"},
     {"ai-find", "ai_findelements", Shape::tagOptional,
      "ai-find [class]  every visible element described (images only with --images)"},
@@ -107,6 +115,10 @@ Request requestForCommand(const std::string& word, const std::vector<std::string
         expectArgs(c, args, 2, 2);
         r.accessorvalue = args[0];
         r.datavalue = args[1];
+        break;
+      case Shape::data:
+        expectArgs(c, args, 1, 1);
+        r.datavalue = args[0];
         break;
       case Shape::none:
         expectArgs(c, args, 0, 0);

@@ -1,13 +1,16 @@
-// Perform Actions and Release Actions. The agent acts with whole gestures, not
-// single pointer events, so one finger's sequence is read as a whole: put down and
-// lifted where it was put down, it taps the element it was moved to; lifted
-// elsewhere, it swipes across that element (or across the screen when it was
-// placed by viewport coordinates) in the movement's main direction.
+// Perform Actions and Release Actions. A pointer (touch or mouse) is one finger:
+// moves place it (at a viewport point, an element's centre plus an offset, or
+// relative to where it is); while it is down, its moves and pauses draw a path
+// with the timing they ask for, and lifting it plays that path on the device as
+// one touch (a tap where it never moved). Key actions type their keys into the
+// field that has the keyboard focus. A finger still down when the actions end
+// stays down until the next actions lift it or Release Actions does.
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <optional>
 
-#include "ElementRect.h"
+#include "AgentQueries.h"
 #include "qvdriver/Errors.h"
 #include "qvdriver/Router.h"
 
@@ -17,35 +20,32 @@ namespace {
 
 using json = nlohmann::json;
 
-// A lift this close to where the finger went down is a tap, not a swipe.
-constexpr double kTapSlop = 10.0;
+// A move with a duration is drawn as points this many milliseconds apart (a
+// screen's refresh), at most kMaxMoveSteps of them.
+constexpr double kMoveStepMs = 16;
+constexpr int kMaxMoveSteps = 120;
 
 [[noreturn]] void invalid(const std::string& message) { throw DriverError(ErrorCode::invalidArgument, message); }
 [[noreturn]] void unsupported(const std::string& message) {
   throw DriverError(ErrorCode::unsupportedOperation, message);
 }
 
-// A pointer position: an offset from an element's centre, or from the viewport's
-// origin when there is no element.
-struct Position {
-  std::optional<std::string> element;
-  double x = 0, y = 0;
-};
-
-double coordinate(const json& action, const char* name) {
+double number(const json& action, const char* name) {
   auto it = action.find(name);
   if (it == action.end() || it->is_null()) return 0;
-  if (!it->is_number()) invalid(std::string("\"") + name + "\" of a pointer move must be a number");
+  if (!it->is_number()) invalid(std::string("\"") + name + "\" of an action must be a number");
   return it->get<double>();
 }
 
 bool isPause(const json& action) { return action.is_object() && action.value("type", "") == "pause"; }
 
-// The one source that does something; sources of pauses alone only keep time.
-const json& activeSource(const json& body) {
+// The sources that do something, in the order given; sources of pauses alone only
+// keep time.
+std::vector<const json*> activeSources(const json& body) {
   auto it = body.find("actions");
   if (it == body.end() || !it->is_array()) invalid("\"actions\" must be a list of input sources");
-  const json* active = nullptr;
+  std::vector<const json*> active;
+  bool pointer = false;
   for (const auto& source : *it) {
     if (!source.is_object() || !source.contains("type") || !source["type"].is_string()) {
       invalid("an input source needs a \"type\"");
@@ -56,103 +56,128 @@ const json& activeSource(const json& body) {
     }
     if (!source.contains("actions") || !source["actions"].is_array()) invalid("an input source needs \"actions\"");
     bool idle = true;
-    for (const auto& action : source["actions"]) idle = idle && isPause(action);
+    for (const auto& action : source["actions"]) {
+      if (!action.is_object() || !action.contains("type") || !action["type"].is_string()) {
+        invalid("an action needs a \"type\"");
+      }
+      idle = idle && isPause(action);
+    }
     if (idle) continue;
-    if (type != "pointer") unsupported("only pointer (finger) actions are supported, not \"" + type + "\" actions");
-    if (active) unsupported("gestures with more than one finger are not supported");
-    active = &source;
+    if (type == "wheel" || type == "none") unsupported("\"" + type + "\" actions are not supported; use a pointer");
+    if (type == "pointer") {
+      if (pointer) unsupported("gestures with more than one finger are not supported");
+      pointer = true;
+    }
+    active.push_back(&source);
   }
-  static const json kNone;
-  return active ? *active : kNone;
+  return active;
 }
 
-class Gesture {
+class Finger {
  public:
-  explicit Gesture(CommandContext& context) : context_(context) {}
+  explicit Finger(CommandContext& context) : context_(context), state_(context.session->pointer()) {}
 
-  void read(const json& actions) {
+  void perform(const json& actions) {
     for (const auto& action : actions) {
-      if (!action.is_object() || !action.contains("type") || !action["type"].is_string()) {
-        invalid("a pointer action needs a \"type\"");
-      }
       const std::string type = action["type"];
       if (type == "pointerMove") {
         move(action);
       } else if (type == "pointerDown") {
-        if (down_) invalid("pointerDown while the finger is already down");
-        if (up_) unsupported("only one touch per gesture is supported");
-        down_ = position_;
+        if (state_.down) invalid("pointerDown while the finger is already down");
+        state_.down = true;
+        state_.path = {{state_.x, state_.y, 0}};
       } else if (type == "pointerUp") {
-        if (!down_) continue;  // nothing was pressed: nothing to lift
-        up_ = position_;
-      } else if (type != "pause" && type != "pointerCancel") {
+        if (state_.down) lift();
+      } else if (type == "pause") {
+        if (state_.down) state_.path.back()[2] += std::max(0.0, number(action, "duration"));
+      } else if (type != "pointerCancel") {
         invalid("unknown pointer action \"" + type + "\"");
       }
     }
   }
 
-  void perform() {
-    if (!down_) return;  // moves alone do nothing on a touch screen
-    if (!up_) unsupported("the finger must be lifted again in the same actions");
-    auto [dx, dy] = delta(*down_, *up_);
-    qvctl::Request request;
-    if (std::hypot(dx, dy) < kTapSlop) {
-      if (!down_->element) unsupported("a tap at a screen point; tap an element (pointer moved to an element origin)");
-      request.functionname = "clickelement";
-      request.accessorvalue = *down_->element;
-    } else {
-      request.functionname = "swipeon";
-      request.accessorvalue = down_->element.value_or("");  // "": the screen's first view
-      request.datavalue = std::abs(dx) >= std::abs(dy) ? (dx < 0 ? "left" : "right") : (dy < 0 ? "up" : "down");
-    }
-    context_.session->play(request);
+  void lift() {
+    auto path = std::move(state_.path);
+    state_.path.clear();
+    state_.down = false;
+    touchPath(*context_.session, path);
   }
 
  private:
   void move(const json& action) {
-    const double x = coordinate(action, "x"), y = coordinate(action, "y");
+    const double x = number(action, "x"), y = number(action, "y");
+    double toX = x, toY = y;
     auto origin = action.find("origin");
     if (origin == action.end() || *origin == "viewport") {
-      position_ = {std::nullopt, x, y};
     } else if (*origin == "pointer") {
-      position_.x += x;
-      position_.y += y;
+      toX = state_.x + x;
+      toY = state_.y + y;
     } else if (origin->is_object() && origin->contains(kElementKey) && (*origin)[kElementKey].is_string()) {
       const std::string id = (*origin)[kElementKey];
       context_.session->requireCurrent(id);
-      position_ = {id, x, y};
+      auto [it, fresh] = rects_.try_emplace(id);
+      if (fresh) it->second = elementRect(*context_.session, id);
+      toX = it->second.centreX() + x;
+      toY = it->second.centreY() + y;
     } else {
       invalid("a pointer move's \"origin\" must be \"viewport\", \"pointer\" or an element");
     }
-  }
-
-  std::pair<double, double> absolute(const Position& p) {
-    if (!p.element) return {p.x, p.y};
-    auto [it, fresh] = rects_.try_emplace(*p.element);
-    if (fresh) it->second = elementRect(*context_.session, *p.element);
-    const ElementRect& r = it->second;
-    return {r.x + r.width / 2 + p.x, r.y + r.height / 2 + p.y};
-  }
-
-  std::pair<double, double> delta(const Position& from, const Position& to) {
-    if (from.element == to.element) return {to.x - from.x, to.y - from.y};
-    auto [fx, fy] = absolute(from);
-    auto [tx, ty] = absolute(to);
-    return {tx - fx, ty - fy};
+    if (state_.down) {
+      // Points along the way, the finger's time spread over them.
+      const double duration = std::max(0.0, number(action, "duration"));
+      const int steps = std::clamp(static_cast<int>(duration / kMoveStepMs), 1, kMaxMoveSteps);
+      const double fromX = state_.x, fromY = state_.y;
+      for (int i = 1; i <= steps; ++i) {
+        const double f = static_cast<double>(i) / steps;
+        state_.path.back()[2] += duration / steps;
+        state_.path.push_back({fromX + (toX - fromX) * f, fromY + (toY - fromY) * f, 0});
+      }
+    }
+    state_.x = toX;
+    state_.y = toY;
   }
 
   CommandContext& context_;
-  Position position_;
-  std::optional<Position> down_, up_;
+  Session::Pointer& state_;
   std::map<std::string, ElementRect> rects_;
 };
 
+void typeKeys(CommandContext& context, const json& actions) {
+  std::string keys;
+  for (const auto& action : actions) {
+    const std::string type = action["type"];
+    if (type == "keyDown") {
+      auto value = action.find("value");
+      if (value == action.end() || !value->is_string()) invalid("a keyDown action needs a \"value\"");
+      keys += value->get<std::string>();
+    } else if (type != "keyUp" && type != "pause") {
+      invalid("unknown key action \"" + type + "\"");
+    }
+  }
+  const std::string text = typedText(keys, true);
+  if (text.empty()) return;
+  qvctl::Request request;
+  request.functionname = "typekeys";
+  request.datavalue = text;
+  if (context.session->play(request) != json::array({{{"output", "true"}}})) {
+    throw DriverError(ErrorCode::invalidElementState, "no field has the keyboard focus: tap one first");
+  }
+}
+
 json performActions(CommandContext& context) {
-  const json& source = activeSource(context.body);
-  if (source.is_null()) return nullptr;
-  Gesture gesture(context);
-  gesture.read(source["actions"]);
-  gesture.perform();
+  for (const json* source : activeSources(context.body)) {
+    if ((*source)["type"] == "key") {
+      typeKeys(context, (*source)["actions"]);
+    } else {
+      Finger(context).perform((*source)["actions"]);
+    }
+  }
+  return nullptr;
+}
+
+json releaseActions(CommandContext& context) {
+  Finger finger(context);
+  if (context.session->pointer().down) finger.lift();
   return nullptr;
 }
 
@@ -161,8 +186,7 @@ json performActions(CommandContext& context) {
 std::vector<Route> actionCommands() {
   return {
       {"POST", "/session/:sessionId/actions", performActions},
-      // Nothing stays pressed between Perform Actions: there is nothing to release.
-      {"DELETE", "/session/:sessionId/actions", [](CommandContext&) -> json { return nullptr; }},
+      {"DELETE", "/session/:sessionId/actions", releaseActions},
   };
 }
 

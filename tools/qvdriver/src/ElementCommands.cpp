@@ -1,8 +1,8 @@
-// Commands on one found element: click, typing, clearing, its text, states and
-// rectangle.
+// Commands on one found element: click, typing, clearing, its text, states,
+// attributes, properties, class and rectangle.
 #include <cstdlib>
 
-#include "ElementRect.h"
+#include "AgentQueries.h"
 #include "qvdriver/Errors.h"
 #include "qvdriver/Router.h"
 
@@ -42,28 +42,6 @@ bool booleanOutput(CommandContext& context, const char* function) {
   return requiredOutput(context, function) == "true";
 }
 
-// The text to type: WebDriver's key codes (U+E000 to U+E05D: modifiers, arrows,
-// Enter...) have no text of their own and are left out.
-std::string typedText(const std::string& keys) {
-  std::string text;
-  for (std::size_t i = 0; i < keys.size();) {
-    unsigned char lead = static_cast<unsigned char>(keys[i]);
-    std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    if (i + length > keys.size()) length = keys.size() - i;
-    if (length == 3 && lead == 0xEE) {
-      unsigned codePoint = ((lead & 0x0Fu) << 12) | ((static_cast<unsigned char>(keys[i + 1]) & 0x3Fu) << 6) |
-                           (static_cast<unsigned char>(keys[i + 2]) & 0x3Fu);
-      if (codePoint <= 0xE05D) {
-        i += length;
-        continue;
-      }
-    }
-    text.append(keys, i, length);
-    i += length;
-  }
-  return text;
-}
-
 double coordinate(const json& rectangle, const char* name) {
   auto it = rectangle.find(name);
   if (it == rectangle.end() || !it->is_string()) {
@@ -79,7 +57,7 @@ json click(CommandContext& context) {
 
 json sendKeys(CommandContext& context) {
   // Typing replaces the field's text: the agent sets the whole text at once.
-  playOnElement(context, "sendkeysonelement", typedText(context.stringParameter("text")));
+  playOnElement(context, "sendkeysonelement", typedText(context.stringParameter("text"), false));
   return nullptr;
 }
 
@@ -95,11 +73,53 @@ json selected(CommandContext& context) {
   return output(playOnElement(context, "isselected")).value_or("false") == "true";
 }
 
+// "label", "identifier" or "class" of the element; null when it has none.
+json agentAttribute(CommandContext& context, const char* name) {
+  const json reply = playOnElement(context, "getattribute", std::string(name));
+  if (reply.empty()) throw DriverError(ErrorCode::staleElementReference, "the application no longer knows the element");
+  const json& value = reply[0].is_object() ? reply[0].value("output", json()) : json();
+  if (!value.is_null() && !value.is_string()) {
+    throw DriverError(ErrorCode::unknownError, "the agent's reply has no output: " + reply.dump());
+  }
+  return value;
+}
+
+json rectObject(const ElementRect& r) { return {{"x", r.x}, {"y", r.y}, {"width", r.width}, {"height", r.height}}; }
+
+// An element's value by attribute or property name, as the application has it:
+// texts as strings, states as booleans, the rectangle as an object; null for a
+// name it has no value for.
+json elementValue(CommandContext& context, const std::string& name) {
+  if (name == "value" || name == "text") return requiredOutput(context, "gettext");
+  if (name == "name" || name == "label") return agentAttribute(context, "label");
+  if (name == "id" || name == "identifier") return agentAttribute(context, "identifier");
+  if (name == "class" || name == "className" || name == "type") return agentAttribute(context, "class");
+  if (name == "enabled") return booleanOutput(context, "isenabled");
+  if (name == "selected" || name == "checked") return selected(context);
+  if (name == "displayed" || name == "visible") return isDisplayed(*context.session, context.element());
+  if (name == "rect") return rectObject(elementRect(*context.session, context.element()));
+  context.element();  // an unknown name of a known element is null; of an unknown one, an error
+  return nullptr;
+}
+
+// Attributes are texts, as markup attributes are: "true"/"false", the rectangle
+// as JSON text.
+json attribute(CommandContext& context) {
+  json value = elementValue(context, context.params["name"]);
+  if (value.is_boolean()) return value.get<bool>() ? "true" : "false";
+  if (value.is_object()) return value.dump();
+  return value;
+}
+
+json property(CommandContext& context) { return elementValue(context, context.params["name"]); }
+
 }  // namespace
 
-ElementRect elementRect(Session& session, const std::string& elementId) {
+namespace {
+
+ElementRect rectangleOf(Session& session, const char* function, const std::string& elementId) {
   qvctl::Request request;
-  request.functionname = "getrect";
+  request.functionname = function;
   request.accessorvalue = elementId;
   auto reply = session.play(request);
   if (reply.empty()) throw DriverError(ErrorCode::staleElementReference, "the application no longer knows the element");
@@ -108,14 +128,71 @@ ElementRect elementRect(Session& session, const std::string& elementId) {
           coordinate(rectangle, "height")};
 }
 
-namespace {
+json rect(CommandContext& context) { return rectObject(elementRect(*context.session, context.element())); }
 
-json rect(CommandContext& context) {
-  ElementRect r = elementRect(*context.session, context.element());
-  return {{"x", r.x}, {"y", r.y}, {"width", r.width}, {"height", r.height}};
-}
+json displayed(CommandContext& context) { return isDisplayed(*context.session, context.element()); }
 
 }  // namespace
+
+std::string typedText(const std::string& keys, bool deleteBefore) {
+  constexpr unsigned kBackspace = 0xE003, kLastKeyCode = 0xE05D;
+  std::string text;
+  std::size_t typed = 0;  // characters of `text` that a backspace may take back
+  for (std::size_t i = 0; i < keys.size();) {
+    unsigned char lead = static_cast<unsigned char>(keys[i]);
+    std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    if (i + length > keys.size()) length = keys.size() - i;
+    if (length == 3 && lead == 0xEE) {
+      unsigned codePoint = ((lead & 0x0Fu) << 12) | ((static_cast<unsigned char>(keys[i + 1]) & 0x3Fu) << 6) |
+                           (static_cast<unsigned char>(keys[i + 2]) & 0x3Fu);
+      if (codePoint == kBackspace) {
+        if (typed > 0) {
+          std::size_t end = text.size() - 1;
+          while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+          text.erase(end);
+          --typed;
+        } else if (deleteBefore) {
+          text += '\b';
+        }
+      }
+      if (codePoint <= kLastKeyCode) {
+        i += length;
+        continue;
+      }
+    }
+    text.append(keys, i, length);
+    ++typed;
+    i += length;
+  }
+  return text;
+}
+
+ElementRect elementRect(Session& session, const std::string& elementId) {
+  return rectangleOf(session, "getrect", elementId);
+}
+
+ElementRect windowRect(Session& session) {
+  try {
+    return rectangleOf(session, "getwindowrect", "");
+  } catch (const DriverError& e) {
+    if (e.code() != ErrorCode::staleElementReference) throw;
+    throw DriverError(ErrorCode::unknownError, "the application shows no window");
+  }
+}
+
+bool isDisplayed(Session& session, const std::string& elementId) {
+  const ElementRect element = elementRect(session, elementId);
+  return element.width > 0 && element.height > 0 && element.overlaps(windowRect(session));
+}
+
+void touchPath(Session& session, const std::vector<std::array<double, 3>>& points) {
+  qvctl::Request request;
+  request.functionname = "touchpath";
+  request.datavalue = json(points).dump();
+  if (session.play(request) != json::array({{{"output", "true"}}})) {
+    throw DriverError(ErrorCode::unknownError, "the application did not take the touches");
+  }
+}
 
 std::vector<Route> elementCommands() {
   return {
@@ -125,8 +202,11 @@ std::vector<Route> elementCommands() {
       {"GET", "/session/:sessionId/element/:elementId/text", text},
       {"GET", "/session/:sessionId/element/:elementId/enabled", [](CommandContext& c) -> json { return booleanOutput(c, "isenabled"); }},
       {"GET", "/session/:sessionId/element/:elementId/selected", selected},
-      {"GET", "/session/:sessionId/element/:elementId/displayed", [](CommandContext& c) -> json { return booleanOutput(c, "isdisplayed"); }},
+      {"GET", "/session/:sessionId/element/:elementId/displayed", displayed},
       {"GET", "/session/:sessionId/element/:elementId/rect", rect},
+      {"GET", "/session/:sessionId/element/:elementId/attribute/:name", attribute},
+      {"GET", "/session/:sessionId/element/:elementId/property/:name", property},
+      {"GET", "/session/:sessionId/element/:elementId/name", [](CommandContext& c) { return agentAttribute(c, "class"); }},
   };
 }
 

@@ -8,6 +8,8 @@ namespace {
 
 constexpr std::array kErrors = {
     ErrorKind{"invalid argument", 400, "the arguments passed to the command are invalid"},
+    ErrorKind{"invalid element state", 400, "the element cannot take the command in its present state"},
+    ErrorKind{"invalid selector", 400, "the selector cannot be parsed"},
     ErrorKind{"invalid session id", 404, "no session with this ID is running"},
     ErrorKind{"no such element", 404, "no element matches the locator"},
     ErrorKind{"stale element reference", 404, "the element was found before the last find; find it again"},

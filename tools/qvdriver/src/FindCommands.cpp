@@ -6,6 +6,7 @@
 #include <string_view>
 #include <tuple>
 
+#include "AgentQueries.h"
 #include "qvdriver/Errors.h"
 #include "qvdriver/Router.h"
 
@@ -96,16 +97,46 @@ std::optional<std::pair<std::string, std::string>> cssLocator(std::string css) {
   return std::nullopt;
 }
 
-qvctl::Request findRequest(const CommandContext& context) {
-  std::string strategy = context.stringParameter("using");
-  std::string value = context.stringParameter("value");
+// Whether an XPath can be parsed at all: not empty, its quotes closed, its
+// brackets and parentheses matched outside quotes, no empty predicate, and not
+// ending in a step separator or an operator.
+bool wellFormedXPath(std::string_view xpath) {
+  const auto last = xpath.find_last_not_of(" \t\n");
+  if (last == std::string_view::npos) return false;
+  if (std::string_view("/\\[(@|=,").find(xpath[last]) != std::string_view::npos) return false;
+  std::string open;
+  char quote = 0;
+  char previous = 0;
+  for (char c : xpath) {
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '[' || c == '(') {
+      open += c;
+    } else if (c == ']' || c == ')') {
+      if (open.empty() || open.back() != (c == ']' ? '[' : '(')) return false;
+      if (c == ']' && previous == '[') return false;
+      open.pop_back();
+    }
+    if (c != ' ') previous = c;
+  }
+  return quote == 0 && open.empty();
+}
+
+}  // namespace
+
+qvctl::Request findRequest(std::string strategy, std::string value) {
   if (strategy == "css selector") {
     auto locator = cssLocator(value);
     if (!locator) {
-      throw DriverError(ErrorCode::invalidArgument,
-                        "CSS selector \"" + value + "\" is not supported; only \"#id\", \"[id='id']\", \".Class\" and \"Class\"");
+      throw DriverError(ErrorCode::invalidSelector,
+                        "CSS selector \"" + value + "\" cannot be used; only \"#id\", \"[id='id']\", \".Class\" and \"Class\"");
     }
     std::tie(strategy, value) = *locator;
+  }
+  if (strategy == "xpath" && !wellFormedXPath(value)) {
+    throw DriverError(ErrorCode::invalidSelector, "XPath \"" + value + "\" cannot be parsed");
   }
   qvctl::Request request;
   request.functionname = "findelements";
@@ -133,8 +164,10 @@ qvctl::Request findRequest(const CommandContext& context) {
   return request;
 }
 
+namespace {
+
 std::vector<std::string> find(CommandContext& context, bool fromElement) {
-  qvctl::Request request = findRequest(context);
+  qvctl::Request request = findRequest(context.stringParameter("using"), context.stringParameter("value"));
   if (fromElement) {
     request.functionname = "findelementsinsideelement";
     request.datavalue = context.element();

@@ -3,6 +3,7 @@
 #include <cairo.h>
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <bit>
 #include <memory>
 #include <vector>
@@ -27,7 +28,9 @@ cairo_status_t append(void* closure, const unsigned char* bytes, unsigned int le
 
 }  // namespace
 
-std::string pngFromJPEG(const std::string& jpeg) {
+std::string pngFromJPEG(const std::string& jpeg) { return pngFromJPEG(jpeg, nullptr); }
+
+std::string pngFromJPEG(const std::string& jpeg, const std::function<PixelRect(int width, int height)>& crop) {
   std::unique_ptr<void, int (*)(tjhandle)> decoder(tjInitDecompress(), tjDestroy);
   if (!decoder) fail("no JPEG decoder");
   const auto* data = reinterpret_cast<const unsigned char*>(jpeg.data());
@@ -41,8 +44,19 @@ std::string pngFromJPEG(const std::string& jpeg) {
   if (tjDecompress2(decoder.get(), data, jpeg.size(), pixels.data(), width, stride, height, kCairoPixelFormat, 0) != 0) {
     fail(std::string("cannot decode the JPEG image: ") + tjGetErrorStr2(decoder.get()));
   }
-  cairo_surface_t* surface =
-      cairo_image_surface_create_for_data(pixels.data(), CAIRO_FORMAT_RGB24, width, height, stride);
+  unsigned char* origin = pixels.data();
+  if (crop) {
+    PixelRect r = crop(width, height);
+    // Only the part inside the image; at least one pixel.
+    r.x = std::clamp(r.x, 0, width - 1);
+    r.y = std::clamp(r.y, 0, height - 1);
+    r.width = std::clamp(r.width, 1, width - r.x);
+    r.height = std::clamp(r.height, 1, height - r.y);
+    origin += static_cast<std::size_t>(r.y) * static_cast<std::size_t>(stride) + static_cast<std::size_t>(r.x) * 4;
+    width = r.width;
+    height = r.height;
+  }
+  cairo_surface_t* surface = cairo_image_surface_create_for_data(origin, CAIRO_FORMAT_RGB24, width, height, stride);
   std::string png;
   cairo_status_t status = cairo_surface_write_to_png_stream(surface, append, &png);
   cairo_surface_destroy(surface);

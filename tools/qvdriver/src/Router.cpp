@@ -84,6 +84,7 @@ void Router::addAllRoutes() {
   add(elementCommands());
   add(screenCommands());
   add(actionCommands());
+  add(scriptCommands());
   add(unsupportedCommands());
 }
 

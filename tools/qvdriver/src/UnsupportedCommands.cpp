@@ -1,6 +1,7 @@
 // WebDriver commands that exist in the protocol but have nothing to act on in an
 // application without pages, windows of its own, scripts or cookies: they answer
-// "unsupported operation" rather than "unknown command".
+// "unsupported operation" rather than "unknown command". (Scripts run synchronously
+// are read for the few the clients send themselves; see ScriptCommands.)
 #include "qvdriver/Errors.h"
 #include "qvdriver/Router.h"
 
@@ -9,15 +10,12 @@ namespace qvdriver {
 std::vector<Route> unsupportedCommands() {
   static const std::pair<const char*, const char*> kCommands[] = {
       {"POST", "url"}, {"GET", "url"}, {"POST", "back"}, {"POST", "forward"}, {"POST", "refresh"},
-      {"GET", "title"}, {"GET", "window"}, {"DELETE", "window"}, {"POST", "window"}, {"POST", "window/new"},
-      {"GET", "window/handles"}, {"POST", "frame"}, {"POST", "frame/parent"}, {"GET", "window/rect"},
-      {"POST", "window/rect"}, {"POST", "window/maximize"}, {"POST", "window/minimize"},
+      {"GET", "title"}, {"DELETE", "window"}, {"POST", "window"}, {"POST", "window/new"},
+      {"POST", "frame"}, {"POST", "frame/parent"}, {"POST", "window/rect"}, {"POST", "window/maximize"}, {"POST", "window/minimize"},
       {"POST", "window/fullscreen"}, {"GET", "element/active"}, {"GET", "element/:elementId/shadow"},
       {"POST", "shadow/:shadowId/element"}, {"POST", "shadow/:shadowId/elements"},
-      {"GET", "element/:elementId/attribute/:name"}, {"GET", "element/:elementId/property/:name"},
-      {"GET", "element/:elementId/css/:propertyName"}, {"GET", "element/:elementId/name"},
-      {"GET", "element/:elementId/computedrole"}, {"GET", "element/:elementId/computedlabel"},
-      {"GET", "element/:elementId/screenshot"}, {"POST", "execute/sync"}, {"POST", "execute/async"},
+      {"GET", "element/:elementId/css/:propertyName"}, {"GET", "element/:elementId/computedrole"}, {"GET", "element/:elementId/computedlabel"},
+      {"POST", "execute/async"},
       {"GET", "cookie"}, {"GET", "cookie/:name"}, {"POST", "cookie"}, {"DELETE", "cookie/:name"},
       {"DELETE", "cookie"}, {"POST", "alert/dismiss"}, {"POST", "alert/accept"}, {"GET", "alert/text"},
       {"POST", "alert/text"}, {"POST", "print"},

@@ -13,6 +13,8 @@ namespace qvdriver {
 
 enum class ErrorCode {
   invalidArgument,
+  invalidElementState,
+  invalidSelector,
   invalidSessionId,
   noSuchElement,
   staleElementReference,

@@ -92,6 +92,7 @@ std::vector<Route> findCommands();
 std::vector<Route> elementCommands();
 std::vector<Route> screenCommands();
 std::vector<Route> actionCommands();
+std::vector<Route> scriptCommands();
 std::vector<Route> unsupportedCommands();
 
 // {"element-6066-…": id}

@@ -3,6 +3,7 @@
 // others at every find and would just answer empty for them).
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -69,6 +70,16 @@ class Session {
   // element for one never returned.
   void requireCurrent(const std::string& elementId) const;
 
+  // Where W3C pointer actions left the finger, for the next Perform Actions: its
+  // place in window coordinates and, while it is still down, the path it drew
+  // ([x, y, ms] points), played when it is lifted or released.
+  struct Pointer {
+    double x = 0, y = 0;
+    bool down = false;
+    std::vector<std::array<double, 3>> path;
+  };
+  Pointer& pointer() { return pointer_; }
+
   // Marks the session ended: a command waiting for elements stops, the next
   // request fails. Safe from any thread.
   void end() { ended_ = true; }
@@ -95,6 +106,7 @@ class Session {
   std::mutex commandMutex_;
   std::atomic<bool> ended_{false};
   std::atomic<bool> lost_{false};
+  Pointer pointer_;
   std::unordered_set<std::string> current_;
   std::unordered_set<std::string> earlier_;
   std::deque<std::string> earlierOrder_;

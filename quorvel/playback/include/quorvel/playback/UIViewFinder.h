@@ -25,7 +25,12 @@ class UIViewFinder : public objc::Object {
   // are compared lower-cased. Returns the reply list, a JSON array that is never
   // absent: {"elementID": ...} entries for the find commands, one {"output": ...}
   // entry for a query, one {"rectangle": ...} entry for "getrect" (the element's
-  // rectangle in window coordinates, as the AI export writes it), the AI list for
+  // rectangle in window coordinates, as the AI export writes it) and for
+  // "getwindowrect" (the key window's), {"output": text or null} for "getattribute"
+  // (the data value names "label", "identifier" or "class"), {"output": "true"} once
+  // "touchpath" has put a finger down along the data value's points ([[x, y, ms],
+  // ...] in window coordinates; one point taps) or "typekeys" has typed the data
+  // value into the view with the keyboard focus ("false" when it could not), the AI list for
   // "ai_findelements", nothing for an unknown
   // word or an unknown element ID. Platform exceptions leave it (the playback
   // handler answers them).

@@ -66,6 +66,10 @@ void dragAlongPathWithPoints(const std::shared_ptr<UIView>& view, const CGPoint*
 // Nothing happens without paths, with an empty first path or with paths of different
 // lengths.
 void dragPointsAlongPaths(const std::shared_ptr<UIView>& view, const std::vector<TKDragPath>& paths);
+// The same drag with the run-loop time after each step given in seconds, step by
+// step (TK_dragStepPause for steps past the list): a finger's own pace.
+void dragPointsAlongPaths(const std::shared_ptr<UIView>& view, const std::vector<TKDragPath>& paths,
+                          const std::vector<double>& pauses);
 
 // The highlight marking: a 4.0-point opaque pure green border (red 0, green 1,
 // blue 0, alpha 1). Borders are put back 1.0 second after they were changed.

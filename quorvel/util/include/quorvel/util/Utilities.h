@@ -56,7 +56,10 @@ class Utilities {
   static Text getUIViewText(const objc::id& view);
   // The text playback matches and reports for the view (a text field's typed text
   // before its placeholder, the joined titles of a segmented control); may be absent.
+  // A secure text field's typed text reads as the screen shows it: bullets.
   static Text getUIViewTextForPlayBack(const objc::id& view);
+  // One bullet (U+2022) per character of `text`.
+  static std::string secureText(const std::string& text);
 
   // Images of a view: the view rendered at the screen's scale, and the area of
   // 300 x 200 points around a point of the view (origin 100 points left of and
