@@ -92,6 +92,7 @@ void RecorderEvent::touchesBeganOnView(const Touches& touches, const std::shared
   // are captured now, as the finger found them, and kept when the touch ends
   // unless it scrolled.
   heldTouch_.reset();
+  textTakenAtTouch_.reset();
   if (!IsViewIsNotOfEventType(view)) {
     noteScrollViewsAround(view);
     heldTouch_ = captureTouchOnView(view, event, location.x, location.y);
@@ -149,7 +150,10 @@ std::shared_ptr<ElementInfo> RecorderEvent::captureTouchOnView(const std::shared
   auto queue = ElementsQueue::sharedInstance();
   // The user has moved on from the editable field: its text is recorded now,
   // before this touch, whether or not the touch itself is kept.
-  if (auto text = takeTextOfEditableElement(view)) queue->addTypedTextInQueue(text);
+  if (auto text = takeTextOfEditableElement(view)) {
+    textTakenAtTouch_ = text->getUIView();
+    queue->addTypedTextInQueue(text);
+  }
   std::shared_ptr<ElementInfo> record;
   if (queue->getZarvoIdOfUIView(view)) {
     auto recorder = std::make_shared<RecorderAction>();
@@ -196,6 +200,11 @@ bool RecorderEvent::scrolledSinceTouchBegan() const {
 }
 
 void RecorderEvent::settleHeldTouch() {
+  // The text taken when this touch began was recorded; the inventory walk may have
+  // made its field pending again while the finger was down, before the
+  // application could resign it: that is no new typing.
+  if (auto field = std::move(textTakenAtTouch_)) GlobalVars::sharedInstance()->take_editAbleElement(field);
+  textTakenAtTouch_.reset();
   auto record = std::move(heldTouch_);
   heldTouch_.reset();
   if (!record) return;

@@ -23,7 +23,10 @@ struct FakeScreen {
     int hiddenFor = 0;       // find requests that do not see it yet (a slow screen)
     int movesFor = 0;        // layout queries during which it still moves
     double y = 100;
+    int pagesBelow = 0;      // swipes up before it scrolls into view
   };
+  int pagesToScroll = 0;     // how far the content can scroll up
+  int pagesScrolled = 0;
   std::vector<Element> elements;
   std::map<std::string, std::size_t> ids;  // element IDs of the last find
   std::vector<std::string> log;            // "command target" per request
@@ -37,8 +40,9 @@ struct FakeScreen {
       for (std::size_t i = 0; i < elements.size(); ++i) {
         auto& e = elements[i];
         if (e.hiddenFor > 0 && e.hiddenFor--) continue;
+        if (e.pagesBelow > 0) continue;
         bool match = r.tagname == e.className &&
-                     ((r.accessortype == "xpath" && r.accessorvalue == e.xpath) ||
+                     (r.accessortype == "" || (r.accessortype == "xpath" && r.accessorvalue == e.xpath) ||
                       (r.accessortype == "text" && r.accessorvalue == e.text));
         if (!match) continue;
         std::string id = "ID" + std::to_string(i);
@@ -51,7 +55,7 @@ struct FakeScreen {
       ids.clear();
       json reply = json::array();
       for (auto& e : elements) {
-        if (e.hiddenFor > 0 || (!r.tagname->empty() && r.tagname != e.className)) continue;
+        if (e.hiddenFor > 0 || e.pagesBelow > 0 || (!r.tagname->empty() && r.tagname != e.className)) continue;
         if (e.movesFor > 0 && e.movesFor--) e.y += 10;
         reply.push_back({{"elementID", "AI"}, {"elementType", e.className}, {"text", e.text},
                          {"imageBase64", "..."},
@@ -61,6 +65,18 @@ struct FakeScreen {
       return reply.dump();
     }
     if (f == "ai_getscreensnapshot") return R"([{"exceptionmsg":"no window"}])";
+    if (f == "swipeon") {
+      // A finger dragged up moves the content a page up, until its end.
+      const int step = r.datavalue == "up" ? 1 : r.datavalue == "down" ? -1 : 0;
+      if (step == 0 || pagesScrolled + step < 0 || pagesScrolled + step > pagesToScroll) return "[]";
+      pagesScrolled += step;
+      for (auto& e : elements) {
+        if (e.className == "UIScrollView") continue;
+        e.pagesBelow -= step;
+        e.y -= 300 * step;
+      }
+      return "[]";
+    }
     auto it = ids.find(r.accessorvalue.value_or(""));
     if (it == ids.end()) return "[]";
     Element& e = elements[it->second];
@@ -163,6 +179,33 @@ TEST(QvctlReplay, StepsFindTheirElementsActAndReportWhatFailed) {
 }  // namespace
 
 namespace {
+
+TEST(QvctlReplay, AnElementOffTheScreenIsScrolledToAndAFailureSaysItScrolled) {
+  FakeScreen screen;
+  screen.elements = {{"UIScrollView", "\\UIView[0]\\UIScrollView[0]", "", {}},
+                     {"UILabel", "\\UIView[0]\\UIScrollView[0]\\UILabel[0]", "Row 1", {}},
+                     {"UILabel", "\\UIView[0]\\UIScrollView[0]\\UILabel[24]", "Row 25", {}}};
+  screen.elements[2].pagesBelow = 2;
+  screen.pagesToScroll = 3;
+  const std::string recorded =
+      stepLine("Click", {{"className", "UILabel"}, {"xpath:position", "\\UIView[0]\\UIScrollView[0]\\UILabel[24]"},
+                         {"elementText", "Row 25"}}) + "\n" +
+      stepLine("Click", {{"className", "UILabel"}, {"xpath:position", "\\UIView[0]\\UIScrollView[0]\\UILabel[98]"},
+                         {"elementText", "Row 99"}}) + "\n";
+  qvctl::ReplayOptions options;
+  options.timeout = std::chrono::milliseconds(2000);
+  options.pollInterval = std::chrono::milliseconds(1);
+  auto results = qvctl::replay(qvctl::parseRecording(recorded, "list"), std::ref(screen), options);
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_TRUE(results[0].passed) << results[0].message;
+  auto click = std::find(screen.log.begin(), screen.log.end(), "clickelement ID2");
+  EXPECT_EQ(std::count(screen.log.begin(), click, "swipeon "), 2) << "a page at a time, as far as needed";
+  // Not anywhere: down to the end, back up to the start, and the message says so.
+  EXPECT_FALSE(results[1].passed);
+  EXPECT_NE(results[1].message.find("element not found within 2.0 s (the screen was scrolled "), std::string::npos)
+      << results[1].message;
+  EXPECT_EQ(screen.pagesScrolled, 0);
+}
 
 TEST(QvctlReplay, StepsWaitForASettledScreenAndAssertionsSayWhatTheyFound) {
   FakeScreen screen;

@@ -287,16 +287,48 @@ class StepPlayer {
       } else {
         found_ = false;
         previous.reset();
+        scrollFurther();
       }
       if (!pause()) {
         if (found_) {
           throw Error("element found, but its screen was still changing after " + seconds() + ": " +
                       describeTarget(step_.target) + "; " + screenHeld());
         }
-        throw Error("element not found within " + seconds() + ": " + describeTarget(step_.target) + "; " +
-                    screenHeld());
+        throw Error("element not found within " + seconds() + scrolledSoFar() + ": " +
+                    describeTarget(step_.target) + "; " + screenHeld());
       }
     }
+  }
+
+  // An element not on the screen may be in a scroll view: the screen is swiped a
+  // page at a time as a person would, first towards the content below until the
+  // screen stops changing, then back towards the content above, then no more.
+  void scrollFurther() {
+    if (step_.target.mode == "web" || scrollPass_ > 1) return;
+    bool scrollable = false;
+    for (const char* className : {"UIScrollView", "UITableView", "UICollectionView"}) {
+      Request find;
+      find.functionname = "findelements";
+      find.tagname = className;
+      find.accessortype = "";
+      find.accessorvalue = "";
+      if ((scrollable = !elementIDs(askQuietly(find)).empty())) break;
+    }
+    if (!scrollable) return;
+    const json before = layout("");
+    Request r;
+    r.functionname = "swipeon";
+    r.accessorvalue = "";  // the screen
+    r.datavalue = scrollPass_ == 0 ? "up" : "down";
+    askQuietly(r);
+    ++scrolls_;
+    if (layout("") == before) ++scrollPass_;  // that end is reached
+  }
+
+  std::string scrolledSoFar() const {
+    if (scrolls_ == 0) return "";
+    return " (the screen was scrolled " + std::to_string(scrolls_) + " time" + (scrolls_ == 1 ? "" : "s") +
+           " looking for it)";
   }
 
   std::string seconds() const {
@@ -396,6 +428,8 @@ class StepPlayer {
   StepResult& result_;
   Clock::time_point deadline_;
   bool found_ = false;  // the latest look found the element
+  int scrollPass_ = 0;  // 0 towards the content below, 1 back up, 2 done
+  int scrolls_ = 0;
 };
 
 // The screen at a failed step, as "NAME-stepN.jpg" in `dir`; a screen that cannot

@@ -68,7 +68,7 @@ class RecorderEvent : public objc::Object {
   void noteScrollViewsAround(const std::shared_ptr<UIView>& view);
   bool scrolledSinceTouchBegan() const;
   // The touch ended or was cancelled: its held record goes into the bucket unless
-  // the touch scrolled.
+  // the touch scrolled; a field whose text it recorded is no longer pending.
   void settleHeldTouch();
 
   // A typed-text record of the editable element when it is not `touched` and
@@ -80,5 +80,6 @@ class RecorderEvent : public objc::Object {
   bool isVerticalScroll_ = false;
   bool deliveringSpyTap_ = false;  // while the spy's tap is being dispatched
   std::shared_ptr<ElementInfo> heldTouch_;  // captured when the touch began
+  std::shared_ptr<UIView> textTakenAtTouch_;  // the field whose text it recorded
   std::vector<std::pair<std::weak_ptr<UIScrollView>, CGPoint>> scrollOffsets_;
 };
