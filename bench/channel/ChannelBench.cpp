@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "Goals.h"
 #include "Stats.h"
 #include "app_process.h"
 #include "qvctl/Connection.h"
@@ -142,6 +143,10 @@ int main(int argc, char** argv) {
     print("playback round trip, unknown command", requests, playback);
     print("plain loopback echo round trip, same client", requests, loopback);
     std::printf("  ratio of medians (playback / echo): %.2f\n", playback.median / loopback.median);
+    bench::Goals goals;
+    goals.atMost("playback round trip / raw loopback echo, same run (medians)", playback.median / loopback.median, 2,
+                 "x");
+    goals.print();
   } catch (const qvctl::Error& e) {
     std::fprintf(stderr, "channel_bench: %s\n", e.what());
     return 1;

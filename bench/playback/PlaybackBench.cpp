@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "BenchTiming.h"
+#include "Goals.h"
 #include "quorvel/bootstrap/RecordControl.h"
 #include "quorvel/channel/TcpChannel.h"
 #include "quorvel/model/UIViewsManager.h"
@@ -84,43 +85,70 @@ void mainThreadWork(const std::shared_ptr<UIWindow>& window, int i) {
   container->setFrame(CGRectMake(0, i % 2, 390, 844));
 }
 
-void benchScreen(int views, bool flat) {
+void benchScreen(int views, bool flat, bench::Goals& goals) {
   auto window = makeScreen(views, flat);
   const char* shape = flat ? "flat" : "rows";
   int iterations = views >= 10000 ? 30 : views >= 1000 ? 100 : 300;
 
   std::printf("%s screen, %d views\n", shape, countViews(window));
-  print("playback walk, first (GUIDs and xpaths)", sample(1, [&] {
-          std::make_shared<UIViewsManager>()->GetAllViewsForPlayer(window, true);
-        }));
+  auto firstWalk = sample(1, [&] { std::make_shared<UIViewsManager>()->GetAllViewsForPlayer(window, true); });
+  print("playback walk, first (GUIDs and xpaths)", firstWalk);
   print("playback walk, steady", sample(iterations, [&] {
           std::make_shared<UIViewsManager>()->GetAllViewsForPlayer(window, true);
         }));
-  print("findelements by text (interpreter)", sample(iterations, [&] {
-          if (findByText("Target").empty()) std::abort();  // the button and its title label
-        }));
-  print("polling cycle, first (recording GUIDs)", sample(1, [] { RecordControl::pollingCycle(); }));
+  auto interpreter = sample(iterations, [&] {
+    if (findByText("Target").empty()) std::abort();  // the button and its title label
+  });
+  print("findelements by text (interpreter)", interpreter);
+  auto firstCycle = sample(1, [] { RecordControl::pollingCycle(); });
+  print("polling cycle, first (recording GUIDs)", firstCycle);
   print("polling cycle, steady (its own thread)", sample(iterations, [] { RecordControl::pollingCycle(); }));
 
   // What the main thread pays: the cycle never waits on the main thread, so the only
   // cost is sharing the views' locks and the processor with the walk.
-  print("main-thread work, alone", sample(iterations * 3, [&, i = 0]() mutable { mainThreadWork(window, i++); }));
-  std::atomic<bool> stop{false};
-  std::thread poller([&] {
+  auto alone = sample(iterations * 3, [&, i = 0]() mutable { mainThreadWork(window, i++); });
+  print("main-thread work, alone", alone);
+  // The cycles run back to back where the polling hook runs them: on the global
+  // queue of background priority.
+  std::atomic<bool> stop{false}, stopped{false};
+  dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_BACKGROUND, 0), [&] {
     while (!stop) RecordControl::pollingCycle();
+    stopped = true;
   });
-  print("main-thread work, polling cycles beside it", sample(iterations * 3, [&, i = 0]() mutable {
-          mainThreadWork(window, i++);
-        }));
+  auto beside = sample(iterations * 3, [&, i = 0]() mutable { mainThreadWork(window, i++); });
+  print("main-thread work, polling cycles beside it", beside);
   stop = true;
-  poller.join();
+  while (!stopped) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+  if (!flat) {
+    const int shown = countViews(window);
+    auto cpuNote = [](const bench::Samples& s) {
+      char text[64];
+      std::snprintf(text, sizeof text, "(processor time %.3f ms)", bench::stats(s.cpu).median);
+      return std::string(text);
+    };
+    if (views >= 10000) {
+      goals.atMost("interpreter alone, findelements by text, " + std::to_string(shown) + " views",
+                   bench::stats(interpreter.wall).median, 2.5, "ms", cpuNote(interpreter));
+      goals.atMost("first playback walk (GUIDs and xpaths), " + std::to_string(shown) + " views",
+                   bench::stats(firstWalk.wall).median, 15, "ms", cpuNote(firstWalk));
+      goals.atMost("first recording polling cycle, " + std::to_string(shown) + " views",
+                   bench::stats(firstCycle.wall).median, 15, "ms", cpuNote(firstCycle));
+    }
+    const double slowdown = 100 * (bench::stats(beside.wall).median / bench::stats(alone.wall).median - 1);
+    char note[96];
+    std::snprintf(note, sizeof note, "(processor time %+.1f %%)",
+                  100 * (bench::stats(beside.cpu).median / bench::stats(alone.cpu).median - 1));
+    goals.atMost("main-thread work slowed by polling cycles beside it, " + std::to_string(shown) + " views", slowdown, 5,
+                 "%", note);
+  }
   UIViewMemoryCache::sharedInstance()->clearMemoryCache();
   window->setHidden(true);
 }
 
 // The round trip of "findelements" through the playback server: the request and
 // reply bytes, the handler's hop to the main queue and the interpreter.
-void benchRoundTrip(int views) {
+void benchRoundTrip(int views, bench::Goals& goals) {
   auto window = makeScreen(views, false);
   int iterations = views >= 10000 ? 30 : views >= 1000 ? 100 : 300;
   const std::string request = R"({"functionname":"findelements","tagname":"","accessortype":"text","accessorvalue":"Target"})";
@@ -135,6 +163,10 @@ void benchRoundTrip(int views) {
     std::printf("rows screen, %d views\n    %-44s wall %9.3f ms\n    %-44s wall median %9.3f ms  p99 %9.3f ms\n",
                 countViews(window), "findelements round trip, first on the screen", trips.firstMs,
                 "findelements round trip (playback port)", wall.median, wall.p99);
+    if (views >= 1000) {
+      goals.atMost("findelements round trip through 9898, rows screen, " + std::to_string(countViews(window)) + " views",
+                   wall.median, views >= 10000 ? 3 : 1, "ms");
+    }
   }
   UIViewMemoryCache::sharedInstance()->clearMemoryCache();
   window->setHidden(true);
@@ -144,16 +176,18 @@ void benchRoundTrip(int views) {
 
 // With the argument "roundtrip" only the figures through the playback server.
 int main(int argc, char** argv) {
+  bench::Goals goals;
   if (argc < 2 || std::string(argv[1]) != "roundtrip") {
     std::printf("In-process figures (the interpreter called directly on the main thread).\n");
-    for (int views : {100, 1000, 10000}) benchScreen(views, false);
-    for (int views : {100, 1000, 10000}) benchScreen(views, true);
+    for (int views : {100, 1000, 10000}) benchScreen(views, false, goals);
+    for (int views : {100, 1000, 10000}) benchScreen(views, true, goals);
   }
 
   // Last, because the first playback request stops the polling hook's walks for
   // the rest of the process.
   std::printf("\nThrough the playback server.\n");
   std::make_shared<TcpChannel>()->start();
-  for (int views : {100, 1000, 10000}) benchRoundTrip(views);
+  for (int views : {100, 1000, 10000}) benchRoundTrip(views, goals);
+  goals.print();
   return 0;
 }

@@ -1,3 +1,4 @@
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -108,9 +109,19 @@ class WorkerPool {
   static constexpr int kMaxWatchers = 2;
   static constexpr std::uint64_t kFreshWatchNs = 5 * NSEC_PER_USEC;
 
-  static WorkerPool& shared() {
-    static WorkerPool* pool = new WorkerPool;  // lives for the process; threads are detached
-    return *pool;
+  // The pool of a global queue's priority (0 high ... 3 background). The background
+  // queue has a pool of its own whose threads run at a lower scheduling priority
+  // (nice kBackgroundNice), as the device runs background work: what runs there
+  // takes the processor only when the application's other threads leave it. Both
+  // pools live for the process; their threads are detached.
+  static constexpr int kBackgroundNice = 10;
+  static WorkerPool& forPriority(int priorityIndex) {
+    struct Pools {
+      WorkerPool* normal = new WorkerPool(0);
+      WorkerPool* background = new WorkerPool(kBackgroundNice);
+    };
+    static const Pools pools;  // made together, by one thread, before either spawns
+    return priorityIndex >= kPriorities - 1 ? *pools.background : *pools.normal;
   }
 
   void submit(int priorityIndex, std::function<void()> task) {
@@ -137,18 +148,33 @@ class WorkerPool {
   }
 
  private:
-  WorkerPool() : eagerThreads_(std::max(4, 2 * static_cast<int>(std::thread::hardware_concurrency()))) {}
+  // A thread inherits its creator's scheduling priority, and any thread may submit
+  // work; so the pool's threads are all made by a spawner thread of its own, which
+  // took the pool's priority first. The watcher is started here for the same reason.
+  explicit WorkerPool(int nice)
+      : eagerThreads_(std::max(4, 2 * static_cast<int>(std::thread::hardware_concurrency()))) {
+    std::thread([this, nice] {
+      if (nice != 0) ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), nice);
+      std::thread([this] { watcherLoop(); }).detach();
+      spawnerLoop();
+    }).detach();
+  }
 
   void spawnLocked() {
     if (threads_ >= kMaxThreads) return;
     ++threads_;
-    std::thread([this] { workerLoop(); }).detach();
+    ++spawnRequests_;
+    spawnerCv_.notify_one();
   }
 
-  void startWatcherLocked() {
-    if (watcherStarted_) return;
-    watcherStarted_ = true;
-    std::thread([this] { watcherLoop(); }).detach();
+  void startWatcherLocked() {}  // started with the pool
+
+  void spawnerLoop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      spawnerCv_.wait(lock, [this] { return spawnRequests_ > 0; });
+      for (; spawnRequests_ > 0; --spawnRequests_) std::thread([this] { workerLoop(); }).detach();
+    }
   }
 
   // While tasks wait that no idle thread will take, looks once per interval and
@@ -217,6 +243,8 @@ class WorkerPool {
   std::mutex mutex_;
   std::condition_variable cv_;
   std::condition_variable watcherCv_;
+  std::condition_variable spawnerCv_;
+  int spawnRequests_ = 0;  // threads counted in threads_ that the spawner is still to make
   struct Task {
     std::chrono::steady_clock::time_point enqueued;
     std::function<void()> run;
@@ -228,7 +256,6 @@ class WorkerPool {
   int watching_ = 0;  // of which watching for work
   std::atomic<dispatch_time_t> lastWatch_{0};  // when a watching thread last looked
   int threads_ = 0;
-  bool watcherStarted_ = false;
 };
 
 enum class QueueKind { main, global, serial, concurrent };
@@ -269,7 +296,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
         return;
       }
       case QueueKind::global:
-        WorkerPool::shared().submit(priorityIndex_, [self = shared_from_this(), block = std::move(block)] {
+        WorkerPool::forPriority(priorityIndex_).submit(priorityIndex_, [self = shared_from_this(), block = std::move(block)] {
           self->runAsCurrent(block);
         });
         return;
@@ -454,14 +481,14 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
  private:
   void submitConcurrent(dispatch_block_t block) {
     int prio = target_ ? target_->priorityIndex_ : priorityIndex_;
-    WorkerPool::shared().submit(prio, [self = shared_from_this(), block = std::move(block)] {
+    WorkerPool::forPriority(prio).submit(prio, [self = shared_from_this(), block = std::move(block)] {
       self->runAsCurrent(block);
     });
   }
 
   void scheduleDrain() {
     int prio = target_ ? target_->priorityIndex_ : priorityIndex_;
-    WorkerPool::shared().submit(prio, [self = shared_from_this()] { self->drainSerial(); });
+    WorkerPool::forPriority(prio).submit(prio, [self = shared_from_this()] { self->drainSerial(); });
   }
 
   void drainSerial() {

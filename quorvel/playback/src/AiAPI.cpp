@@ -21,9 +21,18 @@ QV_OBJC_DEFINE_CLASS(AiAPI, objc::Object)
 JSONValue AiAPI::getAllViewsInformation(const std::optional<std::string>& tag) {
   UIViewMemoryCache::sharedInstance()->clearMemoryCache();
   JSONValue list = JSONValue::array();
-  for (const auto& view : VisibleViewList::getAllUIViewsAccordingToViewType(tag)) {
-    list.push_back(getViewProperty(view));
+  describingScreen_ = true;
+  try {
+    for (const auto& view : VisibleViewList::getAllUIViewsAccordingToViewType(tag)) {
+      list.push_back(getViewProperty(view));
+    }
+  } catch (...) {
+    describingScreen_ = false;
+    probablyTappable_.clear();
+    throw;
   }
+  describingScreen_ = false;
+  probablyTappable_.clear();
   return list;
 }
 
@@ -61,7 +70,13 @@ std::optional<std::string> AiAPI::getBase64ImageOfCurrentWindow() {
 
 bool AiAPI::IsActuallyTappable(const std::shared_ptr<UIView>& view) {
   for (auto current = view; current && current->superview(); current = current->superview()) {
-    if (UIView_ToolkitAdditions::isProbablyTappable(current)) return true;
+    if (!describingScreen_) {
+      if (UIView_ToolkitAdditions::isProbablyTappable(current)) return true;
+      continue;
+    }
+    auto [known, inserted] = probablyTappable_.try_emplace(current.get(), false);
+    if (inserted) known->second = UIView_ToolkitAdditions::isProbablyTappable(current);
+    if (known->second) return true;
   }
   return false;
 }

@@ -10,7 +10,9 @@
 #include <set>
 
 #include "foundation/string.h"
+#include "Screens.h"
 #include "interpreter_helpers.h"
+#include "quorvel/playback/AiAPI.h"
 #include "quorvel/model/ViewIdentity.h"
 #include "quorvel/model/VisibleViewList.h"
 #include "quorvel/model/XpathManager.h"
@@ -79,6 +81,33 @@ class RandomTree {
 
   std::mt19937 random_;
 };
+
+// The straightforward description of one view for the AI export: every trait asked
+// on its own (tappability through every ancestor again), the image rendered alone.
+JSONValue describeAlone(const std::shared_ptr<UIView>& view) {
+  using namespace UIView_ToolkitAdditions;
+  AiAPI ai;
+  bool tappable = false;
+  for (auto current = view; current && current->superview(); current = current->superview()) {
+    tappable = tappable || isProbablyTappable(current);
+  }
+  auto text = [](bool value) { return value ? "true" : "false"; };
+  return {
+      {"text", Utilities::getUIViewTextForPlayBack(view).value_or("")},
+      {"elementType", view->className()},
+      {"imageBase64", Utilities::getBase64StringOfUIImageOfUIView(view).value_or("")},
+      {"childCount", std::to_string(view->subviews().size())},
+      {"isProbablyTappable", text(tappable)},
+      {"isVisibleInViewHierarchy", text(isVisibleInViewHierarchy(view))},
+      {"isVisibleInWindowFrame", text(isVisibleInWindowFrame(view))},
+      {"isUserInteractionEnabled", text(view->isUserInteractionEnabled())},
+      {"isHidden", text(view->isHidden())},
+      {"isEditable", text(view->isKindOfClass(UITextField::classObject()))},
+      {"isScrollable", text(ai.isViewScrollable(view))},
+      {"isImageObject", text(ai.IsImageTypeOfObject(view))},
+      {"rectangle", ai.getRectObjectOfView(view)},
+  };
+}
 
 // Every view below `root` in pre-order, by plain recursion over subviews().
 void preOrder(const std::shared_ptr<UIView>& root, std::vector<std::shared_ptr<UIView>>& out) {
@@ -168,6 +197,38 @@ TEST(FastPathTest, FindingAndWalksAnswerAsAStraightforwardWalkOnRandomTrees) {
   }
   EXPECT_GT(byText, 0u);
   EXPECT_GT(byPartialText, byText);  // "ITEM" too
+}
+
+// The AI export of the sample screens (shared drawing memory, one JPEG compressor,
+// tappability worked out once per view) against each view described alone, in
+// the opposite order: the same images byte for byte and the same descriptions.
+TEST(FastPathTest, AiExportOfTheSampleScreensDescribesEachViewAsIfAlone) {
+  std::vector<std::shared_ptr<UIViewController>> screens{std::make_shared<LoginViewController>(),
+                                                          std::make_shared<SettingsViewController>(),
+                                                          std::make_shared<ListViewController>()};
+  for (const auto& controller : screens) {
+    auto window = std::make_shared<UIWindow>(UIScreen::mainScreen()->bounds());
+    window->setRootViewController(controller);
+    window->makeKeyAndVisible();
+    window->layoutIfNeeded();
+    const auto visible = VisibleViewList::getAllUIViewsAccordingToViewType(std::string());
+    const JSONValue reply = run({"ai_findelements", "", std::nullopt, std::nullopt, std::nullopt});
+    ASSERT_EQ(reply.size(), visible.size()) << controller->className();
+    std::size_t images = 0, tappable = 0;
+    for (std::size_t i = visible.size(); i-- > 0;) {
+      JSONValue entry = reply[i];
+      EXPECT_EQ(UIViewMemoryCache::sharedInstance()->getUIVIewAccordingToElementId(entry.at("elementID").get<std::string>()),
+                visible[i]);
+      entry.erase("elementID");
+      EXPECT_EQ(entry, describeAlone(visible[i])) << controller->className() << " view " << i;
+      images += !entry.at("imageBase64").get<std::string>().empty();
+      tappable += entry.at("isProbablyTappable") == "true";
+    }
+    EXPECT_GT(images, visible.size() / 2) << controller->className();
+    EXPECT_GT(tappable, 0u) << controller->className();
+    UIViewMemoryCache::sharedInstance()->clearMemoryCache();
+    window->setHidden(true);
+  }
 }
 
 }  // namespace

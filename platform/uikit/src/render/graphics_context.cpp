@@ -25,6 +25,21 @@ std::vector<std::unique_ptr<CGContext>>& contextStack() {
   return stack;
 }
 
+// The memory of the last context a thread closed, kept for its next one: rendering
+// many views one after the other (each into a context of its own) then reuses
+// memory the process already touched instead of asking the system for fresh pages
+// every time. Only the largest recent block is kept, and only up to a bound.
+struct SparePixels {
+  std::unique_ptr<unsigned char[]> block;
+  std::size_t bytes = 0;
+};
+constexpr std::size_t kMaxSpareBytes = 64u << 20;
+
+SparePixels& sparePixels() {
+  thread_local SparePixels spare;
+  return spare;
+}
+
 }  // namespace
 
 CGContext::CGContext(CGSize sz, bool isOpaque, CGFloat s) : size(sz), scale(s), opaque(isOpaque) {
@@ -32,15 +47,40 @@ CGContext::CGContext(CGSize sz, bool isOpaque, CGFloat s) : size(sz), scale(s), 
   int w = pixelCount(size.width, scale);
   int h = pixelCount(size.height, scale);
   if (w == 0 || h == 0) w = h = 0;
-  surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, w);
+  const std::size_t bytes = static_cast<std::size_t>(stride) * static_cast<std::size_t>(h);
+  if (bytes > 0 && stride > 0) {
+    SparePixels& spare = sparePixels();
+    if (spare.block && spare.bytes >= bytes) {
+      pixels = std::move(spare.block);
+      pixelBytes = spare.bytes;
+      spare.bytes = 0;
+    } else {
+      pixels.reset(new unsigned char[bytes]);
+      pixelBytes = bytes;
+    }
+    std::memset(pixels.get(), 0, bytes);  // a new context is transparent
+    surface = cairo_image_surface_create_for_data(pixels.get(), CAIRO_FORMAT_ARGB32, w, h, stride);
+  } else {
+    surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  }
   cr = cairo_create(surface);
   cairo_scale(cr, scale, scale);
 }
 
 CGContext::~CGContext() {
-  uikit_render::CairoLock lock(uikit_render::cairoMutex());
-  cairo_destroy(cr);
-  cairo_surface_destroy(surface);
+  {
+    uikit_render::CairoLock lock(uikit_render::cairoMutex());
+    cairo_destroy(cr);
+    cairo_surface_finish(surface);
+    cairo_surface_destroy(surface);
+  }
+  if (!pixels || pixelBytes > kMaxSpareBytes) return;
+  SparePixels& spare = sparePixels();
+  if (spare.bytes <= pixelBytes) {
+    spare.block = std::move(pixels);
+    spare.bytes = pixelBytes;
+  }
 }
 
 namespace uikit_render {
@@ -87,10 +127,15 @@ std::shared_ptr<UIImage> imageFromSurface(cairo_surface_t* surface, CGFloat scal
   if (w <= 0 || h <= 0) return nullptr;
   int stride = cairo_image_surface_get_stride(surface);
   const unsigned char* data = cairo_image_surface_get_data(surface);
-  auto pixels = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(w) * 4 * static_cast<std::size_t>(h));
-  for (int y = 0; y < h; ++y) {
-    std::memcpy(pixels->data() + static_cast<std::size_t>(y) * w * 4, data + static_cast<std::size_t>(y) * stride,
-                static_cast<std::size_t>(w) * 4);
+  std::shared_ptr<std::vector<std::uint8_t>> pixels;
+  if (stride == w * 4) {
+    pixels = std::make_shared<std::vector<std::uint8_t>>(data, data + static_cast<std::size_t>(stride) * h);  // one copy, no clearing first
+  } else {
+    pixels = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(w) * 4 * static_cast<std::size_t>(h));
+    for (int y = 0; y < h; ++y) {
+      std::memcpy(pixels->data() + static_cast<std::size_t>(y) * w * 4, data + static_cast<std::size_t>(y) * stride,
+                  static_cast<std::size_t>(w) * 4);
+    }
   }
   if (forceOpaque) {
     // Premultiplied pixels with full alpha are those pixels shown over black.

@@ -21,6 +21,8 @@ struct CGContext {
 
   cairo_t* cr = nullptr;
   cairo_surface_t* surface = nullptr;
+  std::unique_ptr<unsigned char[]> pixels;  // the surface's memory (taken from this thread's spare one)
+  std::size_t pixelBytes = 0;
   CGSize size;
   CGFloat scale;
   bool opaque;

@@ -36,7 +36,8 @@ std::optional<NSData> UIImageJPEGRepresentation(const std::shared_ptr<UIImage>& 
   if (!image || image->pixelWidth() <= 0 || image->pixelHeight() <= 0 || !image->pixels()) return std::nullopt;
   double q = std::isnan(compressionQuality) ? 0.0 : std::clamp(compressionQuality, 0.0, 1.0);
   int quality = std::clamp(static_cast<int>(std::lround(q * 100)), 1, 100);
-  TurboHandle tj(true);
+  // One compressor per thread, kept: making one costs more than a small image.
+  thread_local TurboHandle tj(true);
   if (!tj.handle) return std::nullopt;
   unsigned char* out = nullptr;
   unsigned long size = 0;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "foundation/json.h"
 #include "objc/runtime.h"
@@ -51,4 +52,11 @@ class AiAPI : public objc::Object {
   // {"x", "y", "width", "height"} as "%.02f" texts: the frame's origin converted from
   // the superview into window coordinates, and the size of the bounds.
   JSONValue getRectObjectOfView(const std::shared_ptr<UIView>& view);
+
+ private:
+  // While one screen is described, each view's own tappability (up to five hit
+  // tests) is worked out once, however many descendants ask about it as their
+  // ancestor. Only the screen's description fills it; it is empty otherwise.
+  std::unordered_map<const UIView*, bool> probablyTappable_;
+  bool describingScreen_ = false;
 };
