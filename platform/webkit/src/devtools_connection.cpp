@@ -1,11 +1,26 @@
 #include "webkit/DevToolsConnection.h"
 
-#include <future>
+#include <condition_variable>
+#include <mutex>
+#include <utility>
 
 #include "dispatch/dispatch.h"
 #include "foundation/log.h"
 
 namespace webkit {
+
+namespace {
+
+// An error to hand to a callback. The error object is made and its temporary ends
+// here, before the callback hands the error to another thread: the temporary shares
+// its message with the copy, and no thread should let go of that share after the
+// error has moved on.
+template <class Error, class... Args>
+std::exception_ptr failure(Args&&... args) {
+  return std::make_exception_ptr(Error(std::forward<Args>(args)...));
+}
+
+}  // namespace
 
 // Registry ------------------------------------------------------------------------
 
@@ -14,7 +29,7 @@ std::uint64_t CallbackRegistry::create(const std::string& method, Clock::time_po
   if (!closedReason_.empty()) {
     std::string reason = closedReason_;
     lock.unlock();
-    if (callback) callback(nullptr, std::make_exception_ptr(TargetClosedError(method + ": " + reason)));
+    if (callback) callback(nullptr, failure<TargetClosedError>(method + ": " + reason));
     return 0;
   }
   const std::uint64_t id = ++lastId_;
@@ -41,14 +56,14 @@ bool CallbackRegistry::resolve(std::uint64_t id, const JSONValue& result) {
 bool CallbackRegistry::reject(std::uint64_t id, std::exception_ptr error) {
   Entry entry;
   if (!take(id, entry)) return false;
-  if (entry.callback) entry.callback(nullptr, error);
+  if (entry.callback) entry.callback(nullptr, std::move(error));
   return true;
 }
 
 bool CallbackRegistry::rejectWithProtocolError(std::uint64_t id, long code, const std::string& message) {
   Entry entry;
   if (!take(id, entry)) return false;
-  if (entry.callback) entry.callback(nullptr, std::make_exception_ptr(ProtocolError(entry.method, code, message)));
+  if (entry.callback) entry.callback(nullptr, failure<ProtocolError>(entry.method, code, message));
   return true;
 }
 
@@ -60,7 +75,7 @@ void CallbackRegistry::rejectAll(const std::string& reason) {
     failed.swap(pending_);
   }
   for (auto& [id, entry] : failed) {
-    if (entry.callback) entry.callback(nullptr, std::make_exception_ptr(TargetClosedError(entry.method + ": " + reason)));
+    if (entry.callback) entry.callback(nullptr, failure<TargetClosedError>(entry.method + ": " + reason));
   }
 }
 
@@ -79,7 +94,7 @@ void CallbackRegistry::expire(Clock::time_point now) {
   }
   for (auto& entry : expired) {
     if (entry.callback) {
-      entry.callback(nullptr, std::make_exception_ptr(TimeoutError(entry.method + ": no answer in time")));
+      entry.callback(nullptr, failure<TimeoutError>(entry.method + ": no answer in time"));
     }
   }
 }
@@ -123,14 +138,14 @@ std::uint64_t DevToolsConnection::send(const std::string& method, const JSONValu
   try {
     text = message.dump();
   } catch (const std::exception& e) {
-    callbacks_->reject(id, std::make_exception_ptr(ProtocolError(method, -32600, e.what())));
+    callbacks_->reject(id, failure<ProtocolError>(method, -32600, e.what()));
     return 0;
   }
   if (!transport_->send(text, timeout)) {
     if (transport_->isClosed()) {
-      callbacks_->reject(id, std::make_exception_ptr(TargetClosedError(method + ": the pipe is closed")));
+      callbacks_->reject(id, failure<TargetClosedError>(method + ": the pipe is closed"));
     } else {
-      callbacks_->reject(id, std::make_exception_ptr(TimeoutError(method + ": the browser takes nothing in")));
+      callbacks_->reject(id, failure<TimeoutError>(method + ": the browser takes nothing in"));
     }
     return 0;
   }
@@ -139,19 +154,35 @@ std::uint64_t DevToolsConnection::send(const std::string& method, const JSONValu
 
 JSONValue DevToolsConnection::call(const std::string& method, const JSONValue& params, const std::string& sessionId,
                                    std::chrono::milliseconds timeout) {
-  auto outcome = std::make_shared<std::promise<JSONValue>>();
-  auto future = outcome->get_future();
+  // The outcome is handed over whole: the error moves to the waiting thread, so
+  // that the thread that made it keeps no share of it.
+  struct Outcome {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    bool done = false;
+    JSONValue result;
+    std::exception_ptr error;
+  };
+  auto outcome = std::make_shared<Outcome>();
   const std::uint64_t id = send(method, params, sessionId, timeout, [outcome](const JSONValue* result, std::exception_ptr error) {
-    if (result) {
-      outcome->set_value(*result);
-    } else {
-      outcome->set_exception(error);
-    }
+    std::lock_guard lock(outcome->mutex);
+    if (result) outcome->result = *result;
+    outcome->error = std::move(error);
+    outcome->done = true;
+    outcome->arrived.notify_all();
   });
-  if (id != 0 && future.wait_for(timeout) != std::future_status::ready) {
-    callbacks_->reject(id, std::make_exception_ptr(TimeoutError(method + ": no answer in time")));
+  std::unique_lock lock(outcome->mutex);
+  if (id != 0 && !outcome->arrived.wait_for(lock, timeout, [&] { return outcome->done; })) {
+    lock.unlock();
+    callbacks_->reject(id, failure<TimeoutError>(method + ": no answer in time"));
+    lock.lock();
+    outcome->arrived.wait(lock, [&] { return outcome->done; });  // answered meanwhile, or just rejected
   }
-  return future.get();
+  if (std::exception_ptr error = std::move(outcome->error)) {
+    lock.unlock();
+    std::rethrow_exception(error);
+  }
+  return std::move(outcome->result);
 }
 
 void DevToolsConnection::callAsync(const std::string& method, const JSONValue& params, const std::string& sessionId,

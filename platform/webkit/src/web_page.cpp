@@ -318,7 +318,7 @@ std::optional<JSONValue> WebPage::pageCall(const std::string& method, const JSON
                             return;
                           }
                           if (result) waiting->result = *result;
-                          waiting->error = error;
+                          waiting->error = std::move(error);
                           waiting->done = true;
                           waiting->answered.notify_all();
                         });
@@ -329,8 +329,11 @@ std::optional<JSONValue> WebPage::pageCall(const std::string& method, const JSON
     if (timeout >= kTellingWait) noteNoAnswer(method, timeout);
     return std::nullopt;
   }
-  if (waiting->error) std::rethrow_exception(waiting->error);
-  return waiting->result;
+  if (std::exception_ptr error = std::move(waiting->error)) {
+    lock.unlock();
+    std::rethrow_exception(error);
+  }
+  return std::move(waiting->result);
 }
 
 bool WebPage::isLoading() {
