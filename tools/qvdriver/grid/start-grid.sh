@@ -20,8 +20,8 @@
 # --node-port  the first node's port; the others follow (default 5555)
 # --request-timeout
 #              seconds a session request waits for a node that serves it
-#              (default 30); a request for a device that no node serves is
-#              refused at once, and fails within this time at the latest
+#              (default 30): a request for a device that no node serves
+#              fails within this time
 # --work DIR   where the node configurations go (default: a new temporary folder)
 #
 # Prints "grid ready: <hub URL>" once every node has registered. The hub and the

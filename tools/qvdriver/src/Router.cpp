@@ -21,9 +21,8 @@ std::vector<std::string> segments(const std::string& path) {
   return out;
 }
 
-std::optional<std::map<std::string, std::string>> match(const std::string& pattern,
+std::optional<std::map<std::string, std::string>> match(const std::vector<std::string>& wanted,
                                                         const std::vector<std::string>& path) {
-  const auto wanted = segments(pattern);
   if (wanted.size() != path.size()) return std::nullopt;
   std::map<std::string, std::string> params;
   for (std::size_t i = 0; i < wanted.size(); ++i) {
@@ -75,7 +74,10 @@ std::string CommandContext::stringParameter(const std::string& name) const {
 nlohmann::json elementReference(const std::string& id) { return {{std::string(kElementKey), id}}; }
 
 void Router::add(std::vector<Route> routes) {
-  for (auto& route : routes) routes_.push_back(std::move(route));
+  for (auto& route : routes) {
+    patterns_.push_back(segments(route.pattern));
+    routes_.push_back(std::move(route));
+  }
 }
 
 void Router::addAllRoutes() {
@@ -91,8 +93,9 @@ void Router::addAllRoutes() {
 Reply Router::dispatch(const std::string& method, const std::string& rawPath, const std::string& body) const {
   const auto path = segments(withoutHubPrefix(rawPath));
   bool otherMethod = false;
-  for (const auto& route : routes_) {
-    auto params = match(route.pattern, path);
+  for (std::size_t i = 0; i < routes_.size(); ++i) {
+    const Route& route = routes_[i];
+    auto params = match(patterns_[i], path);
     if (!params) continue;
     if (route.method != method) {
       otherMethod = true;

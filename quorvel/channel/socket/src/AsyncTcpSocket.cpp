@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -305,6 +306,10 @@ bool AsyncTcpSocket::doAccept(int parentFD, bool isIPv4) {
   }
   // Linux has no SO_NOSIGPIPE; every write passes MSG_NOSIGNAL instead, so a closed
   // peer yields an error rather than a signal.
+  // Replies are small and answer a waiting client: each goes out at once instead of
+  // waiting for the acknowledgement of the previous one.
+  const int on = 1;
+  ::setsockopt(childFD, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 
   auto theDelegate = delegate_.lock();
   dispatch_queue_t theDelegateQueue = delegateQueue_;

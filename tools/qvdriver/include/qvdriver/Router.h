@@ -84,6 +84,8 @@ class Router {
 
   Driver& driver_;
   std::vector<Route> routes_;
+  // Each route's pattern split into its segments, once.
+  std::vector<std::vector<std::string>> patterns_;
 };
 
 // The command groups, one file each.
