@@ -6,7 +6,7 @@ CTEST_ARGS ?=
 FUZZ_SECONDS ?= 60
 FUZZ_RUNS  ?=
 
-.PHONY: all deps configure build test run sanitize tsan bench fuzz fuzz-build soak clean
+.PHONY: all deps configure build test run sanitize tsan bench fuzz fuzz-build soak farm clean
 
 all: build
 
@@ -59,6 +59,13 @@ bench: deps build
 # SOAK_ACTIONS, SOAK_CYCLES, SOAK_TAPS): not part of `make test`.
 soak: deps configure
 	@./scripts/run-soak.sh $(BUILD)
+
+# A device farm on this machine until interrupted: DEVICES sample applications,
+# each behind its qvdriver, under one Selenium Grid hub on 127.0.0.1.
+DEVICES ?= 2
+farm: deps build
+	@ctest --test-dir $(BUILD) -R '^npm_install$$' >/dev/null
+	@./scripts/farm.sh --build $(BUILD) --devices $(DEVICES)
 
 clean:
 	@rm -rf $(BUILD)

