@@ -118,7 +118,8 @@ print(sum(1 for n in nodes if n.get("availability") == "UP" for s in n.get("slot
 }
 for _ in $(seq 1 600); do
   if [ "$(free_slots)" -ge "$devices" ]; then
-    echo "farm ready: $hub (logs in $work)"
+    echo "farm ready: $hub"
+    echo "logs in $work"
     wait
     exit 0
   fi

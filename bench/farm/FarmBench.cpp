@@ -85,12 +85,11 @@ int main() {
     farm.program = QV_FARM_SCRIPT;
     farm.arguments = {"--devices", std::to_string(devices), "--build", qvtest::buildDir().string(), "--jar", jar,
                       "--work", (work / ("farm-" + std::to_string(devices))).string()};
-    farm.readyLine = "";
+    farm.readyLine = "farm ready: http://127.0.0.1:4444";
+    farm.startTimeout = std::chrono::minutes(3);
     farm.stopSignal = SIGTERM;
     qvtest::AppProcess process(farm);
-    if (!qvtest::waitUntil([&] { return process.output().find("farm ready") != std::string::npos || !process.alive(); },
-                           std::chrono::minutes(3)) ||
-        process.output().find("farm ready") == std::string::npos) {
+    if (!process.ready()) {
       std::printf("farm_bench: a farm of %d devices did not start:\n%s\n", devices, process.log().c_str());
       break;
     }

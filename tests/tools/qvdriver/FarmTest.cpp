@@ -102,13 +102,11 @@ TEST(FarmTest, ASuiteRunsOnTwoDevicesThroughTheHubAndTheFarmLeavesNothingBehind)
     farm.program = (std::filesystem::path(std::getenv("QV_SOURCE_DIR")) / "scripts/farm.sh").string();
     farm.arguments = {"--devices", "2", "--build", qvtest::buildDir().string(), "--jar", qvtest::seleniumJar(),
                       "--work", (work / "farm").string()};
-    farm.readyLine = "";
+    farm.readyLine = "farm ready: http://127.0.0.1:4444";
+    farm.startTimeout = std::chrono::seconds(180);
     farm.stopSignal = SIGTERM;
     qvtest::AppProcess process(farm);
-    ASSERT_TRUE(qvtest::waitUntil([&] { return process.output().find("farm ready: http://127.0.0.1:4444") != std::string::npos || !process.alive(); },
-                                  std::chrono::seconds(180)))
-        << process.log();
-    ASSERT_NE(process.output().find("farm ready"), std::string::npos) << process.output() << process.log();
+    ASSERT_TRUE(process.ready()) << process.output() << process.log();
     farmPid = process.pid();
     started = descendants(farmPid);
     // Two applications, two qvdrivers, the grid script, its hub and two nodes.
