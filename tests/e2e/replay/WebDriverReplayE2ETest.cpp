@@ -1,6 +1,7 @@
 // Recordings played through a WebDriver endpoint rather than the agent's port: a
 // login typed, clicked and checked on the sample application through its qvdriver,
-// a recording whose check fails, and an endpoint that is not there. Each recording
+// a recording whose check fails, a row found by scrolling the list, and an
+// endpoint that is not there. Each recording
 // gets a session of its own, deleted after it whatever happened; exit codes, step
 // lines and the JUnit report are those of the direct replay.
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,10 @@ TEST(WebDriverReplayE2ETest, PlaysRecordingsInSessionsOfTheirOwnAndReportsLikeTh
                 step("ClickButton", "UIButton", "Log In"), welcomeReads("Welcome, abc")});
   write(wrong, {welcomeReads("Welcome, abc"), welcomeReads("Welcome, bob")});
   write(again, {welcomeReads("Welcome, abc")});
+  // A row far down the list: found by scrolling the screen towards it.
+  const auto row = work / "row.jsonl";
+  write(row, {step("Click", "UILabel", "List"), step("Click", "UILabel", "Row 40"),
+              {{"assert", "visible"}, {"target", {{"className", "UILabel"}, {"elementText", "You picked row 40"}}}}});
   const std::string report = (work / "report.xml").string();
 
   qvtest::AppProcess app;
@@ -85,12 +91,16 @@ TEST(WebDriverReplayE2ETest, PlaysRecordingsInSessionsOfTheirOwnAndReportsLikeTh
       << read.dump();
 
   // The failed recording's session was deleted too: the device takes a new one.
-  run = qvtest::runQvctl({"replay", "--webdriver", url + "/wd/hub/", "--json", "--capabilities",
-                          R"({"appium:deviceName":"sample"})", again.string()});
+  run = qvtest::runQvctl({"replay", "--webdriver", url + "/wd/hub/", "--json", "--timeout", "20", "--capabilities",
+                          R"({"appium:deviceName":"sample"})", again.string(), row.string()});
   EXPECT_EQ(run.status, 0) << run.out << run.err;
-  json line = json::parse(run.out, nullptr, false);
-  EXPECT_EQ(line.value("recording", ""), "again") << run.out;
-  EXPECT_EQ(line.value("passed", false), true) << run.out;
+  std::vector<json> lines;
+  std::istringstream out(run.out);
+  for (std::string text; std::getline(out, text);) lines.push_back(json::parse(text, nullptr, false));
+  ASSERT_EQ(lines.size(), 4u) << run.out;
+  EXPECT_EQ(lines[0].value("recording", ""), "again");
+  EXPECT_EQ(lines[3].value("recording", ""), "row");
+  for (const auto& line : lines) EXPECT_EQ(line.value("passed", false), true) << line.dump();
   {
     std::lock_guard lock(logged);
     std::size_t created = 0, deleted = 0;
@@ -98,8 +108,8 @@ TEST(WebDriverReplayE2ETest, PlaysRecordingsInSessionsOfTheirOwnAndReportsLikeTh
       if (request.find("POST /session ") != std::string::npos || request.find("POST /wd/hub/session ") != std::string::npos) ++created;
       if (request.find("DELETE ") != std::string::npos) ++deleted;
     }
-    EXPECT_EQ(created, 3u);
-    EXPECT_EQ(deleted, 3u);
+    EXPECT_EQ(created, 4u);
+    EXPECT_EQ(deleted, 4u);
   }
 
   // Nothing listens there: the step says so and the run fails; a bad capability
