@@ -6,7 +6,7 @@ CTEST_ARGS ?=
 FUZZ_SECONDS ?= 60
 FUZZ_RUNS  ?=
 
-.PHONY: all deps configure build test run sanitize tsan bench fuzz fuzz-build soak clean
+.PHONY: all deps configure build test run sanitize tsan bench fuzz fuzz-build soak farm clean
 
 all: build
 
@@ -53,12 +53,20 @@ fuzz: fuzz-build
 	@./scripts/run-fuzz.sh $(BUILD)/fuzz $(FUZZ_SECONDS) $(FUZZ_RUNS)
 
 bench: deps build
+	@ctest --test-dir $(BUILD) -R '^npm_install$$' >/dev/null || true  # the grid's jar for farm_bench
 	@./scripts/run-benchmarks.sh $(BUILD)
 
 # The soak against the sample application (about an hour; counts from SOAK_COMMANDS,
 # SOAK_ACTIONS, SOAK_CYCLES, SOAK_TAPS): not part of `make test`.
 soak: deps configure
 	@./scripts/run-soak.sh $(BUILD)
+
+# A device farm on this machine until interrupted: DEVICES sample applications,
+# each behind its qvdriver, under one Selenium Grid hub on 127.0.0.1.
+DEVICES ?= 2
+farm: deps build
+	@ctest --test-dir $(BUILD) -R '^npm_install$$' >/dev/null
+	@./scripts/farm.sh --build $(BUILD) --devices $(DEVICES)
 
 clean:
 	@rm -rf $(BUILD)

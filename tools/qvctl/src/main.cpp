@@ -10,8 +10,12 @@
 #include <filesystem>
 #include <optional>
 #include <algorithm>
+#include <atomic>
 #include <iostream>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "qvctl/AiExport.h"
@@ -20,6 +24,7 @@
 #include "qvctl/Recording.h"
 #include "qvctl/Replay.h"
 #include "qvctl/Request.h"
+#include "qvctl/WebDriver.h"
 
 namespace {
 
@@ -65,6 +70,15 @@ Replay (port 9898):
                                RECORDING-stepN.jpg
   --timeout S                  with replay: how long a step waits for its element or
                                an assertion for its condition (default 5)
+  --webdriver URL              play through a W3C WebDriver endpoint instead of the
+                               agent's port (qvdriver, or a Selenium Grid hub), one
+                               session per recording, deleted after it (no screens
+                               are saved for failed steps this way)
+  --capabilities JSON          with --webdriver: capabilities of each new session,
+                               added to {"platformName": "quorvel"}
+  --jobs N                     with --webdriver: play N recordings at once, each in
+                               its own session (a hub spreads them over its devices);
+                               step lines then start with the recording's name
 
 Options:
   --host H       server address (default 127.0.0.1)
@@ -91,6 +105,9 @@ struct Options {
   bool keepGoing = false;
   bool json = false;
   std::string junit;
+  std::string webdriver;
+  std::string capabilities;
+  int jobs = 1;
   std::vector<std::string> words;
 };
 
@@ -136,6 +153,16 @@ Options parse(int argc, char** argv) {
       o.json = true;
     } else if (a == "--junit") {
       o.junit = value("--junit");
+    } else if (a == "--webdriver") {
+      o.webdriver = value("--webdriver");
+    } else if (a == "--capabilities") {
+      o.capabilities = value("--capabilities");
+    } else if (a == "--jobs") {
+      std::string v = value("--jobs");
+      char* end = nullptr;
+      long n = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end || n < 1 || n > 64) usageError("bad number of jobs \"" + v + "\"");
+      o.jobs = static_cast<int>(n);
     } else {
       o.words.push_back(a);
     }
@@ -240,6 +267,16 @@ int recorderCommand(const Options& o, const std::string& command) {
 
 int replayCommand(const Options& o, const std::vector<std::string>& files) {
   if (files.empty()) usageError("usage: qvctl replay FILE...");
+  if (o.webdriver.empty() && (o.jobs > 1 || !o.capabilities.empty())) {
+    usageError("--jobs and --capabilities go with --webdriver (the agent's port serves one client)");
+  }
+  if (!o.webdriver.empty()) {
+    try {
+      WebDriverSession(o.webdriver, o.capabilities, std::chrono::seconds(1));
+    } catch (const Error& e) {
+      usageError(e.what());
+    }
+  }
   if (!o.junit.empty()) {
     // A report that cannot be written is said before anything is played.
     std::FILE* report = std::fopen(o.junit.c_str(), "a");
@@ -279,39 +316,62 @@ int replayCommand(const Options& o, const std::vector<std::string>& files) {
   }
 
   const auto stepTimeout = std::chrono::milliseconds(static_cast<long long>(o.timeoutSeconds.value_or(5) * 1000));
-  PlaybackSession session(o.host, portOf(o, kPlayBackPort), std::max(stepTimeout, std::chrono::milliseconds(10000)));
-  // Screens of failed steps go beside the report.
+  const auto requestTimeout = std::max(stepTimeout, std::chrono::milliseconds(10000));
+  // The agent's port serves one client: one connection for every recording. A
+  // WebDriver endpoint gets a session of its own per recording.
+  std::unique_ptr<PlaybackSession> agent;
   std::string snapshotDir;
-  if (!o.junit.empty()) {
-    std::filesystem::path folder = std::filesystem::path(o.junit).parent_path();
-    snapshotDir = folder.empty() ? std::string(".") : folder.string();
+  if (o.webdriver.empty()) {
+    agent = std::make_unique<PlaybackSession>(o.host, portOf(o, kPlayBackPort), requestTimeout);
+    // Screens of failed steps go beside the report.
+    if (!o.junit.empty()) {
+      std::filesystem::path folder = std::filesystem::path(o.junit).parent_path();
+      snapshotDir = folder.empty() ? std::string(".") : folder.string();
+    }
   }
-  try {
-    session.open();
-  } catch (const Error&) {
-    // Said by each step that cannot be played.
-  }
-  bool allPassed = true;
-  for (auto& run : runs) {
+  std::mutex printing;
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> allPassed{true};
+  auto playRun = [&](RecordingRun& run) {
+    std::unique_ptr<WebDriverSession> own;
+    StepDriver* driver = agent.get();
+    if (!driver) driver = (own = std::make_unique<WebDriverSession>(o.webdriver, o.capabilities, requestTimeout)).get();
+    try {
+      driver->open();
+    } catch (const Error&) {
+      // Said by each step that cannot be played.
+    }
     ReplayOptions options;
     options.keepGoing = o.keepGoing;
     options.timeout = stepTimeout;
     options.snapshotDir = snapshotDir;
     options.onStep = [&](const StepResult& result) {
       std::string line = o.json ? resultJson(run.recording.name, result) : resultLine(result);
+      if (o.jobs > 1 && !o.json) line = run.recording.name + ": " + line;
+      std::lock_guard lock(printing);
       std::fwrite(line.data(), 1, line.size(), stdout);
       std::fputc('\n', stdout);
       std::fflush(stdout);
     };
     const auto started = Clock::now();
-    run.results = replay(run.recording, [&](const Request& r) { return session.play(r); }, options);
+    run.results = replay(run.recording, [&](const Request& r) { return driver->play(r); }, options);
     run.time = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+    if (own) own->close();  // the device is free for the next session at once
     std::size_t passed = 0;
     for (const auto& r : run.results) passed += r.passed ? 1 : 0;
-    allPassed = allPassed && passed == run.recording.steps.size();
+    if (passed != run.recording.steps.size()) allPassed = false;
+    std::lock_guard lock(printing);
     std::fprintf(stderr, "qvctl: %s: %zu of %zu steps passed\n", run.recording.name.c_str(), passed,
                  run.recording.steps.size());
-  }
+  };
+  auto worker = [&] {
+    for (std::size_t i; (i = next++) < runs.size();) playRun(runs[i]);
+  };
+  const std::size_t jobs = agent ? 1 : std::min<std::size_t>(static_cast<std::size_t>(o.jobs), runs.size());
+  std::vector<std::thread> workers;
+  for (std::size_t j = 1; j < jobs; ++j) workers.emplace_back(worker);
+  worker();
+  for (auto& w : workers) w.join();
   if (!o.junit.empty()) writeFile(o.junit, junitReport(runs));
   return allPassed ? 0 : 1;
 }

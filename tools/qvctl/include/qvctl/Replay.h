@@ -100,15 +100,25 @@ struct ReplayOptions {
 std::vector<StepResult> replay(const Recording& recording, const PlaybackSender& send,
                                const ReplayOptions& options = {});
 
+// What plays a recording's requests on one device: the agent's playback port
+// (PlaybackSession) or a WebDriver session (WebDriverSession).
+class StepDriver {
+ public:
+  virtual ~StepDriver() = default;
+  // Gets the device ready, so that the wait for it is not taken from the first
+  // step's time; throws Error when it cannot be reached.
+  virtual void open() = 0;
+  // One playback request out, its reply's payload back.
+  virtual std::string play(const Request& request) = 0;
+};
+
 // One playback connection kept open for many requests, opened again when the
 // agent closed it (the playback server listens again a second later).
-class PlaybackSession {
+class PlaybackSession : public StepDriver {
  public:
   PlaybackSession(std::string host, std::uint16_t port, std::chrono::milliseconds timeout);
-  // Connects now, so that the wait for the server to listen again is not taken
-  // from the first step's time; throws Error when the agent cannot be reached.
-  void open();
-  std::string play(const Request& request);
+  void open() override;
+  std::string play(const Request& request) override;
 
  private:
   std::string host_;
