@@ -7,6 +7,9 @@
 # each such test runs in a private namespace of its own instead, so they run in
 # parallel and never meet anything else listening on the machine; otherwise the
 # lock runs them one at a time.
+#
+# The lock "heavy" keeps the tests that take both cores for minutes (Selenium
+# Grid on Java, whole recorded sessions) from running beside each other.
 if(NOT DEFINED QV_PRIVATE_NETWORK)
   execute_process(COMMAND unshare --net true RESULT_VARIABLE qv_unshare_status OUTPUT_QUIET ERROR_QUIET)
   if(qv_unshare_status EQUAL 0)
