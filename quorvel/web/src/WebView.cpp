@@ -58,6 +58,8 @@ std::string WebView::scriptsBaseURL() {
 }
 
 std::shared_ptr<UIWebView> WebView::getCurrentDisplayedWebView() {
+  // Where no web view exists the walk of the key window could only come back empty.
+  if (UIWebView::_liveCount() == 0) return nullptr;
   auto views = VisibleViewList::getAllUIViewsAccordingToViewType(std::string("uiwebview"));
   return views.empty() ? nullptr : std::dynamic_pointer_cast<UIWebView>(views.front());
 }
