@@ -103,6 +103,8 @@ void WebView::switchToRecorderMode() {
 }
 
 void WebView::performRecorderAndPlaybackInjection() {
+  // Without a web view there is nothing to inject into: the main thread is not woken.
+  if (UIWebView::_liveCount() == 0) return;
   dispatch_async(dispatch_get_main_queue(), [] {
     try {
       std::make_shared<WebView>()->injectOrCollect();
