@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "Goals.h"
 #include "Stats.h"
 #include "app_process.h"
 #include "qvctl/Connection.h"
@@ -96,6 +97,9 @@ int main(int argc, char** argv) {
     std::printf("  %-40s median %8.3f ms   p99 %8.3f ms\n", "qvctl library, one playback connection", qvctl.median, qvctl.p99);
     std::printf("  %-40s median %8.3f ms   p99 %8.3f ms\n", "WebDriver through qvdriver (HTTP)", driver.median, driver.p99);
     std::printf("  ratio of the medians (qvdriver / qvctl)  %.2f\n", driver.median / qvctl.median);
+    bench::Goals goals;
+    goals.atMost("qvdriver / qvctl, find + get text, same run (medians)", driver.median / qvctl.median, 1.5, "x");
+    goals.print();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "qvdriver_bench: %s\n", e.what());
     return 1;

@@ -1,5 +1,6 @@
 #include "webkit/UIWebView.h"
 
+#include <atomic>
 #include <cmath>
 
 #include "foundation/log.h"
@@ -121,13 +122,22 @@ void UIWebBrowserView::drawRect(CGRect) {
 
 // Web view -------------------------------------------------------------------------
 
+namespace {
+std::atomic<long> liveWebViews{0};
+}  // namespace
+
 UIWebView::UIWebView(CGRect frame) : UIView(frame) {
+  liveWebViews.fetch_add(1, std::memory_order_relaxed);
   auto internal = std::make_shared<UIWebViewInternal>();
   browserView_ = std::make_shared<UIWebBrowserView>(CGRect{CGPointZero, frame.size});
   internal->browserView = browserView_;
   internal_ = internal;
   setBackgroundColor(UIColor::whiteColor());
 }
+
+UIWebView::~UIWebView() { liveWebViews.fetch_sub(1, std::memory_order_relaxed); }
+
+long UIWebView::_liveCount() { return liveWebViews.load(std::memory_order_relaxed); }
 
 std::shared_ptr<UIWebBrowserView> UIWebView::_browserView() {
   std::call_once(browserViewOnce_, [this] { addSubview(browserView_); });

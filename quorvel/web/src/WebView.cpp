@@ -58,6 +58,8 @@ std::string WebView::scriptsBaseURL() {
 }
 
 std::shared_ptr<UIWebView> WebView::getCurrentDisplayedWebView() {
+  // Where no web view exists the walk of the key window could only come back empty.
+  if (UIWebView::_liveCount() == 0) return nullptr;
   auto views = VisibleViewList::getAllUIViewsAccordingToViewType(std::string("uiwebview"));
   return views.empty() ? nullptr : std::dynamic_pointer_cast<UIWebView>(views.front());
 }
@@ -101,6 +103,8 @@ void WebView::switchToRecorderMode() {
 }
 
 void WebView::performRecorderAndPlaybackInjection() {
+  // Without a web view there is nothing to inject into: the main thread is not woken.
+  if (UIWebView::_liveCount() == 0) return;
   dispatch_async(dispatch_get_main_queue(), [] {
     try {
       std::make_shared<WebView>()->injectOrCollect();

@@ -66,6 +66,11 @@ class UIWebView : public UIView {
   QV_OBJC_DECLARE_CLASS(UIWebView)
  public:
   explicit UIWebView(CGRect frame = CGRectZero);
+  ~UIWebView() override;
+
+  // How many web views exist in the process (any thread may ask). None means none
+  // is on screen either, which spares a search of the view tree for one.
+  static long _liveCount();
 
   void loadRequest(const NSURL& url);
   void loadHTMLString(const std::string& html, const std::optional<NSURL>& baseURL);
