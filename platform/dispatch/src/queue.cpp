@@ -139,8 +139,7 @@ class WorkerPool {
       } else if (threads_ - idle_ < eagerThreads_) {
         spawnLocked();
       } else {
-        startWatcherLocked();
-        watcherCv_.notify_one();
+        watcherCv_.notify_one();  // the watcher runs from the pool's start
       }
     }
     // Woken outside the lock, so that the thread does not wake only to wait for it.
@@ -166,8 +165,6 @@ class WorkerPool {
     ++spawnRequests_;
     spawnerCv_.notify_one();
   }
-
-  void startWatcherLocked() {}  // started with the pool
 
   void spawnerLoop() {
     std::unique_lock lock(mutex_);
