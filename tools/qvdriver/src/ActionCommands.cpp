@@ -25,7 +25,6 @@ using json = nlohmann::json;
 constexpr double kMoveStepMs = 16;
 constexpr int kMaxMoveSteps = 120;
 
-[[noreturn]] void invalid(const std::string& message) { throw DriverError(ErrorCode::invalidArgument, message); }
 [[noreturn]] void unsupported(const std::string& message) {
   throw DriverError(ErrorCode::unsupportedOperation, message);
 }

@@ -13,8 +13,6 @@ namespace {
 
 using json = nlohmann::json;
 
-[[noreturn]] void invalid(const std::string& message) { throw DriverError(ErrorCode::invalidArgument, message); }
-
 constexpr std::string_view kAppiumNewCommandTimeout = "appium:newCommandTimeout";
 constexpr std::string_view kAppiumAutomationName = "appium:automationName";
 constexpr std::string_view kAppiumDeviceName = "appium:deviceName";

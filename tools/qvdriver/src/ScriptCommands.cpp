@@ -23,8 +23,6 @@ constexpr int kMaxScrolls = 20;
 constexpr int kSwipeSteps = 8;
 constexpr double kSwipeStepMs = 16;
 
-[[noreturn]] void invalid(const std::string& message) { throw DriverError(ErrorCode::invalidArgument, message); }
-
 std::string lowercase(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
   return text;

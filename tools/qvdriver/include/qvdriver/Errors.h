@@ -44,6 +44,9 @@ class DriverError : public std::runtime_error {
   ErrorCode code_;
 };
 
+// A request whose arguments cannot be used.
+[[noreturn]] inline void invalid(const std::string& message) { throw DriverError(ErrorCode::invalidArgument, message); }
+
 struct Failure {
   ErrorCode code;
   std::string message;
