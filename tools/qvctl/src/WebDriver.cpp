@@ -77,6 +77,16 @@ std::string boolOutput(const json& value) {
 
 }  // namespace
 
+std::string sessionCapabilities(const std::string& capabilities) {
+  json wanted = {{"platformName", "quorvel"}};
+  if (!capabilities.empty()) {
+    json given = json::parse(capabilities, nullptr, false);
+    if (given.is_discarded() || !given.is_object()) throw Error("the capabilities are not a JSON object: " + capabilities);
+    wanted.update(given);
+  }
+  return wanted.dump();
+}
+
 struct WebDriverSession::Http {
   CURL* curl = nullptr;
   std::string received;
@@ -140,13 +150,7 @@ WebDriverSession::WebDriverSession(std::string url, const std::string& capabilit
                                    std::chrono::milliseconds timeout)
     : url_(std::move(url)), timeout_(timeout), http_(std::make_unique<Http>()) {
   while (!url_.empty() && url_.back() == '/') url_.pop_back();
-  json wanted = {{"platformName", "quorvel"}};
-  if (!capabilities.empty()) {
-    json given = json::parse(capabilities, nullptr, false);
-    if (given.is_discarded() || !given.is_object()) throw Error("the capabilities are not a JSON object: " + capabilities);
-    wanted.update(given);
-  }
-  capabilities_ = wanted.dump();
+  capabilities_ = sessionCapabilities(capabilities);
 }
 
 WebDriverSession::~WebDriverSession() { close(); }

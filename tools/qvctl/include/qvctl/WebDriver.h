@@ -12,6 +12,11 @@
 
 namespace qvctl {
 
+// The capabilities of a new session: `capabilities` (a JSON object, or empty for
+// none) merged into {"platformName": "quorvel"}, as JSON text. Throws Error when
+// `capabilities` is not a JSON object.
+std::string sessionCapabilities(const std::string& capabilities);
+
 class WebDriverSession : public StepDriver {
  public:
   // `url` is the endpoint's base ("http://127.0.0.1:4444" or ".../wd/hub");
