@@ -19,19 +19,9 @@ namespace {
 using nlohmann::json;
 
 constexpr const char* kClickActions[] = {"Click", "ClickButton", "ClickImage"};
-constexpr const char* kTypeAction = "TypeTextOnEditBox";
-constexpr const char* kSelectSwitch = "Mobile_SelectSwitch";
-constexpr const char* kDeselectSwitch = "Mobile_DeSelectSwitch";
-
-bool isClick(const std::string& action) {
-  for (const char* a : kClickActions) {
-    if (action == a) return true;
-  }
-  return false;
-}
 
 bool isKnownAction(const std::string& action) {
-  return isClick(action) || action == kTypeAction || action == kSelectSwitch || action == kDeselectSwitch;
+  return isClickAction(action) || action == kTypeAction || action == kSelectSwitch || action == kDeselectSwitch;
 }
 
 // Why a line of a recording is not a step.
@@ -207,7 +197,7 @@ class StepPlayer {
       return;
     }
     const std::string id = settled();
-    if (isClick(step_.action)) {
+    if (isClickAction(step_.action)) {
       ask(elementRequest("clickelement", id));
       result_.message = "clicked";
     } else if (step_.action == kTypeAction) {
@@ -451,6 +441,13 @@ void saveSnapshot(const std::string& name, const PlaybackSender& send, const std
 }
 
 }  // namespace
+
+bool isClickAction(std::string_view action) {
+  for (const char* a : kClickActions) {
+    if (action == a) return true;
+  }
+  return false;
+}
 
 RecordingError::RecordingError(std::vector<std::string> problems)
     : Error([&] {

@@ -21,6 +21,13 @@
 
 namespace qvctl {
 
+// The recorded actions besides the clicks.
+inline constexpr std::string_view kTypeAction = "TypeTextOnEditBox";
+inline constexpr std::string_view kSelectSwitch = "Mobile_SelectSwitch";
+inline constexpr std::string_view kDeselectSwitch = "Mobile_DeSelectSwitch";
+// "Click", "ClickButton" or "ClickImage": the element is clicked.
+bool isClickAction(std::string_view action);
+
 // What a step acts on, as the recording describes it.
 struct StepTarget {
   std::string className;
