@@ -20,6 +20,7 @@
 
 #include "qvctl/AiExport.h"
 #include "qvctl/Connection.h"
+#include "qvctl/Export.h"
 #include "qvctl/JUnit.h"
 #include "qvctl/Recording.h"
 #include "qvctl/Replay.h"
@@ -80,6 +81,20 @@ Replay (port 9898):
                                its own session (a hub spreads them over its devices);
                                step lines then start with the recording's name
 
+Export:
+  qvctl export --to webdriverio|python FILE
+                               write the recording as a test that runs on its own
+                               through a WebDriver endpoint: a WebdriverIO module for
+                               `node`, or a Python script for the Selenium bindings.
+                               Each step finds, waits for and acts on or checks its
+                               element as replay does, and a failure names the step
+  -o OUT                       write the test to OUT instead of stdout
+  --webdriver URL              the endpoint the test talks to (default
+                               http://127.0.0.1:4723, qvdriver's)
+  --capabilities JSON          added to the test's session capabilities,
+                               {"platformName": "quorvel"}
+  --timeout S                  how long each step waits (default 5)
+
 Options:
   --host H       server address (default 127.0.0.1)
   --port P       port (default 9898 for playback commands, 9892 for recorder commands)
@@ -108,6 +123,8 @@ struct Options {
   std::string webdriver;
   std::string capabilities;
   int jobs = 1;
+  std::string exportTo;
+  std::string output;
   std::vector<std::string> words;
 };
 
@@ -157,6 +174,10 @@ Options parse(int argc, char** argv) {
       o.webdriver = value("--webdriver");
     } else if (a == "--capabilities") {
       o.capabilities = value("--capabilities");
+    } else if (a == "--to") {
+      o.exportTo = value("--to");
+    } else if (a == "-o") {
+      o.output = value("-o");
     } else if (a == "--jobs") {
       std::string v = value("--jobs");
       char* end = nullptr;
@@ -376,6 +397,36 @@ int replayCommand(const Options& o, const std::vector<std::string>& files) {
   return allPassed ? 0 : 1;
 }
 
+int exportCommand(const Options& o, const std::vector<std::string>& files) {
+  if (files.size() != 1) usageError("usage: qvctl export --to webdriverio|python FILE [-o OUT]");
+  auto language = exportLanguageNamed(o.exportTo);
+  if (!language) usageError("export --to takes webdriverio or python, not \"" + o.exportTo + "\"");
+  ExportOptions options;
+  if (!o.webdriver.empty()) options.server = o.webdriver;
+  options.capabilities = o.capabilities;
+  if (o.timeoutSeconds) options.timeout = std::chrono::milliseconds(static_cast<long long>(*o.timeoutSeconds * 1000));
+  try {
+    sessionCapabilities(options.capabilities);
+  } catch (const Error& e) {
+    usageError(e.what());
+  }
+  options.source = std::filesystem::path(files[0]).filename().string();
+  Recording recording;
+  try {
+    recording = readRecording(files[0]);
+  } catch (const RecordingError& e) {
+    std::fprintf(stderr, "qvctl: %s cannot be exported:\n%s\n", files[0].c_str(), e.what());
+    return 1;
+  }
+  const std::string test = exportTest(recording, *language, options);
+  if (o.output.empty()) {
+    std::fwrite(test.data(), 1, test.size(), stdout);
+  } else {
+    writeFile(o.output, test);
+  }
+  return 0;
+}
+
 int run(const Options& o) {
   const std::string& word = o.words[0];
   std::vector<std::string> args(o.words.begin() + 1, o.words.end());
@@ -384,6 +435,7 @@ int run(const Options& o) {
     return play(o, args[0]);
   }
   if (word == "replay") return replayCommand(o, args);
+  if (word == "export") return exportCommand(o, args);
   if (word == "record") {
     if (!args.empty()) usageError("usage: qvctl record");
     Connection connection(o.host, portOf(o, kRecorderPort), timeoutOf(o));
