@@ -86,7 +86,9 @@ TEST(QvctlExportTest, ExportedTestsLogInThroughQvdriverAndNameTheFailedStep) {
   const auto work = qvtest::npmDir() / ("qvctl-export-" + std::to_string(::getpid()));
   std::filesystem::remove_all(work);
   std::filesystem::create_directories(work);
-  const auto login = work / "login.jsonl", spoiled = work / "spoiled.jsonl", broken = work / "broken.jsonl";
+  const auto login = work / "login.jsonl", broken = work / "broken.jsonl";
+  // Its name stands in the header comment of each test: a newline and a line separator.
+  const auto spoiled = work / "spoiled\n\xE2\x80\xA8\"${name}\".jsonl";
   write(login, recording(kWelcome));
   write(spoiled, recording(kSpoiled));
   write(broken, recording(kWelcome) + "[{\"action\":\"Click\"}]\n{\"assert\":\"text\"\n");
@@ -105,16 +107,18 @@ TEST(QvctlExportTest, ExportedTestsLogInThroughQvdriverAndNameTheFailedStep) {
   const std::string url = "http://127.0.0.1:" + std::to_string(server.bind("127.0.0.1", 0));
   server.start();
 
-  // The WebdriverIO module written to a file; the Python script from standard output.
+  // The WebdriverIO module written to a file, for the endpoint under /wd/hub; the
+  // Python script from standard output, for the endpoint at the root.
   auto exported = [&](const std::filesystem::path& from, const std::string& name, std::vector<std::string> extra) {
     std::vector<Exported> tests = {{{"node"}, work / (name + ".mjs")}, {{"/usr/bin/python3"}, work / (name + ".py")}};
-    std::vector<std::string> args = {"export", "--webdriver", url + "/wd/hub", "--capabilities",
+    std::vector<std::string> args = {"export", "--capabilities",
                                      R"({"appium:deviceName":"sample phone","quorvel:newCommandTimeout":30})"};
     args.insert(args.end(), extra.begin(), extra.end());
     auto toFile = args;
-    toFile.insert(toFile.end(), {"--to", "webdriverio", from.string(), "-o", tests[0].file.string()});
+    toFile.insert(toFile.end(), {"--webdriver", url + "/wd/hub", "--to", "webdriverio", from.string(), "-o",
+                                 tests[0].file.string()});
     EXPECT_EQ(qvtest::runQvctl(toFile).status, 0);
-    args.insert(args.end(), {"--to", "python", from.string()});
+    args.insert(args.end(), {"--webdriver", url, "--to", "python", from.string()});
     auto toStdout = qvtest::runQvctl(args);
     EXPECT_EQ(toStdout.status, 0) << toStdout.err;
     write(tests[1].file, toStdout.out);
