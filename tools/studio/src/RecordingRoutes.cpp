@@ -1,5 +1,5 @@
 // The recording session: the page's state (long-polled), spy mode and highlights,
-// and the recording as a JSON Lines download.
+// the recording as a JSON Lines download, a saved one opened again, and edits.
 #include <algorithm>
 
 #include "Routes.h"
@@ -26,7 +26,8 @@ std::vector<Route> recordingRoutes() {
        [](Studio& studio, const httplib::Request& request, httplib::Response& response) {
          // Answers at once when something changed after "since", else within 10 s.
          auto wait = request.has_param("since") ? std::chrono::milliseconds(10000) : std::chrono::milliseconds(0);
-         replyJson(response, studio.state(numberParam(request, "since"), numberParam(request, "steps"), wait));
+         replyJson(response, studio.state(numberParam(request, "since"), numberParam(request, "steps"),
+                                          numberParam(request, "list"), wait));
        }},
       {"POST", "/api/spy",
        [](Studio& studio, const httplib::Request& request, httplib::Response& response) {
@@ -66,6 +67,30 @@ std::vector<Route> recordingRoutes() {
       {"POST", "/api/clear",
        [](Studio& studio, const httplib::Request&, httplib::Response& response) {
          studio.clearSteps();
+         replyJson(response, nlohmann::json::object());
+       }},
+      {"POST", "/api/open",
+       [](Studio& studio, const httplib::Request& request, httplib::Response& response) {
+         auto body = jsonBody(request);
+         auto text = body.find("text");
+         if (text == body.end() || !text->is_string()) throw Failure(FailureKind::invalidArgument, "\"text\" is needed");
+         std::string name = body.value("name", "recording");
+         if (name.empty()) name = "recording";
+         studio.openRecording(text->get<std::string>(), name);
+         replyJson(response, nlohmann::json::object());
+       }},
+      {"POST", "/api/edit",
+       [](Studio& studio, const httplib::Request& request, httplib::Response& response) {
+         auto body = jsonBody(request);
+         auto index = body.find("index");
+         auto edit = body.find("edit");
+         auto text = body.find("text");
+         if (index == body.end() || !index->is_number_unsigned() || edit == body.end() || !edit->is_string() ||
+             (text != body.end() && !text->is_string())) {
+           throw Failure(FailureKind::invalidArgument, "\"index\" (a whole number) and \"edit\" are needed");
+         }
+         studio.editStep(index->get<std::size_t>(), edit->get<std::string>(),
+                         text == body.end() ? "" : text->get<std::string>());
          replyJson(response, nlohmann::json::object());
        }},
   };
