@@ -70,7 +70,11 @@ TEST(StudioPageE2ETest, RunsTheApplicationRecordsAgainAfterReplayAndEditsASavedR
   {
     AppOptions studioOptions;
     studioOptions.program = "qvstudio";
-    studioOptions.arguments = {"--listen", "127.0.0.1:0", "--app", (qvtest::buildDir() / "bin" / "sample-app").string()};
+    // The application by its name, found on PATH as a person's shell would.
+    studioOptions.arguments = {"--listen", "127.0.0.1:0", "--app", "sample-app"};
+    const char* path = std::getenv("PATH");
+    studioOptions.environment = {
+        {"PATH", std::filesystem::absolute(qvtest::buildDir() / "bin").string() + ":" + (path ? path : "/usr/bin:/bin")}};
     studioOptions.readyLine = "qvstudio ready";
     studioOptions.stopSignal = SIGTERM;
     AppProcess studio(studioOptions);

@@ -275,10 +275,11 @@ try {
     return item.scrollWidth <= item.clientWidth && reason.right <= box.right && reason.left >= box.left;
   });
   assert.ok(fits, 'the failure reason overflows its step');
+  await driver.wait(async () => (await byId('replay').getAttribute('disabled')) === null, kWait);
+  assert.match(await text('replay-summary'), /3 of 4 steps passed/);
   await screenshot('5-edited-replayed.png');
 
   // The check deleted (Space on its Delete button), and the edited recording saved.
-  await driver.wait(async () => (await byId('replay').getAttribute('disabled')) === null, kWait);
   await driver.findElement(By.css('#steps li:nth-child(4) .step-delete')).sendKeys(Key.SPACE);
   await driver.wait(async () => (await stepRows()).length === 3, kWait, 'the step was not deleted');
   assert.deepEqual(summary(await stepRows()),

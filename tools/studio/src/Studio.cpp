@@ -399,8 +399,13 @@ void Studio::sendRecorderCommand(const std::string& command) {
   {
     std::lock_guard lock(sendMutex_);
     if (recorderFd_ < 0) {
+      std::lock_guard state(mutex_);
       throw Failure(FailureKind::conflict,
-                    "no recording session is open (replaying ends it: a new run of the application records again)");
+                    recorderStatus_ == "ended"
+                        ? std::string("the recording session has ended (a replay ends it): a new run of the "
+                                      "application records again")
+                        : "no application's recorder answers on " + options_.agentHost + ":" +
+                              std::to_string(options_.recorderPort));
     }
     const std::string bytes = command + "\r\n";
     if (::send(recorderFd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) {

@@ -341,6 +341,7 @@ function showNotice(notice) {
 
 function showSpy(state) {
   $('spy-toggle').checked = state.spyMode;
+  $('spy-toggle').disabled = state.recorder !== 'recording';  // spy mode is the recorder session's
   $('spy-panel').hidden = state.spy.records.length === 0;
   if (state.spy.version === studio.spyVersion) return;
   studio.spyVersion = state.spy.version;
@@ -435,7 +436,10 @@ function showApplication(state) {
   $('app-command').textContent = app.command;
   const log = (app.log || []).join('\n');
   $('app-log-box').hidden = app.state !== 'exited' || !log;
-  if ($('app-log').textContent !== log) $('app-log').textContent = log;
+  if ($('app-log').textContent !== log) {
+    $('app-log').textContent = log;
+    $('app-log').scrollTop = $('app-log').scrollHeight;  // the last line is the one that matters
+  }
 }
 
 function apply(state) {
