@@ -206,6 +206,8 @@ void Studio::recorderLoop() {
         recorderFd_ = connection.fd();
         std::lock_guard state(mutex_);
         run = run_;
+        // A recorder session is a run's own: one started by hand since has no spy list yet.
+        forgetRun();
       }
       setRecorderStatus("recording");
       bool open = true;
