@@ -58,6 +58,8 @@ screenImage.addEventListener('load', () => {
   // When the shown image changed, for people and for measurements.
   screenImage.dataset.version = screenImage.dataset.loading;
   screenImage.dataset.shownAt = String(Date.now());
+  // Not an image of a run the studio has since left.
+  if (screenImage.dataset.loading !== String(studio.screenVersion)) return;
   screenImage.hidden = false;
   $('screen').classList.add('shows-image');
 });
@@ -145,6 +147,10 @@ window.addEventListener('mouseup', (event) => {
   if (!pressed || !studio.width) return;
   const start = pressed;
   pressed = null;
+  if ($('screen').classList.contains('stale')) {
+    showError('The screen is not live: no application takes the touch.');
+    return;
+  }
   if (studio.notice) {  // the device would give the touch to its notice
     showError('Wait for the device\'s notice to go: it takes every touch meanwhile.');
     return;
