@@ -202,24 +202,17 @@ echo "  the recorder port stays closed for the rest of this application run:"
 qv --timeout 2 spy start
 
 # The studio: the page people use. The demo's application has ended its recording
-# session (playback closes it for the application's life), so a fresh run is
-# started for the studio. Left running only when a person watches (stdout is a
-# terminal); otherwise the address is shown and everything stops.
+# session (playback closes it for the application's life), so it goes, and the
+# studio runs a fresh one itself (--app), started again by its "Record again" and
+# "Restart" buttons and ended with the studio. Left running only when a person
+# watches (stdout is a terminal); otherwise the address is shown and everything stops.
 echo
-echo "The studio (record, spy, save, replay in a web page):"
+echo "The studio (record, spy, save, open, edit, replay in a web page):"
 kill "$app_pid" 2>/dev/null || true
 wait "$app_pid" 2>/dev/null || true
-# The previous run's files go first, so that their "ready" lines are not taken for
-# the new run's.
-rm -f "$demo/device.port" "$demo/sample-app.out" "$demo/studio.out"
-QUORVEL_DEVICE_PORT=0 QUORVEL_DEVICE_PORT_FILE="$demo/device.port" \
-  "$build/bin/sample-app" >"$demo/sample-app.out" 2>"$demo/sample-app.log" &
-app_pid=$!
-for _ in $(seq 1 200); do
-  grep -q "sample-app ready" "$demo/sample-app.out" 2>/dev/null && [[ -s "$demo/device.port" ]] && break
-  sleep 0.05
-done
-"$build/bin/qvstudio" --device-port "$(cat "$demo/device.port" 2>/dev/null)" >"$demo/studio.out" 2>"$demo/studio.log" &
+app_pid=""
+rm -f "$demo/studio.out"
+"$build/bin/qvstudio" --app "$build/bin/sample-app" >"$demo/studio.out" 2>"$demo/studio.log" &
 studio_pid=$!
 for _ in $(seq 1 100); do grep -q "qvstudio ready" "$demo/studio.out" 2>/dev/null && break; sleep 0.05; done
 if ! grep -q "qvstudio ready" "$demo/studio.out" 2>/dev/null; then
@@ -231,12 +224,11 @@ if ! grep -q "qvstudio ready" "$demo/studio.out" 2>/dev/null; then
 fi
 sed -n 's/^qvstudio: //p' "$demo/studio.out" | sed 's/^/  /'
 if [[ -t 1 ]]; then
-  echo "  Open that address in a browser; Ctrl-C stops the studio and the application."
-  trap 'kill "$studio_pid" 2>/dev/null || true; cleanup' EXIT
+  echo "  Open that address in a browser; Ctrl-C stops the studio and its application."
+  trap 'kill "$studio_pid" 2>/dev/null || true; wait "$studio_pid" 2>/dev/null || true; cleanup' EXIT
   wait "$studio_pid" || true
 else
-  echo "  (not a terminal: stopped again; run build/bin/qvstudio --device-port PORT beside a"
-  echo "  running sample-app to keep it)"
+  echo "  (not a terminal: stopped again; run build/bin/qvstudio --app build/bin/sample-app to keep it)"
   kill "$studio_pid" 2>/dev/null || true
   wait "$studio_pid" 2>/dev/null || true
 fi

@@ -1,6 +1,8 @@
 // The recording session: the page's state (long-polled), spy mode and highlights,
-// and the recording as a JSON Lines download.
+// the recording as a JSON Lines download, a saved one opened again, and edits.
 #include <algorithm>
+#include <optional>
+#include <string>
 
 #include "Routes.h"
 
@@ -18,6 +20,25 @@ std::uint64_t numberParam(const httplib::Request& request, const char* name) {
   return std::stoull(text);
 }
 
+// The body's "index": the position of a step or of a spy list entry.
+std::size_t indexIn(const nlohmann::json& body) {
+  auto index = body.find("index");
+  if (index == body.end() || !index->is_number_unsigned()) {
+    throw Failure(FailureKind::invalidArgument, "\"index\" must be a whole number");
+  }
+  return index->get<std::size_t>();
+}
+
+// A text of the body; `fallback` when it is absent, or a refusal when there is none.
+std::string textIn(const nlohmann::json& body, const char* key, const std::optional<std::string>& fallback = {}) {
+  auto text = body.find(key);
+  if (text == body.end() && fallback) return *fallback;
+  if (text == body.end() || !text->is_string()) {
+    throw Failure(FailureKind::invalidArgument, std::string("\"") + key + "\" must be a text");
+  }
+  return text->get<std::string>();
+}
+
 }  // namespace
 
 std::vector<Route> recordingRoutes() {
@@ -26,7 +47,8 @@ std::vector<Route> recordingRoutes() {
        [](Studio& studio, const httplib::Request& request, httplib::Response& response) {
          // Answers at once when something changed after "since", else within 10 s.
          auto wait = request.has_param("since") ? std::chrono::milliseconds(10000) : std::chrono::milliseconds(0);
-         replyJson(response, studio.state(numberParam(request, "since"), numberParam(request, "steps"), wait));
+         replyJson(response, studio.state(numberParam(request, "since"), numberParam(request, "steps"),
+                                          numberParam(request, "list"), wait));
        }},
       {"POST", "/api/spy",
        [](Studio& studio, const httplib::Request& request, httplib::Response& response) {
@@ -38,23 +60,13 @@ std::vector<Route> recordingRoutes() {
        }},
       {"POST", "/api/highlight",
        [](Studio& studio, const httplib::Request& request, httplib::Response& response) {
-         auto body = jsonBody(request);
-         auto index = body.find("index");
-         if (index == body.end() || !index->is_number_unsigned()) {
-           throw Failure(FailureKind::invalidArgument, "\"index\" must be a whole number");
-         }
-         studio.highlight(index->get<std::size_t>());
+         studio.highlight(indexIn(jsonBody(request)));
          replyJson(response, nlohmann::json::object());
        }},
       {"POST", "/api/assert",
        [](Studio& studio, const httplib::Request& request, httplib::Response& response) {
          auto body = jsonBody(request);
-         auto index = body.find("index");
-         auto kind = body.find("kind");
-         if (index == body.end() || !index->is_number_unsigned() || kind == body.end() || !kind->is_string()) {
-           throw Failure(FailureKind::invalidArgument, "\"index\" (a whole number) and \"kind\" are needed");
-         }
-         studio.addAssertion(index->get<std::size_t>(), kind->get<std::string>());
+         studio.addAssertion(indexIn(body), textIn(body, "kind"));
          replyJson(response, nlohmann::json::object());
        }},
       {"GET", "/api/recording.jsonl",
@@ -66,6 +78,19 @@ std::vector<Route> recordingRoutes() {
       {"POST", "/api/clear",
        [](Studio& studio, const httplib::Request&, httplib::Response& response) {
          studio.clearSteps();
+         replyJson(response, nlohmann::json::object());
+       }},
+      {"POST", "/api/open",
+       [](Studio& studio, const httplib::Request& request, httplib::Response& response) {
+         auto body = jsonBody(request);
+         std::string name = textIn(body, "name", "recording");
+         studio.openRecording(textIn(body, "text"), name.empty() ? "recording" : name);
+         replyJson(response, nlohmann::json::object());
+       }},
+      {"POST", "/api/edit",
+       [](Studio& studio, const httplib::Request& request, httplib::Response& response) {
+         auto body = jsonBody(request);
+         studio.editStep(indexIn(body), textIn(body, "edit"), textIn(body, "text", ""));
          replyJson(response, nlohmann::json::object());
        }},
   };

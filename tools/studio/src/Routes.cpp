@@ -42,10 +42,13 @@ constexpr ErrorInfo kErrors[] = {
     {"internal error", 500, "the studio failed"},
 };
 
-void replyError(httplib::Response& response, ErrorWord word, const std::string& message = "") {
+void replyError(httplib::Response& response, ErrorWord word, const std::string& message = "",
+                json details = json::object()) {
   const ErrorInfo& info = kErrors[static_cast<int>(word)];
   response.status = info.status;
-  replyJson(response, {{"error", info.word}, {"message", message.empty() ? info.message : message}});
+  details["error"] = info.word;
+  details["message"] = message.empty() ? info.message : message;
+  replyJson(response, details);
 }
 
 ErrorWord wordOf(FailureKind kind) {
@@ -70,6 +73,9 @@ void replyFailure(httplib::Response& response, std::exception_ptr failure) {
     replyError(response, wordOf(f.kind), f.what());
   } catch (const json::exception& e) {
     replyError(response, ErrorWord::invalidArgument, e.what());
+  } catch (const qvctl::RecordingError& e) {
+    // A recording that does not parse: each bad line as "NAME:LINE: reason".
+    replyError(response, ErrorWord::invalidArgument, "the recording does not parse", {{"problems", e.problems()}});
   } catch (const qvctl::Error& e) {
     replyError(response, ErrorWord::unavailable, e.what());
   } catch (const std::exception& e) {
@@ -141,7 +147,7 @@ void configureServer(httpguard::Server& server, Studio& studio, const std::strin
   server.set_mount_point("/", webDir);
 
   std::vector<Route> routes;
-  for (auto group : {screenRoutes, recordingRoutes, replayRoutes}) {
+  for (auto group : {screenRoutes, recordingRoutes, replayRoutes, applicationRoutes}) {
     auto list = group();
     routes.insert(routes.end(), list.begin(), list.end());
   }

@@ -1,5 +1,6 @@
 // The studio's HTTP routes as plain values: a method, a path pattern and a
-// handler. Each command group (screen, recording, replay) returns its list; one
+// handler. Each command group (screen, recording, replay, application) returns its
+// list; one
 // function registers them all, with the request log, the error table and a
 // catch-all for unknown routes. Who may send requests, and how large and slow they
 // may be, is the guard's (httpguard).
@@ -27,6 +28,7 @@ struct Route {
 std::vector<Route> screenRoutes();
 std::vector<Route> recordingRoutes();
 std::vector<Route> replayRoutes();
+std::vector<Route> applicationRoutes();
 
 // The request's JSON body; Failure (invalid argument) when it is not a JSON object.
 nlohmann::json jsonBody(const httplib::Request& request);

@@ -99,12 +99,20 @@ std::string readFile(const std::filesystem::path& path) {
 
 Studio::Studio(StudioOptions options)
     : options_(std::move(options)),
-      device_(options_.agentHost, options_.devicePort, std::chrono::seconds(10)) {
+      managed_(!options_.appCommand.empty()) {
+  device_.emplace(options_.agentHost, options_.devicePort, std::chrono::seconds(10));
+  if (managed_) {
+    app_ = std::make_unique<AppRunner>(options_.appCommand, options_.appEnvironment,
+                                       [this](AppRunner::Status status) { applicationChanged(std::move(status)); });
+    appCommandText_ = app_->commandText();
+  }
   recorderThread_ = std::thread([this] { recorderLoop(); });
   screenThread_ = std::thread([this] { screenLoop(); });
+  if (app_) app_->restart();
 }
 
 Studio::~Studio() {
+  app_.reset();  // the application ends with the studio
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
@@ -139,6 +147,48 @@ bool Studio::sleepFor(std::chrono::milliseconds d) {
   return !stopping_;
 }
 
+void Studio::forgetRun() {
+  if (!spyList_.empty()) {
+    spyList_ = json::array();
+    ++spyVersion_;
+  }
+  spyMode_ = false;
+  notice_.clear();
+}
+
+void Studio::deviceAnswered(bool answers) {
+  if (answers == deviceAnswers_ && (!answers || answeredRun_ == run_)) return;
+  deviceAnswers_ = answers;
+  if (answers) {
+    answeredRun_ = run_;
+  } else {
+    forgetRun();  // whatever was spied belongs to an application that is gone
+    deviceStale_ = true;
+  }
+  changed();
+}
+
+void Studio::applicationChanged(AppRunner::Status status) {
+  std::lock_guard lock(mutex_);
+  if (status.run != run_) {  // a new run: nothing of the old one is shown as its own
+    run_ = status.run;
+    forgetRun();
+    screen_.clear();
+    ++screenVersion_;
+    screenSized_ = false;
+    deviceAnswers_ = false;
+    deviceStale_ = true;
+    recorderStatus_ = "waiting";
+  }
+  if (!status.alive) {
+    forgetRun();
+    deviceAnswers_ = false;
+    deviceStale_ = true;
+  }
+  appStatus_ = std::move(status);
+  changed();
+}
+
 void Studio::setRecorderStatus(const std::string& status) {
   std::lock_guard lock(mutex_);
   if (recorderStatus_ == status) return;
@@ -150,9 +200,14 @@ void Studio::recorderLoop() {
   while (sleepFor(std::chrono::milliseconds(0))) {
     try {
       qvctl::Connection connection(options_.agentHost, options_.recorderPort, std::chrono::seconds(2));
+      std::uint64_t run;
       {
         std::lock_guard lock(sendMutex_);
         recorderFd_ = connection.fd();
+        std::lock_guard state(mutex_);
+        run = run_;
+        // A recorder session is a run's own: one started by hand since has no spy list yet.
+        forgetRun();
       }
       setRecorderStatus("recording");
       bool open = true;
@@ -166,7 +221,13 @@ void Studio::recorderLoop() {
         std::lock_guard lock(sendMutex_);
         recorderFd_ = -1;
       }
-      setRecorderStatus("ended");
+      // The session of a run the studio has since replaced is not the one that ended.
+      bool sameRun;
+      {
+        std::lock_guard lock(mutex_);
+        sameRun = run == run_;
+      }
+      setRecorderStatus(sameRun ? "ended" : "waiting");
     } catch (const qvctl::Error&) {
       std::lock_guard lock(sendMutex_);
       recorderFd_ = -1;
@@ -207,27 +268,45 @@ void Studio::screenLoop() {
     return;
   }
   const auto path = std::filesystem::path(folder) / "screen.png";
-  qvctl::DeviceInput screen(options_.agentHost, options_.devicePort, std::chrono::seconds(10));
+  std::optional<qvctl::DeviceInput> screen;
+  std::uint64_t screenRun = 0;
+  bool looked = false;
   while (sleepFor(options_.screenInterval)) {
+    std::uint64_t run;
+    bool sized;
     {
       std::lock_guard lock(mutex_);
       if (noticeGone(false)) changed();
-      // Looked at only while a page is watching (and once at the start).
-      if (screenVersion_ > 0 && Clock::now() - lastWatched_ > std::chrono::seconds(5)) continue;
+      // Looked at only while a page is watching (and once at the start), and not
+      // while the studio's application is down.
+      if (looked && Clock::now() - lastWatched_ > std::chrono::seconds(5)) continue;
+      if (managed_ && !appStatus_.alive) continue;
+      run = run_;
+      sized = screenSized_;
+    }
+    looked = true;
+    if (!screen || run != screenRun) {  // a connection to a new run
+      screen.emplace(options_.agentHost, options_.devicePort, std::chrono::seconds(10));
+      screenRun = run;
     }
     try {
-      if (screenWidth_ == 0) {
-        auto tree = screen.askLines("tree", "end");
+      if (!sized) {
+        auto tree = screen->askLines("tree", "end");
         double x, y, w, h;
-        if (tree.size() > 1 && std::sscanf(tree[1].c_str(), "%*s {{%lf, %lf}, {%lf, %lf}}", &x, &y, &w, &h) == 4) {
+        if (tree.size() > 1 && std::sscanf(tree[1].c_str(), "%*s {{%lf, %lf}, {%lf, %lf}}", &x, &y, &w, &h) == 4 &&
+            w > 0 && h > 0) {
           std::lock_guard lock(mutex_);
           screenWidth_ = w;
           screenHeight_ = h;
+          screenSized_ = run == run_;
+          changed();
         }
       }
-      if (!screen.ask("screenshot " + path.string()).starts_with("ok")) continue;
-      std::string png = readFile(path);
+      const bool shot = screen->ask("screenshot " + path.string()).starts_with("ok");
+      std::string png = shot ? readFile(path) : "";
       std::lock_guard lock(mutex_);
+      if (run != run_) continue;  // a screen of the run before
+      deviceAnswered(true);
       if (!png.empty() && png != screen_) {
         screen_ = std::move(png);
         ++screenVersion_;
@@ -235,18 +314,20 @@ void Studio::screenLoop() {
         changed();
       }
     } catch (const qvctl::Error&) {
-      // No device yet: tried again at the next interval.
+      std::lock_guard lock(mutex_);
+      if (run == run_) deviceAnswered(false);
     }
   }
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
 }
 
-json Studio::state(std::uint64_t since, std::size_t fromStep, std::chrono::milliseconds wait) {
+json Studio::state(std::uint64_t since, std::size_t fromStep, std::uint64_t list, std::chrono::milliseconds wait) {
   std::unique_lock lock(mutex_);
   lastWatched_ = Clock::now();
   changed_.wait_for(lock, wait, [&] { return stopping_ || version_ > since; });
   lastWatched_ = Clock::now();
+  if (list != 0 && list != listVersion_) fromStep = 0;  // the page's list is out of date: all of it
   json steps = json::array();
   for (std::size_t i = fromStep; i < lines_.size(); ++i) {
     json view = stepView(lines_[i].text);
@@ -258,14 +339,38 @@ json Studio::state(std::uint64_t since, std::size_t fromStep, std::chrono::milli
   for (const auto& record : spyList_) spy.push_back(spyView(record));
   json results = json::array();
   for (const auto& r : replayResults_) {
-    results.push_back({{"index", r.step.line - 1}, {"passed", r.passed}, {"message", r.message},
+    results.push_back({{"index", r.number - 1}, {"passed", r.passed}, {"message", r.message},
                        {"ms", r.time.count()}});
   }
+  const std::string device = options_.agentHost + ":" + std::to_string(options_.devicePort);
+  json app = {{"managed", managed_}};
+  if (managed_) {
+    app["command"] = appCommandText_;
+    // "silent": the device input answered in this run, and answers no more.
+    app["state"] = !appStatus_.alive                          ? (appStatus_.run == 0 ? "starting" : "exited")
+                   : answeredRun_ != run_                     ? "starting"
+                   : deviceAnswers_                           ? "running"
+                                                              : "silent";
+    app["exit"] = appStatus_.exit;
+    app["log"] = appStatus_.lastLines;
+    app["pid"] = appStatus_.pid;
+  } else {
+    app["state"] = deviceAnswers_ ? "running" : "none";
+  }
+  const bool live = deviceAnswers_ && (!managed_ || appStatus_.alive);
   return {{"version", version_},
           {"recorder", recorderStatus_},
           {"spyMode", spyMode_},
           {"notice", notice_},
-          {"screen", {{"version", screenVersion_}, {"width", screenWidth_}, {"height", screenHeight_}}},
+          {"app", app},
+          {"device", {{"address", device}, {"answers", deviceAnswers_}}},
+          {"screen",
+           {{"version", screenVersion_},
+            {"available", !screen_.empty()},
+            {"live", live},
+            {"width", screenWidth_},
+            {"height", screenHeight_}}},
+          {"list", listVersion_},
           {"stepCount", lines_.size()},
           {"steps", steps},
           {"spy", {{"version", spyVersion_}, {"records", spy}}},
@@ -283,7 +388,8 @@ std::string Studio::device(const std::string& line) {
   std::string answer;
   try {
     std::lock_guard lock(deviceMutex_);
-    answer = device_.ask(line);
+    if (deviceStale_.exchange(false)) device_.emplace(options_.agentHost, options_.devicePort, std::chrono::seconds(10));
+    answer = device_->ask(line);
   } catch (const qvctl::Error& e) {
     throw Failure(FailureKind::unavailable, e.what());
   }
@@ -295,8 +401,13 @@ void Studio::sendRecorderCommand(const std::string& command) {
   {
     std::lock_guard lock(sendMutex_);
     if (recorderFd_ < 0) {
+      std::lock_guard state(mutex_);
       throw Failure(FailureKind::conflict,
-                    "no recording session is open (replaying ends it; a new application run records again)");
+                    recorderStatus_ == "ended"
+                        ? std::string("the recording session has ended (a replay ends it): a new run of the "
+                                      "application records again")
+                        : "no application's recorder answers on " + options_.agentHost + ":" +
+                              std::to_string(options_.recorderPort));
     }
     const std::string bytes = command + "\r\n";
     if (::send(recorderFd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) {
@@ -323,6 +434,10 @@ void Studio::addAssertion(std::size_t index, const std::string& kind) {
   if (record.contains("xpath:position")) target.xpath = textOf(record, "xpath:position");
   if (record.contains("elementText")) target.text = textOf(record, "elementText");
   target.mode = textOf(record, "mode").empty() ? "native" : textOf(record, "mode");
+  if (kind == "text" && target.text.value_or("").empty()) {
+    // A check of "" would pass on any element without a text.
+    throw Failure(FailureKind::invalidArgument, "the element shows no text to check");
+  }
   if (!target.xpath && target.text.value_or("").empty()) {
     throw Failure(FailureKind::invalidArgument, "the element has neither a position xpath nor a text to find it by");
   }
@@ -361,13 +476,83 @@ std::string Studio::recordingText() {
   return text();
 }
 
+void Studio::stepsReplaced() {
+  ++listVersion_;
+  replayResults_.clear();
+  replaySummary_.clear();
+  changed();
+}
+
 void Studio::clearSteps() {
   std::lock_guard lock(mutex_);
   if (replaying_) throw Failure(FailureKind::conflict, "a replay is running");
   lines_.clear();
-  replayResults_.clear();
-  replaySummary_.clear();
-  changed();
+  stepsReplaced();
+}
+
+void Studio::openRecording(const std::string& text, const std::string& name) {
+  const qvctl::Recording recording = qvctl::parseRecording(text, name);
+  if (recording.steps.empty()) throw Failure(FailureKind::invalidArgument, name + " holds no step");
+  std::vector<std::string> fileLines;
+  for (std::size_t at = 0; at <= text.size();) {
+    auto end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    fileLines.push_back(std::move(line));
+    at = end + 1;
+  }
+  std::lock_guard lock(mutex_);
+  if (replaying_) throw Failure(FailureKind::conflict, "a replay is running");
+  lines_.clear();
+  for (const auto& step : recording.steps) addLine(fileLines.at(static_cast<std::size_t>(step.line - 1)));
+  stepsReplaced();
+}
+
+void Studio::editStep(std::size_t index, const std::string& edit, const std::string& text) {
+  std::lock_guard lock(mutex_);
+  if (replaying_) throw Failure(FailureKind::conflict, "a replay is running: edits wait for its end");
+  if (index >= lines_.size()) throw Failure(FailureKind::invalidArgument, "there is no such step");
+  if (edit == "delete") {
+    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(index));
+  } else if (edit == "up" || edit == "down") {
+    const bool up = edit == "up";
+    if (up ? index == 0 : index + 1 == lines_.size()) {
+      throw Failure(FailureKind::invalidArgument, up ? "the first step cannot move up" : "the last step cannot move down");
+    }
+    std::swap(lines_[index], lines_[up ? index - 1 : index + 1]);
+  } else if (edit == "text") {
+    // Keys keep their recorded order.
+    auto step = nlohmann::ordered_json::parse(lines_[index].text, nullptr, false);
+    if (!step.is_array() || step.size() != 1 || !step[0].is_object() ||
+        step[0].value("action", "") != "TypeTextOnEditBox" || !step[0].contains("arguments") ||
+        !step[0]["arguments"].is_array() || step[0]["arguments"].size() != 2 || !step[0]["arguments"][1].is_object()) {
+      throw Failure(FailureKind::invalidArgument, "only the text of a typing step can be edited");
+    }
+    step[0]["arguments"][1]["data"] = text;
+    lines_[index].text = step.dump(-1, ' ', false, json::error_handler_t::replace);
+  } else {
+    throw Failure(FailureKind::invalidArgument, "edits are \"delete\", \"up\", \"down\" and \"text\"");
+  }
+  stepsReplaced();
+}
+
+void Studio::restartApplication(bool newRecording) {
+  if (!app_) {
+    throw Failure(FailureKind::conflict,
+                  "the studio runs no application (qvstudio --app COMMAND does): start it again yourself");
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (replaying_) throw Failure(FailureKind::conflict, "a replay is running");
+    forgetRun();
+    if (newRecording) {
+      lines_.clear();
+      stepsReplaced();
+    }
+    changed();
+  }
+  app_->restart();
 }
 
 void Studio::startReplay() {

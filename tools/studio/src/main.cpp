@@ -1,12 +1,15 @@
 // qvstudio: a local web page for recording, spying on and replaying the
 // application through the agent.
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -18,8 +21,13 @@ namespace {
 constexpr const char* kUsage = R"(usage: qvstudio [options]
 
 Serves the studio page: the device screen to use with the mouse and keyboard, the
-recorded steps as they arrive (with their element images), the object spy, Save
-(the recording as JSON Lines, for `qvctl replay`) and Replay.
+recorded steps as they arrive (with their element images), the object spy, Open and
+Save (the recording as JSON Lines, for `qvctl replay`), step edits and Replay.
+
+With --app the studio runs the application itself and starts it again on request
+(a replay ends the recorder session of a run: "Record again" starts a new one); it
+ends the application when it ends. Without it, the studio works beside an
+application someone else started.
 
 The studio has NO AUTHENTICATION: anything that can reach its address can drive the
 device. It listens on 127.0.0.1 unless told otherwise, and refuses requests whose
@@ -30,8 +38,11 @@ Bodies above 1 MB are refused unread.
 
 Options:
   --listen HOST:PORT   address to serve on (default 127.0.0.1:9980; port 0: any free port)
+  --app 'COMMAND ...'  run the application: its words split as a shell would, without
+                       a shell (quotes and backslashes work, nothing else); its device
+                       input gets a free port (or --device-port) in QUORVEL_DEVICE_PORT
   --agent HOST         host of the agent and of the device input (default 127.0.0.1)
-  --device-port P      port of the device input (default 9900)
+  --device-port P      port of the device input (default 9900; with --app a free one)
   --web DIR            the page's files (default: share/qvstudio beside the binary's folder)
   -h, --help           this text
 )";
@@ -46,6 +57,24 @@ int portNumber(const std::string& text, bool allowZero) {
   long port = std::strtol(text.c_str(), &end, 10);
   if (text.empty() || *end || port < (allowZero ? 0 : 1) || port > 65535) usageError("bad port \"" + text + "\"");
   return static_cast<int>(port);
+}
+
+// A port nothing listens on now, for the device input of the application the
+// studio runs; it keeps it for every run.
+int freeLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  int port = -1;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  ::close(fd);
+  return port;
 }
 
 std::string defaultWebDir() {
@@ -63,6 +92,7 @@ int main(int argc, char** argv) {
   int listenPort = 9980;
   studio::StudioOptions options;
   std::string webDir = defaultWebDir();
+  bool devicePortGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> std::string {
@@ -85,6 +115,13 @@ int main(int argc, char** argv) {
       options.agentHost = value();
     } else if (a == "--device-port") {
       options.devicePort = static_cast<std::uint16_t>(portNumber(value(), false));
+      devicePortGiven = true;
+    } else if (a == "--app") {
+      try {
+        options.appCommand = studio::splitCommand(value());
+      } catch (const std::invalid_argument& e) {
+        usageError(std::string("--app: ") + e.what());
+      }
     } else if (a == "--web") {
       webDir = value();
     } else {
@@ -96,11 +133,27 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // SIGINT and SIGTERM end the server from a thread of their own.
+  if (!options.appCommand.empty()) {
+    if (!devicePortGiven) {
+      const int port = freeLoopbackPort();
+      if (port <= 0) {
+        std::fprintf(stderr, "qvstudio: no free port for the application's device input\n");
+        return 1;
+      }
+      options.devicePort = static_cast<std::uint16_t>(port);
+    }
+    // The port file of whoever started the studio is not the application's to write.
+    options.appEnvironment = {{"QUORVEL_DEVICE_PORT", std::to_string(options.devicePort)},
+                              {"QUORVEL_DEVICE_PORT_FILE", ""}};
+  }
+
+  // SIGINT, SIGTERM and SIGHUP end the server from a thread of their own (and with
+  // it the application the studio runs).
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
@@ -113,8 +166,13 @@ int main(int argc, char** argv) {
   }
   studio::configureServer(server, studio, webDir);
   const bool ipv6 = listenHost.find(':') != std::string::npos;
-  std::printf("qvstudio: http://%s:%d/ (no authentication; stop with Ctrl-C)\nqvstudio ready\n",
+  std::printf("qvstudio: http://%s:%d/ (no authentication; stop with Ctrl-C)\n",
               (ipv6 ? "[" + listenHost + "]" : listenHost).c_str(), port);
+  if (!options.appCommand.empty()) {
+    std::printf("qvstudio: running the application, device input on %s:%d\n", options.agentHost.c_str(),
+                options.devicePort);
+  }
+  std::printf("qvstudio ready\n");
   std::fflush(stdout);
 
   std::thread stopper([&] {

@@ -1,11 +1,15 @@
 // The studio page: the device screen (click to tap, drag to swipe, type on the
-// keyboard), the recorded steps as they arrive, spy mode, Save and Replay. Everything
-// comes from the studio's JSON routes; /api/state answers when something changed.
+// keyboard), the application's state, the recorded steps as they arrive and their
+// edits, spy mode, Open, Save and Replay. Everything comes from the studio's JSON
+// routes; /api/state answers when something changed.
 'use strict';
 
 const studio = {
   version: 0,
+  list: 0,            // the version of the step list shown
   steps: [],          // step views, in recording order
+  replaying: false,
+  focusAfter: null,   // the control to focus once the list is shown again
   screenVersion: -1,
   spyVersion: -1,
   width: 0,           // the screen in points
@@ -29,10 +33,22 @@ async function post(path, body) {
   const answer = await response.json().catch(() => ({}));
   if (!response.ok) {
     showError(answer.message || response.statusText);
-    throw new Error(answer.message || response.statusText);
+    const error = new Error(answer.message || response.statusText);
+    error.answer = answer;
+    throw error;
   }
   showError('');
   return answer;
+}
+
+function button(text, className, label, onClick) {
+  const element = document.createElement('button');
+  element.type = 'button';
+  element.className = className;
+  element.textContent = text;
+  if (label) element.setAttribute('aria-label', label);
+  element.addEventListener('click', onClick);
+  return element;
 }
 
 // ---- the screen -------------------------------------------------------------
@@ -42,15 +58,65 @@ screenImage.addEventListener('load', () => {
   // When the shown image changed, for people and for measurements.
   screenImage.dataset.version = screenImage.dataset.loading;
   screenImage.dataset.shownAt = String(Date.now());
+  // Not an image of a run the studio has since left.
+  if (screenImage.dataset.loading !== String(studio.screenVersion)) return;
+  screenImage.hidden = false;
+  $('screen').classList.add('shows-image');
 });
 
-function showScreen(screen) {
+// The image is fetched first and shown only once it arrived whole: the page never
+// shows a broken image, and the last good one stays meanwhile.
+let screenURL = null;
+async function loadScreen(version) {
+  try {
+    const response = await fetch('/api/screen.png?v=' + version);
+    if (!response.ok || version !== studio.screenVersion) return;
+    const url = URL.createObjectURL(await response.blob());
+    if (version !== studio.screenVersion) return URL.revokeObjectURL(url);
+    if (screenURL) URL.revokeObjectURL(screenURL);
+    screenURL = url;
+    screenImage.dataset.loading = String(version);
+    screenImage.src = url;
+  } catch (error) {
+    // The next state brings the next version.
+  }
+}
+
+function hideScreenImage() {
+  screenImage.hidden = true;
+  $('screen').classList.remove('shows-image');
+}
+
+// What stands in for the screen, or is said over it when it is not live.
+function screenWords(state) {
+  const app = state.app;
+  const address = state.device.address;
+  if (app.state === 'starting') return 'Starting the application…';
+  if (app.state === 'exited') return 'The application ' + (app.exit || 'exited') + '.';
+  if (app.state === 'none') return 'No application answers on ' + address + '.';
+  if (app.state === 'silent') return 'The application does not answer on ' + address + '.';
+  return 'Waiting for the first screen…';
+}
+
+function showScreen(state) {
+  const screen = state.screen;
   studio.width = screen.width;
   studio.height = screen.height;
-  if (screen.version === studio.screenVersion || screen.version === 0) return;
+  const frame = $('screen');
+  frame.style.aspectRatio = screen.width + ' / ' + screen.height;
+  $('placeholder-text').textContent = screenWords(state);
+  const stale = screen.available && !screen.live;
+  frame.classList.toggle('stale', stale);
+  $('screen-stale').hidden = !stale;
+  $('screen-stale').textContent = stale ? 'Not live: ' + screenWords(state).replace(/^./, (c) => c.toLowerCase()) : '';
+  if (!screen.available) {
+    studio.screenVersion = screen.version;
+    hideScreenImage();
+    return;
+  }
+  if (screen.version === studio.screenVersion) return;
   studio.screenVersion = screen.version;
-  screenImage.dataset.loading = String(screen.version);
-  screenImage.src = '/api/screen.png?v=' + screen.version;
+  loadScreen(screen.version);
 }
 
 // A mouse position on the image as a point of the device screen.
@@ -72,6 +138,7 @@ function toDevice(path, body) {
 
 let pressed = null;
 screenImage.addEventListener('mousedown', (event) => {
+  if (event.button !== 0) return;
   event.preventDefault();
   $('screen').focus();
   pressed = { point: devicePoint(event), clientX: event.clientX, clientY: event.clientY };
@@ -80,6 +147,10 @@ window.addEventListener('mouseup', (event) => {
   if (!pressed || !studio.width) return;
   const start = pressed;
   pressed = null;
+  if ($('screen').classList.contains('stale')) {
+    showError('The screen is not live: no application takes the touch.');
+    return;
+  }
   if (studio.notice) {  // the device would give the touch to its notice
     showError('Wait for the device\'s notice to go: it takes every touch meanwhile.');
     return;
@@ -125,9 +196,23 @@ function quoted(text) {
   return '"' + text + '"';
 }
 
+// One edit of a step; the list comes back whole, and the focus goes to `focus`
+// (a control's class and a step index) when it is there.
+function editStep(body, focus) {
+  studio.focusAfter = focus;
+  return post('/api/edit', body).catch(() => { studio.focusAfter = null; });
+}
+
 function stepItem(step) {
+  const index = step.index;
+  const number = index + 1;
   const item = document.createElement('li');
   item.className = 'step';
+  item.dataset.index = String(index);
+  const numberText = document.createElement('span');
+  numberText.className = 'step-number';
+  numberText.textContent = String(number);
+  item.append(numberText);
   // When the step reached the studio and when it was listed, for measurements.
   item.dataset.receivedAt = String(step.receivedMs);
   item.dataset.listedAt = String(Date.now());
@@ -158,28 +243,78 @@ function stepItem(step) {
   if (step.action === 'TypeTextOnEditBox') {
     const data = document.createElement('span');
     data.className = 'step-data';
-    data.textContent = ' types ' + quoted(step.data);
+    const input = document.createElement('input');
+    input.type = 'text';
+    input.className = 'step-data-input';
+    input.value = step.data;
+    input.setAttribute('aria-label', 'Text typed by step ' + number);
+    // Enter or leaving the field keeps the new text (once).
+    let kept = step.data;
+    const keep = () => {
+      if (input.value === kept) return;
+      kept = input.value;
+      editStep({ index, edit: 'text', text: kept }, { index, className: 'step-data-input' });
+    };
+    input.addEventListener('change', keep);
+    input.addEventListener('keydown', (event) => {
+      if (event.key === 'Enter') keep();
+      if (event.key === 'Escape') input.value = step.data;
+    });
+    data.append(' types ', input);
     words.append(data);
   }
+  words.className = 'step-words';
+  const tools = document.createElement('span');
+  tools.className = 'step-tools';
+  tools.append(
+    button('\u2191', 'step-up', 'Move step ' + number + ' up',
+      () => editStep({ index, edit: 'up' }, { index: index - 1, className: 'step-up' })),
+    button('\u2193', 'step-down', 'Move step ' + number + ' down',
+      () => editStep({ index, edit: 'down' }, { index: index + 1, className: 'step-down' })),
+    button('Delete', 'step-delete', 'Delete step ' + number,
+      () => editStep({ index, edit: 'delete' }, { index, className: 'step-delete' })));
   const result = document.createElement('span');
   result.className = 'step-result';
-  item.append(words, result);
+  item.append(words, result, tools);
   return item;
+}
+
+// The focus after an edit: the same control of the step where it went (the one
+// before it when it was the last step and went away).
+function restoreFocus() {
+  const wanted = studio.focusAfter;
+  if (!wanted) return;
+  studio.focusAfter = null;
+  const items = $('steps').children;
+  const item = items[Math.min(wanted.index, items.length - 1)];
+  const control = item && (item.querySelector('.' + wanted.className + ':not(:disabled)') ||
+    item.querySelector('button:not(:disabled)'));
+  (control || $('steps')).focus();
 }
 
 function showSteps(state) {
   const list = $('steps');
-  if (state.stepCount < studio.steps.length) {  // cleared: fetched again from the first
+  const rebuilt = state.list !== studio.list;
+  if (rebuilt) {  // edited, opened or cleared: the state holds all of them
+    studio.list = state.list;
     studio.steps = [];
     list.textContent = '';
-    return true;
   }
   for (const step of state.steps) {
     if (step.index !== studio.steps.length) continue;
     studio.steps.push(step);
     list.append(stepItem(step));
   }
-  return false;
+  // The first and last steps cannot move further, and nothing is edited during a replay.
+  const items = [...list.children];
+  items.forEach((item, i) => {
+    item.querySelector('.step-up').disabled = studio.replaying || i === 0;
+    item.querySelector('.step-down').disabled = studio.replaying || i === items.length - 1;
+    item.querySelector('.step-delete').disabled = studio.replaying;
+    const input = item.querySelector('.step-data-input');
+    if (input) input.disabled = studio.replaying;
+  });
+  if (rebuilt) restoreFocus();
 }
 
 function showReplay(replay) {
@@ -192,11 +327,11 @@ function showReplay(replay) {
     const item = items[result.index];
     if (!item) continue;
     item.classList.add(result.passed ? 'passed' : 'failed');
-    item.querySelector('.step-result').textContent =
+    item.querySelector('.step-result').textContent = 'step ' + (result.index + 1) + ' ' +
       (result.passed ? 'passed' : 'failed: ' + result.message) + ' (' + result.ms + ' ms)';
   }
   $('replay-summary').textContent = replay.summary ? '— ' + replay.summary : '';
-  $('replay').disabled = replay.running;
+  for (const id of ['replay', 'record-again', 'restart', 'open', 'clear']) $(id).disabled = replay.running;
 }
 
 // ---- spy --------------------------------------------------------------------
@@ -212,6 +347,7 @@ function showNotice(notice) {
 
 function showSpy(state) {
   $('spy-toggle').checked = state.spyMode;
+  $('spy-toggle').disabled = state.recorder !== 'recording';  // spy mode is the recorder session's
   $('spy-panel').hidden = state.spy.records.length === 0;
   if (state.spy.version === studio.spyVersion) return;
   studio.spyVersion = state.spy.version;
@@ -220,20 +356,15 @@ function showSpy(state) {
   state.spy.records.forEach((record, index) => {
     const item = document.createElement('li');
     item.className = index === 0 ? 'picked' : 'ancestor';
-    const button = document.createElement('button');
-    button.type = 'button';
-    button.textContent = record.className + (record.text ? ' ' + quoted(record.text) : '') +
+    const name = record.className + (record.text ? ' ' + quoted(record.text) : '') +
       (record.id ? ' #' + record.id : '');
-    button.title = record.xpath;
-    button.addEventListener('click', () => post('/api/highlight', { index }).catch(() => {}));
-    item.append(button);
-    for (const kind of ['text', 'visible', 'enabled']) {
-      const check = document.createElement('button');
-      check.type = 'button';
-      check.className = 'assert assert-' + kind;
-      check.textContent = 'assert ' + kind;
-      check.addEventListener('click', () => post('/api/assert', { index, kind }).catch(() => {}));
-      item.append(check);
+    const pick = button(name, 'spied', 'Highlight ' + name, () => post('/api/highlight', { index }).catch(() => {}));
+    pick.title = record.xpath;
+    item.append(pick);
+    // A text check only of an element that shows a text.
+    for (const kind of record.text ? ['text', 'visible', 'enabled'] : ['visible', 'enabled']) {
+      item.append(button('assert ' + kind, 'assert assert-' + kind, 'Assert ' + kind + ' of ' + name,
+        () => post('/api/assert', { index, kind }).catch(() => {})));
     }
     list.append(item);
   });
@@ -244,6 +375,43 @@ $('spy-toggle').addEventListener('change', (event) => {
 });
 $('replay').addEventListener('click', () => post('/api/replay').catch(() => {}));
 $('clear').addEventListener('click', () => post('/api/clear').catch(() => {}));
+$('restart').addEventListener('click', () => post('/api/restart').catch(() => {}));
+$('record-again').addEventListener('click', () => post('/api/record-again').catch(() => {}));
+// Save is a link; Space presses it as it does a button.
+$('save').addEventListener('keydown', (event) => {
+  if (event.key === ' ') {
+    event.preventDefault();
+    $('save').click();
+  }
+});
+
+// ---- a saved recording opened again ---------------------------------------------
+
+function showProblems(problems) {
+  const list = $('open-problems');
+  list.textContent = '';
+  for (const problem of problems) {
+    const item = document.createElement('li');
+    item.textContent = problem;
+    list.append(item);
+  }
+  list.hidden = problems.length === 0;
+}
+
+$('open').addEventListener('click', () => $('open-file').click());
+$('open-file').addEventListener('change', async (event) => {
+  const file = event.target.files[0];
+  event.target.value = '';  // the same file can be opened again
+  if (!file) return;
+  showProblems([]);
+  try {
+    studio.focusAfter = { index: 0, className: 'step-delete' };
+    await post('/api/open', { name: file.name, text: await file.text() });
+  } catch (error) {
+    studio.focusAfter = null;
+    showProblems((error.answer && error.answer.problems) || []);
+  }
+});
 
 // ---- the session's state ------------------------------------------------------
 
@@ -251,25 +419,57 @@ const kRecorderText = {
   connecting: 'connecting to the agent…',
   waiting: 'waiting for the application',
   recording: 'recording',
-  ended: 'recording session ended: start the application again to record again',
 };
+
+const kAppText = {
+  starting: 'application starting',
+  running: 'application running',
+  exited: 'application exited',
+  silent: 'application not answering',
+};
+
+function showApplication(state) {
+  const app = state.app;
+  const status = $('app-status');
+  status.textContent = app.state === 'none' ? 'no application answers on ' + state.device.address
+    : app.managed || app.state !== 'running' ? kAppText[app.state] || app.state : '';
+  status.className = 'status ' + app.state;
+  $('app-panel').hidden = !app.managed;
+  $('record-again').hidden = !app.managed;
+  $('record-again-hint').textContent = app.managed ? '"Record again" starts the application again for a new recording.'
+    : 'Start the application again to record again.';
+  if (!app.managed) return;
+  $('app-command').textContent = app.command;
+  const log = (app.log || []).join('\n');
+  $('app-log-box').hidden = app.state !== 'exited' || !log;
+  if ($('app-log').textContent !== log) {
+    $('app-log').textContent = log;
+    $('app-log').scrollTop = $('app-log').scrollHeight;  // the last line is the one that matters
+  }
+}
 
 function apply(state) {
   const status = $('recorder-status');
-  status.textContent = kRecorderText[state.recorder] || state.recorder;
+  status.textContent = state.recorder === 'ended'
+    ? 'recording session ended: ' + (state.app.managed ? '"Record again" starts a new one' : 'start the application again to record again')
+    : kRecorderText[state.recorder] || state.recorder;
   status.className = 'status ' + state.recorder;
-  showScreen(state.screen);
-  const cleared = showSteps(state);
+  $('record-again').classList.toggle('primary', state.recorder === 'ended');
+  studio.replaying = state.replay.running;
+  showApplication(state);
+  showScreen(state);
   showNotice(state.notice);
   showSpy(state);
+  showSteps(state);
   showReplay(state.replay);
-  studio.version = cleared ? 0 : state.version;
+  studio.version = state.version;
 }
 
 async function follow() {
   for (;;) {
     try {
-      const response = await fetch('/api/state?since=' + studio.version + '&steps=' + studio.steps.length);
+      const response = await fetch('/api/state?since=' + studio.version + '&steps=' + studio.steps.length +
+        '&list=' + studio.list);
       if (!response.ok) throw new Error(response.statusText);
       apply(await response.json());
     } catch (error) {
