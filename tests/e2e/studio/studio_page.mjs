@@ -45,6 +45,8 @@ options.addArguments('--headless', '--no-sandbox', '--disable-gpu', '--disable-q
 options.setUserPreferences({
   'download.default_directory': scene.work,
   'download.prompt_for_download': false,
+  // Without it a headless Chromium keeps a downloaded script (.py, .mjs) unconfirmed.
+  'safebrowsing.enabled': true,
 });
 const driver = await new Builder()
   .forBrowser('chrome')
@@ -151,11 +153,12 @@ try {
   // The controls in the order Tab takes them, from the screen on.
   await driver.executeScript(() => document.getElementById('screen').focus());
   const order = [];
-  for (let i = 0; i < 7; ++i) {
+  for (let i = 0; i < 9; ++i) {
     await driver.actions().sendKeys(Key.TAB).perform();
     order.push(await driver.executeScript(() => document.activeElement.id));
   }
-  assert.deepEqual(order, ['restart', 'record-again', 'replay', 'open', 'save', 'clear', 'spy-toggle']);
+  assert.deepEqual(order, ['restart', 'record-again', 'replay', 'open', 'save', 'export-webdriverio', 'export-python',
+    'clear', 'spy-toggle']);
   const outline = await driver.executeScript(() => getComputedStyle(document.activeElement).outlineStyle);
   assert.equal(outline, 'solid', 'the focus is not visible');
   await screenshot('1-running.png');
@@ -286,6 +289,18 @@ try {
     [['1', 'Click', null], ['2', 'TypeTextOnEditBox', 'zed'], ['3', 'ClickButton', null]]);
   const edited = await download('edited.jsonl');
   await screenshot('6-edited.png');
+  // Export: the same three steps as tests of their own, the edited text in them, and
+  // the module one that Node can load.
+  for (const [id, file, call] of [['export-python', 'recording_test.py', /^ +step\(\d+, \d+, /gm],
+    ['export-webdriverio', 'recording.test.mjs', /^ +await step\(\d+, \d+, /gm]]) {
+    const exported = path.join(scene.work, file);
+    fs.rmSync(exported, { force: true });
+    await byId(id).sendKeys(id === 'export-python' ? Key.SPACE : Key.ENTER);
+    await driver.wait(() => fs.existsSync(exported) && fs.statSync(exported).size > 0, kWait, `no ${file}`);
+    const source = fs.readFileSync(exported, 'utf8');
+    assert.equal(source.match(call)?.length, 3, source);
+    assert.match(source, /type(_text)?\("zed"\)/);
+  }
   console.log('saved ' + edited);
 } finally {
   await driver.quit();

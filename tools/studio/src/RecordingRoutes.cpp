@@ -1,5 +1,5 @@
 // The recording session: the page's state (long-polled), spy mode and highlights,
-// the recording as a JSON Lines download, a saved one opened again, and edits.
+// the recording as a JSON Lines download or as a test of its own, a saved one opened again, and edits.
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -74,6 +74,18 @@ std::vector<Route> recordingRoutes() {
          response.set_header("Content-Disposition", "attachment; filename=\"recording.jsonl\"");
          response.set_header("Cache-Control", "no-store");
          response.set_content(studio.recordingText(), "application/x-ndjson");
+       }},
+      {"GET", "/api/export",
+       [](Studio& studio, const httplib::Request& request, httplib::Response& response) {
+         const std::string to = request.get_param_value("to");
+         const auto language = qvctl::exportLanguageNamed(to);
+         if (!language) throw Failure(FailureKind::invalidArgument, "\"to\" must be webdriverio or python");
+         const bool python = *language == qvctl::ExportLanguage::python;
+         const std::string test = studio.exportedTest(*language);
+         response.set_header("Content-Disposition", python ? "attachment; filename=\"recording_test.py\""
+                                                           : "attachment; filename=\"recording.test.mjs\"");
+         response.set_header("Cache-Control", "no-store");
+         response.set_content(test, python ? "text/x-python; charset=utf-8" : "text/javascript; charset=utf-8");
        }},
       {"POST", "/api/clear",
        [](Studio& studio, const httplib::Request&, httplib::Response& response) {

@@ -483,6 +483,16 @@ void Studio::stepsReplaced() {
   changed();
 }
 
+std::string Studio::exportedTest(qvctl::ExportLanguage language) {
+  std::string recordingText;
+  {
+    std::lock_guard lock(mutex_);
+    if (lines_.empty()) throw Failure(FailureKind::invalidArgument, "there is no step to export");
+    recordingText = text();
+  }
+  return qvctl::exportTest(qvctl::parseRecording(recordingText, "recording"), language);
+}
+
 void Studio::clearSteps() {
   std::lock_guard lock(mutex_);
   if (replaying_) throw Failure(FailureKind::conflict, "a replay is running");

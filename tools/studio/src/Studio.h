@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "qvctl/DeviceInput.h"
+#include "qvctl/Export.h"
 #include "qvctl/Replay.h"
 
 #include "AppRunner.h"
@@ -76,6 +77,9 @@ class Studio {
 
   // The recording as JSON Lines, one step per line.
   std::string recordingText();
+  // The recording as a test of its own for a WebDriver endpoint (qvctl export);
+  // refused when there is no step.
+  std::string exportedTest(qvctl::ExportLanguage language);
   void clearSteps();
   // Replaces the steps with those of a saved recording; throws qvctl::RecordingError
   // with its bad lines when it does not parse. Spy lists and blank lines are left

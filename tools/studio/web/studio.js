@@ -1,6 +1,6 @@
 // The studio page: the device screen (click to tap, drag to swipe, type on the
 // keyboard), the application's state, the recorded steps as they arrive and their
-// edits, spy mode, Open, Save and Replay. Everything comes from the studio's JSON
+// edits, spy mode, Open, Save, Export and Replay. Everything comes from the studio's JSON
 // routes; /api/state answers when something changed.
 'use strict';
 
@@ -377,13 +377,25 @@ $('replay').addEventListener('click', () => post('/api/replay').catch(() => {}))
 $('clear').addEventListener('click', () => post('/api/clear').catch(() => {}));
 $('restart').addEventListener('click', () => post('/api/restart').catch(() => {}));
 $('record-again').addEventListener('click', () => post('/api/record-again').catch(() => {}));
-// Save is a link; Space presses it as it does a button.
-$('save').addEventListener('keydown', (event) => {
-  if (event.key === ' ') {
+// Save and Export are links; Space presses them as it does a button.
+for (const id of ['save', 'export-webdriverio', 'export-python']) {
+  $(id).addEventListener('keydown', (event) => {
+    if (event.key === ' ') {
+      event.preventDefault();
+      $(id).click();
+    }
+  });
+}
+
+// Export: the recording as a test of its own, downloaded under the name the studio
+// gives it. Without a step there is nothing to export: said here, not as a file.
+for (const id of ['export-webdriverio', 'export-python']) {
+  $(id).addEventListener('click', (event) => {
+    if (studio.steps.length > 0) return;
     event.preventDefault();
-    $('save').click();
-  }
-});
+    showError('There is no step to export yet.');
+  });
+}
 
 // ---- a saved recording opened again ---------------------------------------------
 
