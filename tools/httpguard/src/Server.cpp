@@ -130,12 +130,9 @@ class Connection final : public httplib::Stream {
     return true;
   }
 
-  void get_remote_ip_and_port(std::string& ip, int& port) const override {
-    numericAddress(fd_, ::getpeername, ip, port);
-  }
-  void get_local_ip_and_port(std::string& ip, int& port) const override {
-    numericAddress(fd_, ::getsockname, ip, port);
-  }
+  // Asked for every request; a connection's two ends never change.
+  void get_remote_ip_and_port(std::string& ip, int& port) const override { remote_.of(fd_, ::getpeername, ip, port); }
+  void get_local_ip_and_port(std::string& ip, int& port) const override { local_.of(fd_, ::getsockname, ip, port); }
   socket_t socket() const override { return fd_; }
 
   // Waits for the next request's first bytes; false when none come within the
@@ -192,7 +189,23 @@ class Connection final : public httplib::Stream {
     return n;
   }
 
+  // One end's numeric address, read once.
+  struct End {
+    bool known = false;
+    std::string ip;
+    int port = 0;
+    void of(int fd, AddressOf which, std::string& ipOut, int& portOut) {
+      if (!known) {
+        numericAddress(fd, which, ip, port);
+        known = true;
+      }
+      ipOut = ip;
+      portOut = port;
+    }
+  };
+
   int fd_;
+  mutable End remote_, local_;
   std::chrono::milliseconds timeout_;
   const std::atomic<socket_t>& listener_;
   char buffer_[16384];
