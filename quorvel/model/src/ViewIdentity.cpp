@@ -58,7 +58,7 @@ bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared
   // reads the GUID from the layer (without this lock) must also find its xpath,
   // or it would build its children's xpaths without their parent's prefix.
   auto registry = XpathManager::sharedInstance();
-  std::shared_ptr<XpathManager::Registration> registration;
+  XpathManager::Handle registration;
   if (step) {
     registration = registry->registerXpath(step->parentXpath(), view, guid, step->sameClassIndex());
   } else {

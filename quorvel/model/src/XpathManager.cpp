@@ -1,6 +1,9 @@
 #include "quorvel/model/XpathManager.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <new>
 #include <functional>
 
 #include "dispatch/dispatch.h"
@@ -10,31 +13,65 @@
 
 QV_OBJC_DEFINE_CLASS(XpathManager, objc::Object)
 
-// The GUID and the xpath in one buffer, with their hashes, made once.
+// The xpath and the GUID in the same allocation, right after the object, with
+// their hashes; counted by its handles.
 class XpathManager::Registration {
  public:
-  Registration(XpathManager& registry, std::string xpathAndGUID, std::size_t xpathSize)
-      : registry_(registry),
-        text_(std::move(xpathAndGUID)),
-        xpathSize_(xpathSize),
-        guidHash_(std::hash<std::string_view>{}(guid())),
-        xpathHash_(std::hash<std::string_view>{}(xpath())) {}
-  ~Registration() { registry_.unregister(this); }
-  Registration(const Registration&) = delete;
-  Registration& operator=(const Registration&) = delete;
+  // The registration of `guid` with the xpath: the parent's xpath, a backslash,
+  // the class name and the bracketed index.
+  static Registration* make(XpathManager& registry, std::string_view parentXpath, std::string_view className,
+                            std::string_view bracketedIndex, std::string_view guid) {
+    const std::size_t xpathSize = parentXpath.size() + 1 + className.size() + bracketedIndex.size();
+    void* memory = ::operator new(sizeof(Registration) + xpathSize + guid.size());
+    char* end = static_cast<char*>(memory) + sizeof(Registration);
+    for (std::string_view part : {parentXpath, std::string_view("\\"), className, bracketedIndex, guid}) {
+      end = std::copy(part.begin(), part.end(), end);
+    }
+    return new (memory) Registration(registry, xpathSize, guid.size());
+  }
 
-  std::string_view xpath() const { return std::string_view(text_).substr(0, xpathSize_); }
-  std::string_view guid() const { return std::string_view(text_).substr(xpathSize_); }
+  void retain() { references_.fetch_add(1, std::memory_order_relaxed); }
+  void release() {
+    if (references_.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    registry_.unregister(this);
+    this->~Registration();
+    ::operator delete(static_cast<void*>(this));
+  }
+
+  std::string_view xpath() const { return {text(), xpathSize_}; }
+  std::string_view guid() const { return {text() + xpathSize_, guidSize_}; }
   std::size_t guidHash() const { return guidHash_; }
   std::size_t xpathHash() const { return xpathHash_; }
 
  private:
+  Registration(XpathManager& registry, std::size_t xpathSize, std::size_t guidSize)
+      : registry_(registry),
+        xpathSize_(xpathSize),
+        guidSize_(guidSize),
+        guidHash_(std::hash<std::string_view>{}(guid())),
+        xpathHash_(std::hash<std::string_view>{}(xpath())) {}
+  ~Registration() = default;
+  const char* text() const { return reinterpret_cast<const char*>(this) + sizeof(Registration); }
+
+  std::atomic<std::size_t> references_{0};
   XpathManager& registry_;
-  const std::string text_;  // the xpath, then the GUID
   const std::size_t xpathSize_;
+  const std::size_t guidSize_;
   const std::size_t guidHash_;
   const std::size_t xpathHash_;
 };
+
+XpathManager::Handle::Handle(Registration* registration) : registration_(registration) {
+  if (registration_) registration_->retain();
+}
+
+XpathManager::Handle::Handle(const Handle& other) : registration_(other.registration_) {
+  if (registration_) registration_->retain();
+}
+
+XpathManager::Handle::~Handle() {
+  if (registration_) registration_->release();
+}
 
 // --- Index ---
 
@@ -136,28 +173,18 @@ long XpathManager::sameClassIndexOf(const std::shared_ptr<UIView>& view) {
   return index;
 }
 
-std::shared_ptr<XpathManager::Registration> XpathManager::registerXpath(std::string_view parentXpath,
-                                                                        const std::shared_ptr<UIView>& view,
-                                                                        std::string_view guid, long sameClassIndex) {
-  // The parent's xpath, a backslash, then "%@[%ld]" of the class name and index;
-  // the GUID follows in the same buffer.
-  const std::string& className = view->className();
-  const std::string index = std::to_string(sameClassIndex);
-  std::string text;
-  text.reserve(parentXpath.size() + className.size() + index.size() + 3 + guid.size());
-  text += parentXpath;
-  text += '\\';
-  text += className;
-  text += '[';
-  text += index;
-  text += ']';
-  const std::size_t xpathSize = text.size();
-  text += guid;
-  auto entry = std::make_shared<Registration>(*this, std::move(text), xpathSize);
+XpathManager::Handle XpathManager::registerXpath(std::string_view parentXpath, const std::shared_ptr<UIView>& view,
+                                                 std::string_view guid, long sameClassIndex) {
+  // The view's segment: "%@[%ld]" of the class name and index.
+  char index[24];
+  const int indexSize = std::snprintf(index, sizeof index, "[%ld]", sameClassIndex);
+  Registration* entry = Registration::make(*this, parentXpath, view->className(),
+                                           std::string_view(index, static_cast<std::size_t>(indexSize)), guid);
+  Handle handle(entry);
   std::lock_guard lock(mutex_);
-  byXpath_.put(entry.get());
-  byGUID_.put(entry.get());
-  return entry;
+  byXpath_.put(entry);
+  byGUID_.put(entry);
+  return handle;
 }
 
 void XpathManager::unregister(const Registration* entry) {

@@ -231,7 +231,7 @@ TEST(XpathManagerTest, RegistrationsComingAndGoingMatchAPlainModel) {
   std::mt19937 random(20261209);
   struct Live {
     std::string xpath;
-    std::shared_ptr<XpathManager::Registration> handle;
+    XpathManager::Handle handle;
   };
   std::map<std::string, Live> live;                // by GUID
   std::map<std::string, std::string> ownerOfXpath;  // the model of the GUID-by-xpath map

@@ -39,16 +39,35 @@ class XpathManager : public objc::Object {
   // The single registry, created once on first use and never destroyed.
   static std::shared_ptr<XpathManager> sharedInstance();
 
-  // One GUID's entry. It stays in the registry for as long as the holder keeps it
-  // (a view, through ViewIdentity), and must not outlive its registry.
+  // One GUID's entry: its xpath and GUID in one allocation.
   class Registration;
+  // A counted reference to a registration. The registration stays in the registry
+  // for as long as a handle to it is kept (by a view, through ViewIdentity), and
+  // must not outlive its registry. A handle is one pointer: a view keeps it in
+  // std::any without a further allocation.
+  class Handle {
+   public:
+    Handle() = default;
+    explicit Handle(Registration* registration);
+    Handle(const Handle& other);
+    Handle(Handle&& other) noexcept : registration_(other.registration_) { other.registration_ = nullptr; }
+    Handle& operator=(Handle other) noexcept {
+      std::swap(registration_, other.registration_);
+      return *this;
+    }
+    ~Handle();
+    explicit operator bool() const { return registration_ != nullptr; }
+
+   private:
+    Registration* registration_ = nullptr;
+  };
 
   // Builds the view's xpath (`parentXpath`, the parent's registered xpath or empty,
   // then the view's own segment with `sameClassIndex`) and registers it under
-  // `guid`; the registration ends when the returned handle goes. An earlier
+  // `guid`; the registration ends when the last handle to it goes. An earlier
   // registration of the same xpath, or of the same GUID, is replaced.
-  std::shared_ptr<Registration> registerXpath(std::string_view parentXpath, const std::shared_ptr<UIView>& view,
-                                              std::string_view guid, long sameClassIndex);
+  Handle registerXpath(std::string_view parentXpath, const std::shared_ptr<UIView>& view, std::string_view guid,
+                       long sameClassIndex);
 
   // Builds the view's xpath (the parent's registered xpath, or nothing when the
   // parent has none, then the view's own segment) and registers it under `guid`
@@ -109,5 +128,5 @@ class XpathManager : public objc::Object {
   Index byGUID_{false};
   Index byXpath_{true};
   // The registrations of createXpathPositionOfUIView, which no view holds.
-  std::unordered_map<std::string, std::shared_ptr<Registration>> kept_;
+  std::unordered_map<std::string, Handle> kept_;
 };
