@@ -58,13 +58,8 @@ bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared
   // reads the GUID from the layer (without this lock) must also find its xpath,
   // or it would build its children's xpaths without their parent's prefix.
   auto registry = XpathManager::sharedInstance();
-  XpathManager::Handle registration;
-  if (step) {
-    registration = registry->registerXpath(step->parentXpath(), view, guid, step->sameClassIndex());
-  } else {
-    registration = registry->registerXpath(registry->getPositionXpathOfUIView(parent).value_or(""), view, guid,
-                                           XpathManager::sameClassIndexOf(view));
-  }
+  auto registration = step ? registry->registerXpath(step->parentXpath(), view, guid, step->sameClassIndex())
+                           : registry->registerXpath(parent, view, guid);
   view->setAssociatedObject(registrationKey(key), std::move(registration));
   layer->setValueForKey(key, std::move(guid));
   return true;

@@ -187,6 +187,11 @@ XpathManager::Handle XpathManager::registerXpath(std::string_view parentXpath, c
   return handle;
 }
 
+XpathManager::Handle XpathManager::registerXpath(const std::shared_ptr<UIView>& parent,
+                                                 const std::shared_ptr<UIView>& view, std::string_view guid) {
+  return registerXpath(getPositionXpathOfUIView(parent).value_or(""), view, guid, sameClassIndexOf(view));
+}
+
 void XpathManager::unregister(const Registration* entry) {
   std::lock_guard lock(mutex_);
   byXpath_.remove(entry);
@@ -196,7 +201,7 @@ void XpathManager::unregister(const Registration* entry) {
 void XpathManager::createXpathPositionOfUIView(const std::shared_ptr<UIView>& parent,
                                                const std::shared_ptr<UIView>& view, const std::string& guid) {
   if (!view) return;
-  auto replaced = registerXpath(getPositionXpathOfUIView(parent).value_or(""), view, guid, sameClassIndexOf(view));
+  auto replaced = registerXpath(parent, view, guid);
   {
     std::lock_guard lock(mutex_);
     std::swap(kept_[guid], replaced);

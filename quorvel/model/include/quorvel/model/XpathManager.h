@@ -68,6 +68,10 @@ class XpathManager : public objc::Object {
   // registration of the same xpath, or of the same GUID, is replaced.
   Handle registerXpath(std::string_view parentXpath, const std::shared_ptr<UIView>& view, std::string_view guid,
                        long sameClassIndex);
+  // The same with the parent's registered xpath looked up and the index counted
+  // from the view's superview.
+  Handle registerXpath(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
+                       std::string_view guid);
 
   // Builds the view's xpath (the parent's registered xpath, or nothing when the
   // parent has none, then the view's own segment) and registers it under `guid`
