@@ -11,6 +11,8 @@
 // A flat screen (every view a sibling of every other) shows the cost of the xpath
 // index, which counts same-class siblings for every registration.
 // Prints figures only.
+#include <sys/resource.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -174,9 +176,28 @@ void benchRoundTrip(int views, bench::Goals& goals) {
 
 }  // namespace
 
-// With the argument "roundtrip" only the figures through the playback server.
+// With the argument "roundtrip" only the figures through the playback server; with
+// "firstwalk" only the first walks of the rows screen of 10,001 views (a short run to
+// profile).
 int main(int argc, char** argv) {
   bench::Goals goals;
+  if (argc >= 2 && std::string(argv[1]) == "firstwalk") {
+    auto window = makeScreen(10000, false);
+    // Page faults beside the times: the registrations are new memory.
+    auto faults = [] {
+      rusage usage{};
+      getrusage(RUSAGE_THREAD, &usage);
+      return usage.ru_minflt;
+    };
+    long before = faults();
+    print("playback walk, first (GUIDs and xpaths)",
+          sample(1, [&] { std::make_shared<UIViewsManager>()->GetAllViewsForPlayer(window, true); }));
+    std::printf("      page faults %ld\n", faults() - before);
+    before = faults();
+    print("polling cycle, first (recording GUIDs)", sample(1, [] { RecordControl::pollingCycle(); }));
+    std::printf("      page faults %ld\n", faults() - before);
+    return 0;
+  }
   if (argc < 2 || std::string(argv[1]) != "roundtrip") {
     std::printf("In-process figures (the interpreter called directly on the main thread).\n");
     for (int views : {100, 1000, 10000}) benchScreen(views, false, goals);

@@ -1,10 +1,12 @@
 #include "quorvel/model/UIViewsManager.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
 #include "quorvel/model/ViewIdentity.h"
+#include "quorvel/model/XpathManager.h"
 #include "quorvel/util/Utilities.h"
 #include "quorvel/state/GlobalVars.h"
 #include "quorvel/toolkit/UIView+ToolkitAdditions.h"
@@ -24,6 +26,7 @@ struct Level {
   std::vector<std::shared_ptr<UIView>> children;
   std::size_t next = 0;
   std::vector<long> sameClassIndexes;
+  std::optional<std::string> parentXpath;
   std::shared_ptr<const TK_WindowFrameAncestor> ancestors;  // the parent and above
 
   long sameClassIndexAt(std::size_t position) {
@@ -43,6 +46,13 @@ class Step final : public UIViewsManager::WalkStep {
       : stack_(stack), depth_(depth), position_(position) {}
 
   long sameClassIndex() const override { return stack_[depth_].sameClassIndexAt(position_); }
+  std::string_view parentXpath() const override {
+    Level& level = stack_[depth_];
+    if (!level.parentXpath) {
+      level.parentXpath = XpathManager::sharedInstance()->getPositionXpathOfUIView(level.parent).value_or("");
+    }
+    return *level.parentXpath;
+  }
   bool isVisibleInWindowFrame() const override {
     const auto& ancestors = ancestorsAt(depth_);
     return ancestors && ancestors->isSubviewVisibleInWindowFrame(stack_[depth_].children[position_]);
@@ -70,7 +80,7 @@ class Step final : public UIViewsManager::WalkStep {
 void UIViewsManager::walkSubviewsInPreOrder(const std::shared_ptr<UIView>& root, const Visitor& visit) {
   if (!root) return;
   std::vector<Level> stack;
-  stack.push_back({root, root->subviews(), 0, {}, nullptr});
+  stack.push_back({root, root->subviews(), 0, {}, std::nullopt, nullptr});
   while (!stack.empty()) {
     Level& level = stack.back();
     if (level.next == level.children.size()) {
@@ -84,7 +94,7 @@ void UIViewsManager::walkSubviewsInPreOrder(const std::shared_ptr<UIView>& root,
     // The level stays in place while the visitor runs: nothing is pushed before it returns.
     if (!visit(parent, view, Step(stack, stack.size() - 1, position))) continue;
     auto children = view->subviews();
-    if (!children.empty()) stack.push_back({std::move(view), std::move(children), 0, {}, nullptr});
+    if (!children.empty()) stack.push_back({std::move(view), std::move(children), 0, {}, std::nullopt, nullptr});
   }
 }
 
@@ -96,8 +106,7 @@ UIViewsManager::ViewList UIViewsManager::GetAllViews(const std::shared_ptr<UIVie
     if (view->isKindOfClass(UITextField::classObject()) && view->isFirstResponder()) {
       GlobalVars::sharedInstance()->set_editAbleElement(view);
     }
-    ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kRecordingGUIDKey,
-                                     [&step] { return step.sameClassIndex(); });
+    ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kRecordingGUIDKey, &step);
     UIView_ToolkitAdditions::TK_clearStaleHighlight(view);  // a highlight left behind
     views_.push_back(view);
     return true;
@@ -114,8 +123,7 @@ UIViewsManager::ViewList UIViewsManager::GetAllViewsForPlayer(const std::shared_
   if (start) views_.clear();
   walkSubviewsInPreOrder(root, [this, &keep](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
                                              const WalkStep& step) {
-    ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kPlaybackGUIDKey,
-                                     [&step] { return step.sameClassIndex(); });
+    ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kPlaybackGUIDKey, &step);
     UIView_ToolkitAdditions::TK_clearStaleHighlight(view);  // a highlight left behind
     if (!keep || keep(view, step)) views_.push_back(view);
     return true;

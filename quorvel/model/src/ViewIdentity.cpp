@@ -24,20 +24,8 @@ std::mutex& stripeFor(const CALayer* layer) {
   return stripes[std::hash<const CALayer*>{}(layer) % kStripes];
 }
 
-// Held by a view for each GUID it was given: when the view goes, so does the
-// GUID's registration.
-class Registration {
- public:
-  explicit Registration(std::string guid) : guid_(std::move(guid)) {}
-  ~Registration() { XpathManager::sharedInstance()->removeXpathPositionOfGUID(guid_); }
-  Registration(const Registration&) = delete;
-  Registration& operator=(const Registration&) = delete;
-
- private:
-  std::string guid_;
-};
-
-// The view's associated-object key for the registration of one GUID key.
+// The view's associated-object key for the registration of one GUID key: the view
+// holds its registrations, so that they end with it.
 const void* registrationKey(const std::string& guidKey) {
   return guidKey == kRecordingGUIDKey ? static_cast<const void*>(&kRecordingGUIDKey)
                                       : static_cast<const void*>(&kPlaybackGUIDKey);
@@ -57,7 +45,7 @@ std::optional<std::string> getGUID(const std::shared_ptr<UIView>& view, const st
 }
 
 bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
-                        const std::string& key, const std::function<long()>& sameClassIndex) {
+                        const std::string& key, const UIViewsManager::WalkStep* step) {
   if (!view) return false;
   auto layer = view->layer();
   // A GUID once published stays: a view that has one needs no lock (it is
@@ -70,13 +58,10 @@ bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared
   // reads the GUID from the layer (without this lock) must also find its xpath,
   // or it would build its children's xpaths without their parent's prefix.
   auto registry = XpathManager::sharedInstance();
-  if (sameClassIndex) {
-    registry->createXpathPositionOfUIView(parent, view, guid, sameClassIndex());
-  } else {
-    registry->createXpathPositionOfUIView(parent, view, guid);
-  }
-  view->setAssociatedObject(registrationKey(key), std::make_shared<Registration>(guid));
-  layer->setValueForKey(key, guid);
+  auto registration = step ? registry->registerXpath(step->parentXpath(), view, guid, step->sameClassIndex())
+                           : registry->registerXpath(parent, view, guid);
+  view->setAssociatedObject(registrationKey(key), std::move(registration));
+  layer->setValueForKey(key, std::move(guid));
   return true;
 }
 

@@ -1,24 +1,164 @@
 #include "quorvel/model/XpathManager.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <new>
+#include <functional>
+
 #include "dispatch/dispatch.h"
-#include "foundation/format.h"
 #include "quorvel/model/ViewIdentity.h"
 #include "quorvel/util/Utilities.h"
 #include "uikit/UIView.h"
 
 QV_OBJC_DEFINE_CLASS(XpathManager, objc::Object)
 
+// The xpath and the GUID in the same allocation, right after the object, with
+// their hashes; counted by its handles.
+class XpathManager::Registration {
+ public:
+  // The registration of `guid` with the xpath: the parent's xpath, a backslash,
+  // the class name and the bracketed index.
+  static Registration* make(XpathManager& registry, std::string_view parentXpath, std::string_view className,
+                            std::string_view bracketedIndex, std::string_view guid) {
+    const std::size_t xpathSize = parentXpath.size() + 1 + className.size() + bracketedIndex.size();
+    void* memory = ::operator new(sizeof(Registration) + xpathSize + guid.size());
+    char* end = static_cast<char*>(memory) + sizeof(Registration);
+    for (std::string_view part : {parentXpath, std::string_view("\\"), className, bracketedIndex, guid}) {
+      end = std::copy(part.begin(), part.end(), end);
+    }
+    return new (memory) Registration(registry, xpathSize, guid.size());
+  }
+
+  void retain() { references_.fetch_add(1, std::memory_order_relaxed); }
+  void release() {
+    if (references_.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    registry_.unregister(this);
+    this->~Registration();
+    ::operator delete(static_cast<void*>(this));
+  }
+
+  std::string_view xpath() const { return {text(), xpathSize_}; }
+  std::string_view guid() const { return {text() + xpathSize_, guidSize_}; }
+  std::size_t guidHash() const { return guidHash_; }
+  std::size_t xpathHash() const { return xpathHash_; }
+
+ private:
+  Registration(XpathManager& registry, std::size_t xpathSize, std::size_t guidSize)
+      : registry_(registry),
+        xpathSize_(xpathSize),
+        guidSize_(guidSize),
+        guidHash_(std::hash<std::string_view>{}(guid())),
+        xpathHash_(std::hash<std::string_view>{}(xpath())) {}
+  ~Registration() = default;
+  const char* text() const { return reinterpret_cast<const char*>(this) + sizeof(Registration); }
+
+  std::atomic<std::size_t> references_{0};
+  XpathManager& registry_;
+  const std::size_t xpathSize_;
+  const std::size_t guidSize_;
+  const std::size_t guidHash_;
+  const std::size_t xpathHash_;
+};
+
+XpathManager::Handle::Handle(Registration* registration) : registration_(registration) {
+  if (registration_) registration_->retain();
+}
+
+XpathManager::Handle::Handle(const Handle& other) : registration_(other.registration_) {
+  if (registration_) registration_->retain();
+}
+
+XpathManager::Handle::~Handle() {
+  if (registration_) registration_->release();
+}
+
+// --- Index ---
+
+std::string_view XpathManager::Index::keyOf(const Registration* entry) const {
+  return byXpath_ ? entry->xpath() : entry->guid();
+}
+
+std::size_t XpathManager::Index::hashOf(const Registration* entry) const {
+  return byXpath_ ? entry->xpathHash() : entry->guidHash();
+}
+
+XpathManager::Registration* XpathManager::Index::find(std::string_view key) const {
+  if (slots_.empty()) return nullptr;
+  const std::size_t mask = slots_.size() - 1;
+  const std::size_t hash = std::hash<std::string_view>{}(key);
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (!slot.entry) return nullptr;
+    if (slot.hash == hash && keyOf(slot.entry) == key) return slot.entry;
+  }
+}
+
+void XpathManager::Index::put(Registration* entry) {
+  // At most 70 % full: runs stay short.
+  if (10 * (size_ + 1) > 7 * slots_.size()) grow();
+  const std::size_t mask = slots_.size() - 1;
+  const std::size_t hash = hashOf(entry);
+  const std::string_view key = keyOf(entry);
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    Slot& slot = slots_[i];
+    if (!slot.entry) {
+      slot = {hash, entry};
+      ++size_;
+      return;
+    }
+    if (slot.hash == hash && keyOf(slot.entry) == key) {
+      slot.entry = entry;
+      return;
+    }
+  }
+}
+
+void XpathManager::Index::remove(const Registration* entry) {
+  if (slots_.empty()) return;
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t hole = hashOf(entry) & mask;
+  for (;; hole = (hole + 1) & mask) {
+    if (!slots_[hole].entry) return;
+    if (slots_[hole].entry == entry) break;
+  }
+  // Entries further along the run move back into the hole unless their own home
+  // lies cyclically after it (they would then be found no more).
+  for (std::size_t next = (hole + 1) & mask; slots_[next].entry; next = (next + 1) & mask) {
+    const std::size_t home = slots_[next].hash & mask;
+    const bool homeAfterHole = hole <= next ? (home > hole && home <= next) : (home > hole || home <= next);
+    if (homeAfterHole) continue;
+    slots_[hole] = slots_[next];
+    hole = next;
+  }
+  slots_[hole] = {};
+  --size_;
+}
+
+void XpathManager::Index::grow() {
+  std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
+  old.swap(slots_);
+  const std::size_t mask = slots_.size() - 1;
+  for (const Slot& slot : old) {
+    if (!slot.entry) continue;
+    std::size_t i = slot.hash & mask;
+    while (slots_[i].entry) i = (i + 1) & mask;
+    slots_[i] = slot;
+  }
+}
+
+// --- XpathManager ---
+
+XpathManager::XpathManager() = default;
+
+// The kept registrations leave the indexes as they go.
+XpathManager::~XpathManager() { kept_.clear(); }
+
 std::shared_ptr<XpathManager> XpathManager::sharedInstance() {
   static dispatch_once_t once;
   static std::shared_ptr<XpathManager>* instance = nullptr;
   dispatch_once(&once, [] { instance = new std::shared_ptr<XpathManager>(std::make_shared<XpathManager>()); });
   return *instance;
-}
-
-void XpathManager::createXpathPositionOfUIView(const std::shared_ptr<UIView>& parent,
-                                               const std::shared_ptr<UIView>& view, const std::string& guid) {
-  if (!view) return;
-  createXpathPositionOfUIView(parent, view, guid, sameClassIndexOf(view));
 }
 
 long XpathManager::sameClassIndexOf(const std::shared_ptr<UIView>& view) {
@@ -33,29 +173,48 @@ long XpathManager::sameClassIndexOf(const std::shared_ptr<UIView>& view) {
   return index;
 }
 
-void XpathManager::createXpathPositionOfUIView(const std::shared_ptr<UIView>& parent,
-                                               const std::shared_ptr<UIView>& view, const std::string& guid,
-                                               long sameClassIndex) {
-  if (!view) return;
-  // The parent's xpath, a backslash, then "%@[%ld]" of the class name and index.
-  std::string xpath = getPositionXpathOfUIView(parent).value_or("");
-  xpath += '\\';
-  xpath += view->className();
-  xpath += '[';
-  xpath += std::to_string(sameClassIndex);
-  xpath += ']';
-
+XpathManager::Handle XpathManager::registerXpath(std::string_view parentXpath, const std::shared_ptr<UIView>& view,
+                                                 std::string_view guid, long sameClassIndex) {
+  // The view's segment: "%@[%ld]" of the class name and index.
+  char index[24];
+  const int indexSize = std::snprintf(index, sizeof index, "[%ld]", sameClassIndex);
+  Registration* entry = Registration::make(*this, parentXpath, view->className(),
+                                           std::string_view(index, static_cast<std::size_t>(indexSize)), guid);
+  Handle handle(entry);
   std::lock_guard lock(mutex_);
-  guidByXpath_[xpath] = guid;
-  xpathByGUID_[guid] = std::move(xpath);
+  byXpath_.put(entry);
+  byGUID_.put(entry);
+  return handle;
+}
+
+XpathManager::Handle XpathManager::registerXpath(const std::shared_ptr<UIView>& parent,
+                                                 const std::shared_ptr<UIView>& view, std::string_view guid) {
+  return registerXpath(getPositionXpathOfUIView(parent).value_or(""), view, guid, sameClassIndexOf(view));
+}
+
+void XpathManager::unregister(const Registration* entry) {
+  std::lock_guard lock(mutex_);
+  byXpath_.remove(entry);
+  byGUID_.remove(entry);
+}
+
+void XpathManager::createXpathPositionOfUIView(const std::shared_ptr<UIView>& parent,
+                                               const std::shared_ptr<UIView>& view, const std::string& guid) {
+  if (!view) return;
+  auto replaced = registerXpath(parent, view, guid);
+  {
+    std::lock_guard lock(mutex_);
+    std::swap(kept_[guid], replaced);
+  }
+  // The registration replaced, if any, goes here, outside the lock: it takes the lock to leave.
 }
 
 std::optional<std::string> XpathManager::xpathOfGUID(const std::optional<std::string>& guid) const {
   if (!guid) return std::nullopt;
   std::lock_guard lock(mutex_);
-  auto it = xpathByGUID_.find(*guid);
-  if (it == xpathByGUID_.end()) return std::nullopt;
-  return it->second;
+  const Registration* entry = byGUID_.find(*guid);
+  if (!entry) return std::nullopt;
+  return std::string(entry->xpath());
 }
 
 std::optional<std::string> XpathManager::getPositionXpathOfUIView(const std::shared_ptr<UIView>& view) const {
@@ -68,26 +227,19 @@ std::optional<std::string> XpathManager::getPositionXpathOfUIView(const std::sha
 std::optional<std::string> XpathManager::getIdentificationGUIDFromXpath(const std::optional<std::string>& xpath) const {
   if (!xpath) return std::nullopt;
   std::lock_guard lock(mutex_);
-  auto it = guidByXpath_.find(*xpath);
-  if (it == guidByXpath_.end()) return std::nullopt;
-  return it->second;
+  const Registration* entry = byXpath_.find(*xpath);
+  if (!entry) return std::nullopt;
+  return std::string(entry->guid());
 }
 
 std::map<std::string, std::string> XpathManager::getXpathPosition_PlaybackDictionary() const {
   std::lock_guard lock(mutex_);
-  return {guidByXpath_.begin(), guidByXpath_.end()};
-}
-
-void XpathManager::removeXpathPositionOfGUID(const std::string& guid) {
-  std::lock_guard lock(mutex_);
-  auto it = xpathByGUID_.find(guid);
-  if (it == xpathByGUID_.end()) return;
-  auto named = guidByXpath_.find(it->second);
-  if (named != guidByXpath_.end() && named->second == guid) guidByXpath_.erase(named);
-  xpathByGUID_.erase(it);
+  std::map<std::string, std::string> dictionary;
+  byXpath_.forEach([&](const Registration& entry) { dictionary.emplace(entry.xpath(), entry.guid()); });
+  return dictionary;
 }
 
 std::size_t XpathManager::registeredGUIDCount() const {
   std::lock_guard lock(mutex_);
-  return xpathByGUID_.size();
+  return byGUID_.size();
 }

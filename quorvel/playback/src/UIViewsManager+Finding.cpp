@@ -71,8 +71,7 @@ void findElements(UIViewsManager&, const std::shared_ptr<UIView>& root, const Te
   UIViewsManager::walkSubviewsInPreOrder(
       root, [&](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
                 const UIViewsManager::WalkStep& step) {
-        ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kPlaybackGUIDKey,
-                                         [&step] { return step.sameClassIndex(); });
+        ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kPlaybackGUIDKey, &step);
         if (!wanted || !accessorType) return true;
         if (!wanted->empty() && !foundation::lowercaseEquals(view->className(), *wanted)) return true;
         // The rule's two tests read nothing but the view, so the cheaper one goes

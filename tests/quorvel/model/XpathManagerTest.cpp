@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
 #include <regex>
 
 #include "quorvel/model/UIViewsManager.h"
@@ -216,6 +218,65 @@ TEST(XpathManagerTest, RegistrationsEndWithTheirViews) {
   holder.reset();
   replacement.reset();
   EXPECT_EQ(registry()->registeredGUIDCount(), before);
+}
+
+// Registrations that come and go in a random order, many sharing xpaths, against a
+// plain model of what the registry must answer: the last live registration of an
+// xpath designates it until that one goes, and each live GUID keeps its xpath.
+TEST(XpathManagerTest, RegistrationsComingAndGoingMatchAPlainModel) {
+  const std::size_t before = registry()->registeredGUIDCount();
+  std::vector<std::shared_ptr<UIView>> kinds = {std::make_shared<UIView>(), std::make_shared<UILabel>(),
+                                               std::make_shared<UIButton>()};
+  auto probe = std::make_shared<UIView>();
+  std::mt19937 random(20261209);
+  struct Live {
+    std::string xpath;
+    XpathManager::Handle handle;
+  };
+  std::map<std::string, Live> live;                // by GUID
+  std::map<std::string, std::string> ownerOfXpath;  // the model of the GUID-by-xpath map
+  std::vector<std::string> xpathsSeen;
+  int made = 0;
+  for (int step = 0; step < 20000; ++step) {
+    // Mostly registrations early on, mostly removals later, so that the tables both
+    // grow and empty again.
+    const bool add = live.empty() || random() % 100 < (step < 10000 ? 70u : 30u);
+    if (add) {
+      const std::string parent = "\\Rnd[" + std::to_string(random() % 40) + "]";
+      const auto& view = kinds[random() % kinds.size()];
+      const long index = static_cast<long>(random() % 8);
+      const std::string guid = "RND-" + std::to_string(made++);
+      const std::string xpath = parent + "\\" + view->className() + "[" + std::to_string(index) + "]";
+      live[guid] = {xpath, registry()->registerXpath(parent, view, guid, index)};
+      ownerOfXpath[xpath] = guid;
+      xpathsSeen.push_back(xpath);
+    } else {
+      auto it = std::next(live.begin(), static_cast<long>(random() % live.size()));
+      auto owner = ownerOfXpath.find(it->second.xpath);
+      if (owner != ownerOfXpath.end() && owner->second == it->first) ownerOfXpath.erase(owner);
+      live.erase(it);
+    }
+    if (step % 500 != 499) continue;
+    ASSERT_EQ(registry()->registeredGUIDCount(), before + live.size()) << "step " << step;
+    for (const auto& xpath : xpathsSeen) {
+      auto owner = ownerOfXpath.find(xpath);
+      ASSERT_EQ(registry()->getIdentificationGUIDFromXpath(xpath),
+                owner == ownerOfXpath.end() ? std::nullopt : std::optional<std::string>(owner->second))
+          << xpath << " at step " << step;
+    }
+    for (const auto& [guid, entry] : live) {
+      probe->layer()->setValueForKey(ViewIdentity::kPlaybackGUIDKey, guid);
+      ASSERT_EQ(registry()->getPositionXpathOfUIView(probe), entry.xpath) << guid << " at step " << step;
+    }
+    std::map<std::string, std::string> dictionary;
+    for (const auto& [xpath, guid] : registry()->getXpathPosition_PlaybackDictionary()) {
+      if (xpath.starts_with("\\Rnd[")) dictionary[xpath] = guid;
+    }
+    ASSERT_EQ(dictionary, ownerOfXpath) << "step " << step;
+  }
+  live.clear();
+  EXPECT_EQ(registry()->registeredGUIDCount(), before);
+  for (const auto& xpath : xpathsSeen) ASSERT_EQ(registry()->getIdentificationGUIDFromXpath(xpath), std::nullopt);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The guarded server: connections are read through a stream of our own, which
-// bounds the request head in size and time and every other wait, and which is
-// closed without reading on when a request is refused. The guard's verdict on a
+// bounds the request head in size and time and every other wait, sends each
+// answer in one piece once it is complete, and which is closed without reading on
+// when a request is refused. The guard's verdict on a
 // request is taken as soon as its head is read, and answered by the pre-routing
 // (or 100-continue) handler before any body is read.
 #include <netdb.h>
@@ -31,6 +32,8 @@ constexpr auto kSlice = std::chrono::milliseconds(100);
 // sends) to see the answer before the connection closes.
 constexpr auto kLinger = std::chrono::milliseconds(500);
 constexpr std::size_t kLingerBytes = 4 * 1024 * 1024;
+// Written bytes are sent once the answer is complete, or once this many wait.
+constexpr std::size_t kGather = 64 * 1024;
 
 const httplib::Headers kSecurityHeaders = {{"Content-Security-Policy", "frame-ancestors 'none'"},
                                            {"X-Frame-Options", "DENY"},
@@ -75,15 +78,20 @@ class Connection final : public httplib::Stream {
       : fd_(fd), timeout_(timeout), listener_(listener) {}
 
   bool is_readable() const override { return begin_ < end_ || wait(POLLIN, Clock::now() + timeout_); }
-  bool is_writable() const override { return wait(POLLOUT, Clock::now() + timeout_); }
+  // The answer's writes are gathered and sent together (see flush()): a wait for a
+  // writable socket belongs to the sending.
+  bool is_writable() const override { return listener_ != INVALID_SOCKET; }
 
   ssize_t read(char* ptr, size_t size) override {
     if (begin_ == end_) {
-      if (!wait(POLLIN, inHead_ ? headDeadline_ : Clock::now() + timeout_)) return -1;
-      ssize_t n;
-      do {
-        n = ::recv(fd_, buffer_, sizeof buffer_, 0);
-      } while (n < 0 && errno == EINTR);
+      if (!flush()) return -1;
+      // What is there already is taken without waiting first; the request's head
+      // usually comes in one piece, right after the wait for it.
+      ssize_t n = receive();
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (!wait(POLLIN, inHead_ ? headDeadline_ : Clock::now() + timeout_)) return -1;
+        n = receive();
+      }
       if (n <= 0) return n < 0 ? -1 : 0;
       begin_ = 0;
       end_ = static_cast<std::size_t>(n);
@@ -99,25 +107,32 @@ class Connection final : public httplib::Stream {
   }
 
   ssize_t write(const char* ptr, size_t size) override {
+    out_.append(ptr, size);
+    if (out_.size() >= kGather && !flush()) return -1;
+    return static_cast<ssize_t>(size);
+  }
+
+  // Sends what was written since the last flush. An answer's head and body thus
+  // leave in one segment, which the client reads at once, instead of two.
+  bool flush() {
     std::size_t sent = 0;
-    while (sent < size) {
-      if (!wait(POLLOUT, Clock::now() + timeout_)) return -1;
-      ssize_t n = ::send(fd_, ptr + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (sent < out_.size()) {
+      ssize_t n = ::send(fd_, out_.data() + sent, out_.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n < 0) {
-        if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-        return -1;
+        if (errno == EINTR) continue;
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) && wait(POLLOUT, Clock::now() + timeout_)) continue;
+        out_.clear();
+        return false;
       }
       sent += static_cast<std::size_t>(n);
     }
-    return static_cast<ssize_t>(sent);
+    out_.clear();
+    return true;
   }
 
-  void get_remote_ip_and_port(std::string& ip, int& port) const override {
-    numericAddress(fd_, ::getpeername, ip, port);
-  }
-  void get_local_ip_and_port(std::string& ip, int& port) const override {
-    numericAddress(fd_, ::getsockname, ip, port);
-  }
+  // Asked for every request; a connection's two ends never change.
+  void get_remote_ip_and_port(std::string& ip, int& port) const override { remote_.of(fd_, ::getpeername, ip, port); }
+  void get_local_ip_and_port(std::string& ip, int& port) const override { local_.of(fd_, ::getsockname, ip, port); }
   socket_t socket() const override { return fd_; }
 
   // Waits for the next request's first bytes; false when none come within the
@@ -135,6 +150,7 @@ class Connection final : public httplib::Stream {
   // Closes the connection; after a refusal, the client first gets a moment to read
   // the answer while what it still sends is read and dropped.
   void close(bool linger) {
+    flush();
     if (linger) {
       ::shutdown(fd_, SHUT_WR);
       const auto deadline = Clock::now() + kLinger;
@@ -165,10 +181,35 @@ class Connection final : public httplib::Stream {
     }
   }
 
+  ssize_t receive() {
+    ssize_t n;
+    do {
+      n = ::recv(fd_, buffer_, sizeof buffer_, MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    return n;
+  }
+
+  // One end's numeric address, read once.
+  struct End {
+    bool known = false;
+    std::string ip;
+    int port = 0;
+    void of(int fd, AddressOf which, std::string& ipOut, int& portOut) {
+      if (!known) {
+        numericAddress(fd, which, ip, port);
+        known = true;
+      }
+      ipOut = ip;
+      portOut = port;
+    }
+  };
+
   int fd_;
+  mutable End remote_, local_;
   std::chrono::milliseconds timeout_;
   const std::atomic<socket_t>& listener_;
   char buffer_[16384];
+  std::string out_;
   std::size_t begin_ = 0, end_ = 0;
   bool inHead_ = false;
   std::size_t headBytes_ = 0;
@@ -281,6 +322,7 @@ bool Server::process_and_close_socket(socket_t sock) {
                              request.set_header("Connection", "close");
                            }
                          });
+    ok = connection.flush() && ok;
     refused = exchange.refusal.has_value();
     // A head that never came whole (too slow, too large) ends the connection.
     if (!ok || closed || !exchange.request) break;

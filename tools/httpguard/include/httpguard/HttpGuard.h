@@ -18,6 +18,8 @@
 // - serves each connection on a worker of its own, started when none is free (up
 //   to a maximum), so that slow clients and long-held requests never keep others
 //   waiting;
+// - sends each answer whole, head and body together, once its handler has
+//   returned (a body streamed by a content provider goes out in pieces of 64 KiB);
 // - sends "Content-Security-Policy: frame-ancestors 'none'", "X-Frame-Options:
 //   DENY" and "X-Content-Type-Options: nosniff" with every response.
 //

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "objc/runtime.h"
@@ -46,11 +47,15 @@ class UIViewsManager : public objc::Object {
   //     (as XpathManager::sameClassIndexOf counts it, over the level as the walk
   //     found it), so giving GUIDs to every view of a flat screen costs one pass per
   //     level, not one per view;
+  //   - parentXpath(): the xpath registered for the view's parent (XpathManager::
+  //     getPositionXpathOfUIView, empty when it has none), looked up once per level;
+  //     valid until the visitor returns;
   //   - isVisibleInWindowFrame(): the toolkit's query of that name, with what it
   //     reads of the ancestors read once per ancestor, not once per view.
   class WalkStep {
    public:
     virtual long sameClassIndex() const = 0;
+    virtual std::string_view parentXpath() const = 0;
     virtual bool isVisibleInWindowFrame() const = 0;
 
    protected:

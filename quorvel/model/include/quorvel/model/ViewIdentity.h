@@ -5,10 +5,11 @@
 // registration ends when the view is destroyed.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+
+#include "quorvel/model/UIViewsManager.h"
 
 class UIView;
 
@@ -35,9 +36,10 @@ inline std::optional<std::string> getPlaybackGUID(const std::shared_ptr<UIView>&
 // Atomic per view: of several threads meeting the same view at once exactly one
 // attaches, and the others return only after its registration is complete, so a
 // walk that goes on to the view's subviews always finds the parent's xpath.
-// `sameClassIndex`, when given, supplies the view's same-class sibling index for
-// its xpath (a walk knows it cheaply); otherwise it is counted from the superview.
+// `step`, when given, supplies the parent's xpath and the view's same-class
+// sibling index (a walk knows both cheaply); otherwise they are looked up in the
+// registry and counted from the superview.
 bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
-                        const std::string& key, const std::function<long()>& sameClassIndex = {});
+                        const std::string& key, const UIViewsManager::WalkStep* step = nullptr);
 
 }  // namespace ViewIdentity

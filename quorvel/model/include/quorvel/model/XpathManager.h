@@ -10,14 +10,22 @@
 // view is gone (ViewIdentity ties each registration to its view's life): views
 // come and go for as long as the application runs, and the registry keeps only
 // those that are alive. All operations may be called from any thread.
+//
+// Each registration is one small object holding its GUID and xpath; the two
+// directions are open-addressing tables of pointers to them, so that registering
+// the views of a new screen costs one allocation per view and no per-entry nodes.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "objc/runtime.h"
 
@@ -26,18 +34,52 @@ class UIView;
 class XpathManager : public objc::Object {
   QV_OBJC_DECLARE_CLASS(XpathManager)
  public:
+  XpathManager();
+  ~XpathManager() override;
+
   // The single registry, created once on first use and never destroyed.
   static std::shared_ptr<XpathManager> sharedInstance();
 
+  // One GUID's entry: its xpath and GUID in one allocation.
+  class Registration;
+  // A counted reference to a registration. The registration stays in the registry
+  // for as long as a handle to it is kept (by a view, through ViewIdentity), and
+  // must not outlive its registry. A handle is one pointer: a view keeps it in
+  // std::any without a further allocation.
+  class Handle {
+   public:
+    Handle() = default;
+    explicit Handle(Registration* registration);
+    Handle(const Handle& other);
+    Handle(Handle&& other) noexcept : registration_(other.registration_) { other.registration_ = nullptr; }
+    Handle& operator=(Handle other) noexcept {
+      std::swap(registration_, other.registration_);
+      return *this;
+    }
+    ~Handle();
+    explicit operator bool() const { return registration_ != nullptr; }
+
+   private:
+    Registration* registration_ = nullptr;
+  };
+
+  // Builds the view's xpath (`parentXpath`, the parent's registered xpath or empty,
+  // then the view's own segment with `sameClassIndex`) and registers it under
+  // `guid`; the registration ends when the last handle to it goes. An earlier
+  // registration of the same xpath, or of the same GUID, is replaced.
+  Handle registerXpath(std::string_view parentXpath, const std::shared_ptr<UIView>& view, std::string_view guid,
+                       long sameClassIndex);
+  // The same with the parent's registered xpath looked up and the index counted
+  // from the view's superview.
+  Handle registerXpath(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
+                       std::string_view guid);
+
   // Builds the view's xpath (the parent's registered xpath, or nothing when the
-  // parent has none, then the view's own segment) and registers it under `guid`.
-  // An earlier GUID registered under the same xpath is replaced.
+  // parent has none, then the view's own segment) and registers it under `guid`
+  // for the life of the registry. An earlier GUID registered under the same xpath
+  // is replaced.
   void createXpathPositionOfUIView(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
                                    const std::string& guid);
-  // The same with the view's same-class sibling index already known, as a walk
-  // that counts a whole level at once knows it.
-  void createXpathPositionOfUIView(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
-                                   const std::string& guid, long sameClassIndex);
   // The view's index among the subviews of its superview that have exactly its
   // class name, counted back to front from 0; 0 for a view without a superview.
   static long sameClassIndexOf(const std::shared_ptr<UIView>& view);
@@ -48,16 +90,48 @@ class XpathManager : public objc::Object {
   std::optional<std::string> getIdentificationGUIDFromXpath(const std::optional<std::string>& xpath) const;
   // A snapshot of the GUID-by-xpath map.
   std::map<std::string, std::string> getXpathPosition_PlaybackDictionary() const;
-  // Forgets the GUID of a view that is gone: its xpath, and the xpath's entry while
-  // it still names this GUID (a later view may have taken the xpath over).
-  void removeXpathPositionOfGUID(const std::string& guid);
   // Diagnostics: the GUIDs that have an xpath.
   std::size_t registeredGUIDCount() const;
 
  private:
+  // Registrations by one of their two texts: linear probing over a power-of-two
+  // table of hashes and pointers, removal by shifting the rest of a run back.
+  class Index {
+   public:
+    explicit Index(bool byXpath) : byXpath_(byXpath) {}
+    Registration* find(std::string_view key) const;
+    // Puts `entry` in place of the registration under the same key, if any.
+    void put(Registration* entry);
+    // Removes `entry` if it is the one under its key.
+    void remove(const Registration* entry);
+    std::size_t size() const { return size_; }
+    template <class Visit>
+    void forEach(Visit visit) const {
+      for (const Slot& slot : slots_) {
+        if (slot.entry) visit(*slot.entry);
+      }
+    }
+
+   private:
+    struct Slot {
+      std::size_t hash = 0;
+      Registration* entry = nullptr;
+    };
+    std::string_view keyOf(const Registration* entry) const;
+    std::size_t hashOf(const Registration* entry) const;
+    void grow();
+
+    bool byXpath_;
+    std::vector<Slot> slots_;
+    std::size_t size_ = 0;
+  };
+
+  void unregister(const Registration* entry);
   std::optional<std::string> xpathOfGUID(const std::optional<std::string>& guid) const;
 
   mutable std::mutex mutex_;
-  std::unordered_map<std::string, std::string> xpathByGUID_;
-  std::unordered_map<std::string, std::string> guidByXpath_;
+  Index byGUID_{false};
+  Index byXpath_{true};
+  // The registrations of createXpathPositionOfUIView, which no view holds.
+  std::unordered_map<std::string, Handle> kept_;
 };
