@@ -1,5 +1,6 @@
 #include "objc/runtime.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <unordered_map>
 
@@ -202,19 +203,45 @@ void Object::setValueForKey(const std::string& key, std::any value) {
                                                "coding-compliant for the key " + key + ".");
 }
 
+std::any* Object::associatedSlot(const void* key) {
+  if (key && firstAssociatedKey_ == key) return &firstAssociated_;
+  for (auto& [k, value] : moreAssociated_) {
+    if (k == key) return &value;
+  }
+  return nullptr;
+}
+
 void Object::setAssociatedObject(const void* key, std::any value) {
+  std::any removed;  // released after the lock: its end may reach other objects
   std::lock_guard lock(associatedMutex_);
-  if (value.has_value()) {
-    associated_[key] = std::move(value);
-  } else {
-    associated_.erase(key);
+  if (std::any* slot = associatedSlot(key)) {
+    if (value.has_value()) {
+      std::swap(*slot, value);
+      removed = std::move(value);
+    } else if (slot == &firstAssociated_) {
+      removed = std::move(firstAssociated_);
+      firstAssociated_.reset();
+      firstAssociatedKey_ = nullptr;
+    } else {
+      auto it = std::find_if(moreAssociated_.begin(), moreAssociated_.end(),
+                             [key](const auto& entry) { return entry.first == key; });
+      removed = std::move(it->second);
+      moreAssociated_.erase(it);
+    }
+  } else if (value.has_value()) {
+    if (key && !firstAssociatedKey_) {
+      firstAssociatedKey_ = key;
+      firstAssociated_ = std::move(value);
+    } else {
+      moreAssociated_.emplace_back(key, std::move(value));
+    }
   }
 }
 
 std::any Object::associatedObject(const void* key) const {
   std::lock_guard lock(associatedMutex_);
-  auto it = associated_.find(key);
-  return it == associated_.end() ? std::any() : it->second;
+  const std::any* slot = const_cast<Object*>(this)->associatedSlot(key);
+  return slot ? *slot : std::any();
 }
 
 void throwUnrecognizedSelector(const Object& receiver, const SEL& sel) {

@@ -1,5 +1,12 @@
 #include "uikit/CALayer.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <string_view>
+#include <unordered_set>
+
 #include "uikit/UIView.h"
 
 QV_OBJC_DEFINE_CLASS(CALayer, objc::Object)
@@ -79,6 +86,64 @@ T anyAs(const std::any& value, const std::string& key) {
 
 }  // namespace
 
+namespace {
+
+// The keys of text attributes, each kept once for the process, so that an attribute
+// holds a pointer instead of a copy. Hosts use a handful of keys.
+const std::string* sharedKey(const std::string& key) {
+  static std::mutex mutex;
+  static auto& keys = *new std::unordered_set<std::string>;  // layers are released during exit too
+  std::lock_guard lock(mutex);
+  return &*keys.insert(key).first;
+}
+
+}  // namespace
+
+// One allocation: the link, the key and the characters right after the size (a
+// 36-character identifier fits a 64-byte heap block).
+struct CALayer::TextAttribute {
+  TextAttribute* next;
+  const std::string* key;
+  std::uint32_t size;
+  char first[4];  // the characters start here and run past the end of the struct
+
+  static TextAttribute* make(const std::string* key, std::string_view text) {
+    const std::size_t bytes = std::max(sizeof(TextAttribute), offsetof(TextAttribute, first) + text.size());
+    auto* attribute = new (::operator new(bytes)) TextAttribute{nullptr, key, static_cast<std::uint32_t>(text.size()), {}};
+    std::copy(text.begin(), text.end(), attribute->chars());
+    return attribute;
+  }
+  static void destroy(TextAttribute* attribute) { ::operator delete(static_cast<void*>(attribute)); }
+
+  char* chars() { return reinterpret_cast<char*>(this) + offsetof(TextAttribute, first); }
+  std::string text() { return {chars(), size}; }
+};
+
+CALayer::~CALayer() {
+  while (TextAttribute* attribute = texts_) {
+    texts_ = attribute->next;
+    TextAttribute::destroy(attribute);
+  }
+}
+
+CALayer::TextAttribute* CALayer::findText(const std::string& key) const {
+  for (TextAttribute* attribute = texts_; attribute; attribute = attribute->next) {
+    if (*attribute->key == key) return attribute;
+  }
+  return nullptr;
+}
+
+void CALayer::removeText(const std::string& key) {
+  for (TextAttribute** link = &texts_; *link; link = &(*link)->next) {
+    if (*(*link)->key == key) {
+      TextAttribute* attribute = *link;
+      *link = attribute->next;
+      TextAttribute::destroy(attribute);
+      return;
+    }
+  }
+}
+
 std::any CALayer::valueForKey(const std::string& key) {
   if (key == "borderWidth") return borderWidth();
   if (key == "borderColor") return borderColor();
@@ -87,13 +152,15 @@ std::any CALayer::valueForKey(const std::string& key) {
   if (key == "opacity") return opacity();
   if (key == "masksToBounds") return masksToBounds();
   std::lock_guard lock(mutex_);
-  auto it = attributes_.find(key);
-  return it == attributes_.end() ? std::any() : it->second;
+  if (TextAttribute* attribute = findText(key)) return attribute->text();
+  if (!attributes_) return std::any();
+  auto it = attributes_->find(key);
+  return it == attributes_->end() ? std::any() : it->second;
 }
 
 bool CALayer::_hasAttribute(const std::string& key) const {
   std::lock_guard lock(mutex_);
-  return attributes_.find(key) != attributes_.end();
+  return findText(key) || (attributes_ && attributes_->count(key));
 }
 
 void CALayer::setValueForKey(const std::string& key, std::any value) {
@@ -105,10 +172,16 @@ void CALayer::setValueForKey(const std::string& key, std::any value) {
     CGColorRef color = value.has_value() ? anyAs<CGColorRef>(value, key) : nullptr;
     return key == "borderColor" ? setBorderColor(color) : setBackgroundColor(color);
   }
+  const auto* text = std::any_cast<std::string>(&value);
+  TextAttribute* added = text ? TextAttribute::make(sharedKey(key), *text) : nullptr;
   std::lock_guard lock(mutex_);
-  if (value.has_value()) {
-    attributes_[key] = std::move(value);
-  } else {
-    attributes_.erase(key);
+  removeText(key);
+  if (attributes_) attributes_->erase(key);
+  if (added) {
+    added->next = texts_;
+    texts_ = added;
+  } else if (value.has_value()) {
+    if (!attributes_) attributes_ = std::make_unique<std::map<std::string, std::any>>();
+    (*attributes_)[key] = std::move(value);
   }
 }

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <any>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
 #include "touch_helpers.h"
 
 namespace {
@@ -71,6 +77,63 @@ TEST(Layer, BorderAndFreeAttributesLiveWithTheLayer) {
   EXPECT_TRUE(CGColorEqualToColor(layer->backgroundColor(), UIColor::redColor()->CGColor()));
   view->setAlpha(0.5);
   EXPECT_FLOAT_EQ(layer->opacity(), 0.5f);
+}
+
+// Free attributes of every kind (texts, other values, removals) and the view's
+// associated objects, set in random order under a few keys, read back as a plain
+// map of the same operations says they must.
+TEST(Layer, FreeAttributesAndAssociatedObjectsAnswerLikeAPlainMap) {
+  auto view = std::make_shared<UIView>(CGRectMake(0, 0, 10, 10));
+  auto layer = view->layer();
+  const std::vector<std::string> keys = {"ZarvoUIVIewGuid", "ZarvoUIVIewGuid_PlayBack", "a", "tag", ""};
+  static const char kAssociated[4] = {};
+  std::map<std::string, std::any> attributes;
+  std::map<const void*, int> associated;
+  std::mt19937 random(7);
+  auto describe = [](const std::any& value) {
+    if (!value.has_value()) return std::string("nil");
+    if (auto* text = std::any_cast<std::string>(&value)) return "text " + *text;
+    return "number " + std::to_string(std::any_cast<int>(value));
+  };
+  for (int step = 0; step < 4000; ++step) {
+    const std::string& key = keys[random() % keys.size()];
+    std::any value;
+    switch (random() % 4) {
+      case 0: break;  // removes
+      case 1: value = static_cast<int>(random() % 100); break;
+      case 2: value = std::string(random() % 3, 'x'); break;  // the empty text included
+      default: value = std::string(36 + random() % 40, static_cast<char>('A' + step % 26)) + std::to_string(step);
+    }
+    layer->setValueForKey(key, value);
+    if (value.has_value()) {
+      attributes[key] = value;
+    } else {
+      attributes.erase(key);
+    }
+    const void* associationKey = random() % 5 == 0 ? nullptr : &kAssociated[random() % 4];
+    if (random() % 3 == 0) {
+      view->setAssociatedObject(associationKey, std::any());
+      associated.erase(associationKey);
+    } else {
+      view->setAssociatedObject(associationKey, step);
+      associated[associationKey] = step;
+    }
+    for (const std::string& probe : keys) {
+      auto it = attributes.find(probe);
+      ASSERT_EQ(describe(layer->valueForKey(probe)), describe(it == attributes.end() ? std::any() : it->second))
+          << "key '" << probe << "' after step " << step;
+      ASSERT_EQ(layer->_hasAttribute(probe), it != attributes.end());
+    }
+    for (const void* probe : {static_cast<const void*>(nullptr), static_cast<const void*>(&kAssociated[0]),
+                              static_cast<const void*>(&kAssociated[1]), static_cast<const void*>(&kAssociated[2]),
+                              static_cast<const void*>(&kAssociated[3])}) {
+      auto it = associated.find(probe);
+      std::any value = view->associatedObject(probe);
+      ASSERT_EQ(describe(value), describe(it == associated.end() ? std::any() : std::any(it->second)))
+          << "association after step " << step;
+    }
+  }
+  EXPECT_EQ(layer->borderWidth(), 0);  // free attributes never reach the properties
 }
 
 TEST(View, FrameBoundsAndCenterStayConsistent) {

@@ -201,7 +201,12 @@ class Object : public std::enable_shared_from_this<Object> {
  private:
   std::atomic<Class*> isaOverride_{nullptr};
   mutable std::mutex associatedMutex_;
-  std::map<const void*, std::any> associated_;
+  // The first association lives in the object itself (most objects that have one
+  // have exactly one); any further ones in a small flat list.
+  const void* firstAssociatedKey_ = nullptr;
+  std::any firstAssociated_;
+  std::vector<std::pair<const void*, std::any>> moreAssociated_;
+  std::any* associatedSlot(const void* key);
 };
 
 void object_setClass(Object& obj, Class* cls);

@@ -41,12 +41,20 @@ class CALayer : public objc::Object {
   // "opacity" as float, "masksToBounds" as bool) reach the properties; any other
   // key is a free attribute that lives as long as the layer. An unset key reads as
   // an empty std::any (nil). Setting an empty std::any removes the attribute.
+  // A text (std::string) attribute is kept in one allocation with its characters
+  // inline and its key shared by every layer: hosts tag each view's layer with an
+  // identifier, so this is the attribute a screen has thousands of.
   std::any valueForKey(const std::string& key) override;
   void setValueForKey(const std::string& key, std::any value) override;
   // Whether the free attribute `key` is set, without copying its value.
   bool _hasAttribute(const std::string& key) const;
 
+  ~CALayer() override;
+
  private:
+  struct TextAttribute;
+  TextAttribute* findText(const std::string& key) const;
+  void removeText(const std::string& key);
   mutable std::mutex mutex_;
   CGFloat borderWidth_ = 0;
   CGColorRef borderColor_ = CGColorCreateSRGB(0, 0, 0, 1);
@@ -55,5 +63,6 @@ class CALayer : public objc::Object {
   float opacity_ = 1.0f;
   bool masksToBounds_ = false;
   std::weak_ptr<UIView> delegate_;
-  std::map<std::string, std::any> attributes_;
+  TextAttribute* texts_ = nullptr;                             // a chain, newest first
+  std::unique_ptr<std::map<std::string, std::any>> attributes_;  // any other value, made when needed
 };
