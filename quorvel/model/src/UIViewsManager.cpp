@@ -98,7 +98,7 @@ void UIViewsManager::walkSubviewsInPreOrder(const std::shared_ptr<UIView>& root,
   }
 }
 
-UIViewsManager::ViewList UIViewsManager::GetAllViews(const std::shared_ptr<UIView>& root, bool start) {
+const UIViewsManager::ViewList& UIViewsManager::GetAllViews(const std::shared_ptr<UIView>& root, bool start) {
   if (start) views_.clear();
   walkSubviewsInPreOrder(root, [this](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
                                       const WalkStep& step) {
@@ -114,12 +114,12 @@ UIViewsManager::ViewList UIViewsManager::GetAllViews(const std::shared_ptr<UIVie
   return views_;
 }
 
-UIViewsManager::ViewList UIViewsManager::GetAllViewsForPlayer(const std::shared_ptr<UIView>& root, bool start) {
+const UIViewsManager::ViewList& UIViewsManager::GetAllViewsForPlayer(const std::shared_ptr<UIView>& root, bool start) {
   return GetAllViewsForPlayer(root, start, nullptr);
 }
 
-UIViewsManager::ViewList UIViewsManager::GetAllViewsForPlayer(const std::shared_ptr<UIView>& root, bool start,
-                                                              const Keep& keep) {
+const UIViewsManager::ViewList& UIViewsManager::GetAllViewsForPlayer(const std::shared_ptr<UIView>& root,
+                                                                     bool start, const Keep& keep) {
   if (start) views_.clear();
   walkSubviewsInPreOrder(root, [this, &keep](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
                                              const WalkStep& step) {

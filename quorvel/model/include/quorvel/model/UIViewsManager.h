@@ -25,17 +25,19 @@ class UIViewsManager : public objc::Object {
   // The recording walk: hidden views are skipped with their whole subtree; a
   // first-responder text field becomes the agent's editable element; GUIDs go
   // under "ZarvoUIVIewGuid". `start` begins a new list; otherwise the views are
-  // appended to this manager's current list. Returns the list.
-  ViewList GetAllViews(const std::shared_ptr<UIView>& root, bool start);
+  // appended to this manager's current list. Returns the list, valid until the
+  // manager's next walk or its end (a caller that keeps it copies it; one that only
+  // wants the GUIDs given copies nothing).
+  const ViewList& GetAllViews(const std::shared_ptr<UIView>& root, bool start);
   // The playback walk: every view, hidden or not; GUIDs go under
   // "ZarvoUIVIewGuid_PlayBack". Same list conventions.
-  ViewList GetAllViewsForPlayer(const std::shared_ptr<UIView>& root, bool start);
+  const ViewList& GetAllViewsForPlayer(const std::shared_ptr<UIView>& root, bool start);
 
   class WalkStep;
   // The playback walk listing only the views that `keep` accepts (it may ask the
   // walk's step about the view); every view is still walked and given its GUID.
   using Keep = std::function<bool(const std::shared_ptr<UIView>& view, const WalkStep& step)>;
-  ViewList GetAllViewsForPlayer(const std::shared_ptr<UIView>& root, bool start, const Keep& keep);
+  const ViewList& GetAllViewsForPlayer(const std::shared_ptr<UIView>& root, bool start, const Keep& keep);
 
   // The traversal the walks and the element search share: visits every view below
   // `root` in pre-order with its parent; `visit` answers whether to go below the
