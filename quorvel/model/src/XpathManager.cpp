@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <new>
 #include <functional>
@@ -84,66 +85,72 @@ std::size_t XpathManager::Index::hashOf(const Registration* entry) const {
 }
 
 XpathManager::Registration* XpathManager::Index::find(std::string_view key) const {
-  if (slots_.empty()) return nullptr;
-  const std::size_t mask = slots_.size() - 1;
+  if (entries_.empty()) return nullptr;
+  const std::size_t mask = entries_.size() - 1;
   const std::size_t hash = std::hash<std::string_view>{}(key);
+  const std::uint8_t tag = tagOf(hash);
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    const Slot& slot = slots_[i];
-    if (!slot.entry) return nullptr;
-    if (slot.hash == hash && keyOf(slot.entry) == key) return slot.entry;
+    Registration* entry = entries_[i];
+    if (!entry) return nullptr;
+    if (tags_[i] == tag && keyOf(entry) == key) return entry;
   }
 }
 
 void XpathManager::Index::put(Registration* entry) {
   // At most 70 % full: runs stay short.
-  if (10 * (size_ + 1) > 7 * slots_.size()) grow();
-  const std::size_t mask = slots_.size() - 1;
+  if (10 * (size_ + 1) > 7 * entries_.size()) grow();
+  const std::size_t mask = entries_.size() - 1;
   const std::size_t hash = hashOf(entry);
+  const std::uint8_t tag = tagOf(hash);
   const std::string_view key = keyOf(entry);
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    Slot& slot = slots_[i];
-    if (!slot.entry) {
-      slot = {hash, entry};
+    if (!entries_[i]) {
+      entries_[i] = entry;
+      tags_[i] = tag;
       ++size_;
       return;
     }
-    if (slot.hash == hash && keyOf(slot.entry) == key) {
-      slot.entry = entry;
+    if (tags_[i] == tag && keyOf(entries_[i]) == key) {
+      entries_[i] = entry;
       return;
     }
   }
 }
 
 void XpathManager::Index::remove(const Registration* entry) {
-  if (slots_.empty()) return;
-  const std::size_t mask = slots_.size() - 1;
+  if (entries_.empty()) return;
+  const std::size_t mask = entries_.size() - 1;
   std::size_t hole = hashOf(entry) & mask;
   for (;; hole = (hole + 1) & mask) {
-    if (!slots_[hole].entry) return;
-    if (slots_[hole].entry == entry) break;
+    if (!entries_[hole]) return;
+    if (entries_[hole] == entry) break;
   }
   // Entries further along the run move back into the hole unless their own home
   // lies cyclically after it (they would then be found no more).
-  for (std::size_t next = (hole + 1) & mask; slots_[next].entry; next = (next + 1) & mask) {
-    const std::size_t home = slots_[next].hash & mask;
+  for (std::size_t next = (hole + 1) & mask; entries_[next]; next = (next + 1) & mask) {
+    const std::size_t home = hashOf(entries_[next]) & mask;
     const bool homeAfterHole = hole <= next ? (home > hole && home <= next) : (home > hole || home <= next);
     if (homeAfterHole) continue;
-    slots_[hole] = slots_[next];
+    entries_[hole] = entries_[next];
+    tags_[hole] = tags_[next];
     hole = next;
   }
-  slots_[hole] = {};
+  entries_[hole] = nullptr;
   --size_;
 }
 
 void XpathManager::Index::grow() {
-  std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
-  old.swap(slots_);
-  const std::size_t mask = slots_.size() - 1;
-  for (const Slot& slot : old) {
-    if (!slot.entry) continue;
-    std::size_t i = slot.hash & mask;
-    while (slots_[i].entry) i = (i + 1) & mask;
-    slots_[i] = slot;
+  std::vector<Registration*> old(std::max<std::size_t>(64, 2 * entries_.size()));
+  old.swap(entries_);
+  tags_.assign(entries_.size(), 0);
+  const std::size_t mask = entries_.size() - 1;
+  for (Registration* entry : old) {
+    if (!entry) continue;
+    const std::size_t hash = hashOf(entry);
+    std::size_t i = hash & mask;
+    while (entries_[i]) i = (i + 1) & mask;
+    entries_[i] = entry;
+    tags_[i] = tagOf(hash);
   }
 }
 

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -95,7 +96,9 @@ class XpathManager : public objc::Object {
 
  private:
   // Registrations by one of their two texts: linear probing over a power-of-two
-  // table of hashes and pointers, removal by shifting the rest of a run back.
+  // table of pointers, removal by shifting the rest of a run back. Beside each
+  // pointer one byte of its key's hash lets a probe pass other keys without
+  // reading their registrations (a full hash per slot would double the table).
   class Index {
    public:
     explicit Index(bool byXpath) : byXpath_(byXpath) {}
@@ -107,22 +110,21 @@ class XpathManager : public objc::Object {
     std::size_t size() const { return size_; }
     template <class Visit>
     void forEach(Visit visit) const {
-      for (const Slot& slot : slots_) {
-        if (slot.entry) visit(*slot.entry);
+      for (const Registration* entry : entries_) {
+        if (entry) visit(*entry);
       }
     }
 
    private:
-    struct Slot {
-      std::size_t hash = 0;
-      Registration* entry = nullptr;
-    };
     std::string_view keyOf(const Registration* entry) const;
     std::size_t hashOf(const Registration* entry) const;
+    // The hash's top byte: the slot's position comes from its low bits.
+    static std::uint8_t tagOf(std::size_t hash) { return static_cast<std::uint8_t>(hash >> (8 * sizeof hash - 8)); }
     void grow();
 
     bool byXpath_;
-    std::vector<Slot> slots_;
+    std::vector<Registration*> entries_;
+    std::vector<std::uint8_t> tags_;
     std::size_t size_ = 0;
   };
 
