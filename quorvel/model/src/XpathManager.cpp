@@ -41,25 +41,26 @@ class XpathManager::Registration {
 
   std::string_view xpath() const { return {text(), xpathSize_}; }
   std::string_view guid() const { return {text() + xpathSize_, guidSize_}; }
-  std::size_t guidHash() const { return guidHash_; }
-  std::size_t xpathHash() const { return xpathHash_; }
+  Index::Hash guidHash() const { return guidHash_; }
+  Index::Hash xpathHash() const { return xpathHash_; }
 
  private:
   Registration(XpathManager& registry, std::size_t xpathSize, std::size_t guidSize)
       : registry_(registry),
-        xpathSize_(xpathSize),
-        guidSize_(guidSize),
-        guidHash_(std::hash<std::string_view>{}(guid())),
-        xpathHash_(std::hash<std::string_view>{}(xpath())) {}
+        xpathSize_(static_cast<std::uint32_t>(xpathSize)),
+        guidSize_(static_cast<std::uint32_t>(guidSize)),
+        guidHash_(Index::hashOf(guid())),
+        xpathHash_(Index::hashOf(xpath())) {}
   ~Registration() = default;
   const char* text() const { return reinterpret_cast<const char*>(this) + sizeof(Registration); }
 
-  std::atomic<std::size_t> references_{0};
+  // 32 bytes on a 64-bit system: there is one registration per view.
   XpathManager& registry_;
-  const std::size_t xpathSize_;
-  const std::size_t guidSize_;
-  const std::size_t guidHash_;
-  const std::size_t xpathHash_;
+  std::atomic<std::uint32_t> references_{0};
+  const std::uint32_t xpathSize_;
+  const std::uint32_t guidSize_;
+  const Index::Hash guidHash_;
+  const Index::Hash xpathHash_;
 };
 
 XpathManager::Handle::Handle(Registration* registration) : registration_(registration) {
@@ -80,14 +81,14 @@ std::string_view XpathManager::Index::keyOf(const Registration* entry) const {
   return byXpath_ ? entry->xpath() : entry->guid();
 }
 
-std::size_t XpathManager::Index::hashOf(const Registration* entry) const {
+XpathManager::Index::Hash XpathManager::Index::hashOf(const Registration* entry) const {
   return byXpath_ ? entry->xpathHash() : entry->guidHash();
 }
 
 XpathManager::Registration* XpathManager::Index::find(std::string_view key) const {
   if (entries_.empty()) return nullptr;
   const std::size_t mask = entries_.size() - 1;
-  const std::size_t hash = std::hash<std::string_view>{}(key);
+  const Hash hash = hashOf(key);
   const std::uint8_t tag = tagOf(hash);
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     Registration* entry = entries_[i];
@@ -100,7 +101,7 @@ void XpathManager::Index::put(Registration* entry) {
   // At most 70 % full: runs stay short.
   if (10 * (size_ + 1) > 7 * entries_.size()) grow();
   const std::size_t mask = entries_.size() - 1;
-  const std::size_t hash = hashOf(entry);
+  const Hash hash = hashOf(entry);
   const std::uint8_t tag = tagOf(hash);
   const std::string_view key = keyOf(entry);
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
@@ -146,7 +147,7 @@ void XpathManager::Index::grow() {
   const std::size_t mask = entries_.size() - 1;
   for (Registration* entry : old) {
     if (!entry) continue;
-    const std::size_t hash = hashOf(entry);
+    const Hash hash = hashOf(entry);
     std::size_t i = hash & mask;
     while (entries_[i]) i = (i + 1) & mask;
     entries_[i] = entry;

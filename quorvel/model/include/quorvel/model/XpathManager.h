@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -102,6 +103,9 @@ class XpathManager : public objc::Object {
   class Index {
    public:
     explicit Index(bool byXpath) : byXpath_(byXpath) {}
+    // A key's hash: 32 bits are plenty for a table's position and tag.
+    using Hash = std::uint32_t;
+    static Hash hashOf(std::string_view key) { return static_cast<Hash>(std::hash<std::string_view>{}(key)); }
     Registration* find(std::string_view key) const;
     // Puts `entry` in place of the registration under the same key, if any.
     void put(Registration* entry);
@@ -117,9 +121,9 @@ class XpathManager : public objc::Object {
 
    private:
     std::string_view keyOf(const Registration* entry) const;
-    std::size_t hashOf(const Registration* entry) const;
+    Hash hashOf(const Registration* entry) const;
     // The hash's top byte: the slot's position comes from its low bits.
-    static std::uint8_t tagOf(std::size_t hash) { return static_cast<std::uint8_t>(hash >> (8 * sizeof hash - 8)); }
+    static std::uint8_t tagOf(Hash hash) { return static_cast<std::uint8_t>(hash >> (8 * sizeof hash - 8)); }
     void grow();
 
     bool byXpath_;
