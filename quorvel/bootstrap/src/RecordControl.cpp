@@ -73,7 +73,7 @@ void RecordControl::pollingCycle() {
   } else if (auto window = UIApplication::sharedApplication()->keyWindow()) {
     vars->set_uiWindow(window);
     // A full refresh of the view inventory; the list itself is not needed here.
-    std::make_shared<UIViewsManager>()->GetAllViews(window, true);
+    std::make_shared<UIViewsManager>()->GetAllViews(window, true, UIViewsManager::keepNone());
     std::make_shared<WebView>()->performRecorderAndPlaybackInjection();
   } else {
     NSLog("WINDOW IS NULL");

@@ -98,17 +98,27 @@ void UIViewsManager::walkSubviewsInPreOrder(const std::shared_ptr<UIView>& root,
   }
 }
 
+const UIViewsManager::Keep& UIViewsManager::keepNone() {
+  static const auto& none = *new Keep([](const std::shared_ptr<UIView>&, const WalkStep&) { return false; });
+  return none;
+}
+
 const UIViewsManager::ViewList& UIViewsManager::GetAllViews(const std::shared_ptr<UIView>& root, bool start) {
+  return GetAllViews(root, start, nullptr);
+}
+
+const UIViewsManager::ViewList& UIViewsManager::GetAllViews(const std::shared_ptr<UIView>& root, bool start,
+                                                            const Keep& keep) {
   if (start) views_.clear();
-  walkSubviewsInPreOrder(root, [this](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
-                                      const WalkStep& step) {
+  walkSubviewsInPreOrder(root, [this, &keep](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
+                                             const WalkStep& step) {
     if (view->isHidden()) return false;
     if (view->isKindOfClass(UITextField::classObject()) && view->isFirstResponder()) {
       GlobalVars::sharedInstance()->set_editAbleElement(view);
     }
     ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kRecordingGUIDKey, &step);
     UIView_ToolkitAdditions::TK_clearStaleHighlight(view);  // a highlight left behind
-    views_.push_back(view);
+    if (!keep || keep(view, step)) views_.push_back(view);
     return true;
   });
   return views_;

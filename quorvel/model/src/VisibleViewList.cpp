@@ -19,7 +19,7 @@ std::shared_ptr<UIWindow> getCurrentWindow() {
 std::vector<std::shared_ptr<UIView>> getAllUIViewsAccordingToViewType(const std::optional<std::string>& tag) {
   auto manager = std::make_shared<UIViewsManager>();
   if (!tag) {
-    manager->GetAllViewsForPlayer(getCurrentWindow(), true);  // the walk still gives GUIDs
+    manager->GetAllViewsForPlayer(getCurrentWindow(), true, UIViewsManager::keepNone());  // the walk still gives GUIDs
     return {};
   }
   const std::string wanted = foundation::lowercaseString(*tag);

@@ -34,10 +34,13 @@ class UIViewsManager : public objc::Object {
   const ViewList& GetAllViewsForPlayer(const std::shared_ptr<UIView>& root, bool start);
 
   class WalkStep;
-  // The playback walk listing only the views that `keep` accepts (it may ask the
-  // walk's step about the view); every view is still walked and given its GUID.
+  // The walks listing only the views that `keep` accepts (it may ask the walk's
+  // step about the view); every view is still walked and given its GUID. With
+  // keepNone() a walk only gives GUIDs and builds no list.
   using Keep = std::function<bool(const std::shared_ptr<UIView>& view, const WalkStep& step)>;
+  const ViewList& GetAllViews(const std::shared_ptr<UIView>& root, bool start, const Keep& keep);
   const ViewList& GetAllViewsForPlayer(const std::shared_ptr<UIView>& root, bool start, const Keep& keep);
+  static const Keep& keepNone();
 
   // The traversal the walks and the element search share: visits every view below
   // `root` in pre-order with its parent; `visit` answers whether to go below the
