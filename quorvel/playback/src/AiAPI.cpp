@@ -1,5 +1,7 @@
 #include "quorvel/playback/AiAPI.h"
 
+#include <vector>
+
 #include "foundation/format.h"
 #include "foundation/string.h"
 #include "quorvel/model/VisibleViewList.h"
@@ -28,11 +30,11 @@ JSONValue AiAPI::getAllViewsInformation(const std::optional<std::string>& tag) {
     }
   } catch (...) {
     describingScreen_ = false;
-    probablyTappable_.clear();
+    chainTappable_.clear();
     throw;
   }
   describingScreen_ = false;
-  probablyTappable_.clear();
+  chainTappable_.clear();
   return list;
 }
 
@@ -69,16 +71,31 @@ std::optional<std::string> AiAPI::getBase64ImageOfCurrentWindow() {
 }
 
 bool AiAPI::IsActuallyTappable(const std::shared_ptr<UIView>& view) {
+  // The answer is whether any view of the chain is probably tappable, so the chain
+  // is asked from the top down: on most screens a container near the top is hit
+  // through one of its descendants, and every view below it is then answered
+  // without hit tests of its own. While a screen is described, each view keeps the
+  // answer for its chain, where its descendants start.
+  std::vector<std::shared_ptr<UIView>> chain;  // up from the view, short of the topmost or of a known one
+  bool tappable = false;
   for (auto current = view; current && current->superview(); current = current->superview()) {
-    if (!describingScreen_) {
-      if (UIView_ToolkitAdditions::isProbablyTappable(current)) return true;
-      continue;
+    if (describingScreen_) {
+      if (auto known = chainTappable_.find(current.get()); known != chainTappable_.end()) {
+        tappable = known->second;
+        break;
+      }
     }
-    auto [known, inserted] = probablyTappable_.try_emplace(current.get(), false);
-    if (inserted) known->second = UIView_ToolkitAdditions::isProbablyTappable(current);
-    if (known->second) return true;
+    chain.push_back(current);
   }
-  return false;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    tappable = tappable || UIView_ToolkitAdditions::isProbablyTappable(*it);
+    if (describingScreen_) {
+      chainTappable_.emplace(it->get(), tappable);
+    } else if (tappable) {
+      return true;
+    }
+  }
+  return tappable;
 }
 
 bool AiAPI::isViewScrollable(const std::shared_ptr<UIView>& view) {

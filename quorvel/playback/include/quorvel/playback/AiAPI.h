@@ -54,9 +54,10 @@ class AiAPI : public objc::Object {
   JSONValue getRectObjectOfView(const std::shared_ptr<UIView>& view);
 
  private:
-  // While one screen is described, each view's own tappability (up to five hit
-  // tests) is worked out once, however many descendants ask about it as their
-  // ancestor. Only the screen's description fills it; it is empty otherwise.
-  std::unordered_map<const UIView*, bool> probablyTappable_;
+  // While one screen is described, whether each asked view or one of its ancestors
+  // (short of the topmost view) is probably tappable: a view's own hit tests are
+  // made at most once, and none below a view known to be tappable. Only the
+  // screen's description fills it; it is empty otherwise.
+  std::unordered_map<const UIView*, bool> chainTappable_;
   bool describingScreen_ = false;
 };
