@@ -61,6 +61,56 @@ void checkWritable(const JSONValue& value, int depth = 0) {
   }
 }
 
+// Whether the library writes `text` as it is between quotes: printable ASCII
+// without a quote or a backslash, nothing to escape and no UTF-8 to check.
+bool writtenAsIs(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c > 0x7E || c == '"' || c == '\\') return false;
+  }
+  return true;
+}
+
+// The text dump() writes (no indentation, members in key order, UTF-8 kept),
+// written straight into one string of the right size: replies carry megabytes of
+// Base64 images, which the library would check byte by byte as UTF-8 while the
+// string it writes into grows. Scalars other than plain strings are written by the
+// library itself. With `out` null only the length is counted.
+std::size_t append(std::string* out, const JSONValue& value) {
+  auto put = [out](std::string_view text) {
+    if (out) out->append(text);
+    return text.size();
+  };
+  auto putString = [&put](const std::string& text) {
+    if (!writtenAsIs(text)) return put(JSONValue(text).dump());
+    put("\"");
+    put(text);
+    return put("\"") + text.size() + 1;
+  };
+  std::size_t length = 0;
+  switch (value.type()) {
+    case JSONValue::value_t::array:
+      length += put("[");
+      for (auto it = value.begin(); it != value.end(); ++it) {
+        if (it != value.begin()) length += put(",");
+        length += append(out, *it);
+      }
+      return length + put("]");
+    case JSONValue::value_t::object:
+      length += put("{");
+      for (auto it = value.begin(); it != value.end(); ++it) {
+        if (it != value.begin()) length += put(",");
+        length += putString(it.key());
+        length += put(":");
+        length += append(out, it.value());
+      }
+      return length + put("}");
+    case JSONValue::value_t::string:
+      return putString(value.get_ref<const std::string&>());
+    default:
+      return put(value.dump());
+  }
+}
+
 }  // namespace
 
 std::optional<JSONValue> JSONObjectWithString(const std::optional<std::string>& text) {
@@ -82,7 +132,10 @@ std::string stringWithJSONObject(const JSONValue& value) {
   }
   checkWritable(value);
   try {
-    return value.dump();
+    std::string text;
+    text.reserve(append(nullptr, value));
+    append(&text, value);
+    return text;
   } catch (const nlohmann::json::exception& e) {
     throw objc::NSException(objc::NSInvalidArgumentException, std::string("Invalid value in JSON write: ") + e.what());
   }

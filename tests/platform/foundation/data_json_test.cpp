@@ -150,6 +150,19 @@ TEST(JSONWriteTest, CompactOutputAndUnwritableValuesRaise) {
   EXPECT_EQ(text.find(' '), std::string::npos);
   EXPECT_EQ(text.find('\n'), std::string::npos);
   EXPECT_EQ(JSONValue::parse(text), steps);
+  // Byte for byte the library's own compact text, whatever the values: texts that
+  // need escapes, control characters, UTF-8 and long plain ones, in values and keys;
+  // every kind of number; nested and empty containers.
+  JSONValue mixed = JSONValue::array(
+      {JSONValue{{"imageBase64", base64Encode(NSData(3000, 0xA7))},
+                 {"say \"hi\"\\", "tab\there\nnew line \x01\x1F \x7F"},
+                 {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", JSONValue::array()},
+                 {"numbers", {0, -42, 18446744073709551615ull, 0.1, -2.5e-300, 1e21, 3.0}},
+                 {"flags", {true, false, nullptr}},
+                 {"", JSONValue::object()},
+                 {"nested", {{{"a", {{"b", JSONValue::array({JSONValue::object()})}}}}}}},
+       "plain", "/slash </script>", JSONValue::array({JSONValue::array()})});
+  EXPECT_EQ(NSJSONSerialization::stringWithJSONObject(mixed), mixed.dump());
   NSData data = NSJSONSerialization::dataWithJSONObject(JSONValue::object());
   EXPECT_EQ(std::string(data.begin(), data.end()), "{}");
 
