@@ -75,7 +75,7 @@ std::string targetOf(const RecordedStep& step, ExportLanguage language) {
   if (step.target.text && !step.target.text->empty()) {
     members.emplace_back("text", *step.target.text);
     // A button found at its xpath under another title is not the recorded button.
-    if (step.action == "ClickButton") members.emplace_back("button", true);
+    if (step.action == kClickButton) members.emplace_back("button", true);
   }
   if (step.target.mode == "web") members.emplace_back("web", true);
   const bool py = language == ExportLanguage::python;

@@ -230,7 +230,7 @@ class StepPlayer {
   // A button is named by its title: found at its xpath with another title, it is
   // not the recorded button.
   bool stillNamed(const std::string& id) {
-    if (step_.action != "ClickButton" || step_.target.text.value_or("").empty()) return true;
+    if (step_.action != kClickButton || step_.target.text.value_or("").empty()) return true;
     return output(ask(elementRequest("gettext", id))) == step_.target.text;
   }
 
@@ -473,6 +473,8 @@ Recording parseRecording(std::string_view text, const std::string& name) {
     try {
       if (auto step = stepOfLine(line)) {
         step->line = number;
+        if (line.ends_with('\r')) line.pop_back();
+        step->source = std::move(line);
         recording.steps.push_back(std::move(*step));
       }
     } catch (const BadLine& bad) {

@@ -133,6 +133,14 @@ struct Options {
   std::exit(2);
 }
 
+// A whole number from min to max, or a usage error naming it as `what`.
+int wholeNumber(const std::string& text, long min, long max, const std::string& what) {
+  char* end = nullptr;
+  const long n = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end || n < min || n > max) usageError("bad " + what + " \"" + text + "\"");
+  return static_cast<int>(n);
+}
+
 Options parse(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
@@ -147,11 +155,7 @@ Options parse(int argc, char** argv) {
     } else if (a == "--host") {
       o.host = value("--host");
     } else if (a == "--port") {
-      std::string v = value("--port");
-      char* end = nullptr;
-      long p = std::strtol(v.c_str(), &end, 10);
-      if (*end || p <= 0 || p > 65535) usageError("bad port \"" + v + "\"");
-      o.port = static_cast<int>(p);
+      o.port = wholeNumber(value("--port"), 1, 65535, "port");
     } else if (a == "--timeout") {
       std::string v = value("--timeout");
       char* end = nullptr;
@@ -179,11 +183,7 @@ Options parse(int argc, char** argv) {
     } else if (a == "-o") {
       o.output = value("-o");
     } else if (a == "--jobs") {
-      std::string v = value("--jobs");
-      char* end = nullptr;
-      long n = std::strtol(v.c_str(), &end, 10);
-      if (v.empty() || *end || n < 1 || n > 64) usageError("bad number of jobs \"" + v + "\"");
-      o.jobs = static_cast<int>(n);
+      o.jobs = wholeNumber(value("--jobs"), 1, 64, "number of jobs");
     } else {
       o.words.push_back(a);
     }

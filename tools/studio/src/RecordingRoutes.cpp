@@ -95,7 +95,7 @@ std::vector<Route> recordingRoutes() {
       {"POST", "/api/open",
        [](Studio& studio, const httplib::Request& request, httplib::Response& response) {
          auto body = jsonBody(request);
-         std::string name = textIn(body, "name", "recording");
+         std::string name = textIn(body, "name", "");
          studio.openRecording(textIn(body, "text"), name.empty() ? "recording" : name);
          replyJson(response, nlohmann::json::object());
        }},

@@ -503,19 +503,10 @@ void Studio::clearSteps() {
 void Studio::openRecording(const std::string& text, const std::string& name) {
   const qvctl::Recording recording = qvctl::parseRecording(text, name);
   if (recording.steps.empty()) throw Failure(FailureKind::invalidArgument, name + " holds no step");
-  std::vector<std::string> fileLines;
-  for (std::size_t at = 0; at <= text.size();) {
-    auto end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(at, end - at);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    fileLines.push_back(std::move(line));
-    at = end + 1;
-  }
   std::lock_guard lock(mutex_);
   if (replaying_) throw Failure(FailureKind::conflict, "a replay is running");
   lines_.clear();
-  for (const auto& step : recording.steps) addLine(fileLines.at(static_cast<std::size_t>(step.line - 1)));
+  for (const auto& step : recording.steps) addLine(step.source);
   stepsReplaced();
 }
 
@@ -535,7 +526,7 @@ void Studio::editStep(std::size_t index, const std::string& edit, const std::str
     // Keys keep their recorded order.
     auto step = nlohmann::ordered_json::parse(lines_[index].text, nullptr, false);
     if (!step.is_array() || step.size() != 1 || !step[0].is_object() ||
-        step[0].value("action", "") != "TypeTextOnEditBox" || !step[0].contains("arguments") ||
+        step[0].value("action", "") != qvctl::kTypeAction || !step[0].contains("arguments") ||
         !step[0]["arguments"].is_array() || step[0]["arguments"].size() != 2 || !step[0]["arguments"][1].is_object()) {
       throw Failure(FailureKind::invalidArgument, "only the text of a typing step can be edited");
     }

@@ -25,6 +25,8 @@ namespace qvctl {
 inline constexpr std::string_view kTypeAction = "TypeTextOnEditBox";
 inline constexpr std::string_view kSelectSwitch = "Mobile_SelectSwitch";
 inline constexpr std::string_view kDeselectSwitch = "Mobile_DeSelectSwitch";
+// A click on a button: found at its xpath, it must still show the recorded title.
+inline constexpr std::string_view kClickButton = "ClickButton";
 // "Click", "ClickButton" or "ClickImage": the element is clicked.
 bool isClickAction(std::string_view action);
 
@@ -47,6 +49,7 @@ struct RecordedStep {
   // expected by "text".
   std::string assertion;
   std::string expected;
+  std::string source;    // the line as the recording holds it
 };
 
 // The line of a recording asserting `kind` ("text", "visible", "enabled") of the
