@@ -1,3 +1,4 @@
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -83,7 +84,23 @@ bool dispatch_spin_until(const std::function<bool()>& ready, std::uint64_t spanN
   return true;
 }
 
-bool dispatch_is_main_thread() { return static_cast<pid_t>(::syscall(SYS_gettid)) == ::getpid(); }
+namespace {
+
+// Each thread's answer, asked of the kernel once: views ask it on every read.
+// A child made by fork() runs on the thread that forked, which is the child's
+// main thread whatever it was in the parent, so its answer is asked again.
+thread_local int tlsIsMainThread = -1;
+[[maybe_unused]] const bool kForgetsMainThreadAfterFork = [] {
+  ::pthread_atfork(nullptr, nullptr, [] { tlsIsMainThread = -1; });
+  return true;
+}();
+
+}  // namespace
+
+bool dispatch_is_main_thread() {
+  if (tlsIsMainThread < 0) tlsIsMainThread = static_cast<pid_t>(::syscall(SYS_gettid)) == ::getpid() ? 1 : 0;
+  return tlsIsMainThread == 1;
+}
 
 namespace {
 
@@ -258,6 +275,16 @@ class WorkerPool {
 enum class QueueKind { main, global, serial, concurrent };
 
 thread_local std::vector<DispatchQueue*> tlsQueueStack;
+
+// The serial queues whose blocks this thread runs in place of the queue (through
+// dispatch_async_or_run_if_idle), innermost last, each with the short blocks this
+// thread handed to the same queue meanwhile: they run on this thread right after
+// the block, rather than waking a worker to run them a moment later.
+struct InlineRun {
+  DispatchQueue* queue;
+  std::deque<dispatch_block_t> continuations;
+};
+thread_local std::vector<InlineRun*> tlsInlineRuns;
 thread_local bool tlsRunningMainBlock = false;
 
 }  // namespace
@@ -420,7 +447,25 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
       if (scheduled_ || suspendCount_ > 0 || !items_.empty()) return false;
       scheduled_ = true;
     }
+    InlineRun run{this, {}};
+    tlsInlineRuns.push_back(&run);
     runAsCurrent(block);
+    while (!run.continuations.empty()) {
+      {
+        // A queue suspended meanwhile keeps them for its resume, ahead of the rest.
+        std::lock_guard lock(mutex_);
+        if (suspendCount_ > 0) {
+          items_.insert(items_.begin(), std::make_move_iterator(run.continuations.begin()),
+                        std::make_move_iterator(run.continuations.end()));
+          run.continuations.clear();
+          break;
+        }
+      }
+      dispatch_block_t next = std::move(run.continuations.front());
+      run.continuations.pop_front();
+      runAsCurrent(next);
+    }
+    tlsInlineRuns.pop_back();
     bool schedule = false;
     {
       std::lock_guard lock(mutex_);
@@ -432,6 +477,21 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     }
     if (schedule) scheduleDrain();
     return true;
+  }
+
+  // Serial queues: when this thread runs a block of this queue in its place
+  // (runIfIdle) and nothing else waits on the queue, keeps `block` to run on this
+  // thread after it and returns true. Blocks other threads queue meanwhile wait in
+  // the queue and run after these, in the order they were submitted.
+  bool continueInline(dispatch_block_t& block) {
+    for (auto it = tlsInlineRuns.rbegin(); it != tlsInlineRuns.rend(); ++it) {
+      if ((*it)->queue != this) continue;
+      std::lock_guard lock(mutex_);
+      if (suspendCount_ > 0 || !items_.empty()) return false;
+      (*it)->continuations.push_back(std::move(block));
+      return true;
+    }
+    return false;
   }
 
   // Main queue only: runs the blocks pending at the time of the call.
@@ -605,7 +665,7 @@ void dispatch_sync(const dispatch_queue_t& queue, const dispatch_block_t& block)
 
 void dispatch_async_or_run_if_idle(const dispatch_queue_t& queue, dispatch_block_t block) {
   if (!queue || !block) return;
-  if (queue->kind() == QueueKind::serial && queue->runIfIdle(block)) return;
+  if (queue->kind() == QueueKind::serial && (queue->continueInline(block) || queue->runIfIdle(block))) return;
   queue->async(std::move(block));
 }
 

@@ -113,7 +113,7 @@ class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
       if (cancelled_ || suspendCount_ > 0 || handlerInFlight_) return;
       pendingFires_ = 1;
     }
-    submitIfReady();
+    submitIfReady(Delivery::inlineIfIdle);
   }
 
   void setTimer(dispatch_time_t start, std::uint64_t interval) {
@@ -166,9 +166,16 @@ class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
     submitIfReady();
   }
 
+  // How an event handler reaches its queue. A readiness report is delivered on the
+  // thread that received it when the target queue is idle, as the device's kernel
+  // event threads do: handing it to a worker would cost a thread wake-up on every
+  // message. The handler still runs as the queue (one at a time, queue-specific
+  // data, blocks submitted meanwhile drained after it).
+  enum class Delivery { queued, inlineIfIdle };
+
   // Submits the event handler (or, once cancelled, the cancel handler) to the
   // target queue when nothing of this source is running and it is resumed.
-  void submitIfReady() {
+  void submitIfReady(Delivery delivery = Delivery::queued) {
     bool runCancel = false;
     {
       std::lock_guard lock(mutex_);
@@ -198,7 +205,11 @@ class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
       });
       return;
     }
-    dispatch_async(queue_, [self] { self->runEventHandler(); });
+    if (delivery == Delivery::inlineIfIdle) {
+      dispatch_async_or_run_if_idle(queue_, [self] { self->runEventHandler(); });
+    } else {
+      dispatch_async(queue_, [self] { self->runEventHandler(); });
+    }
   }
 
   void runEventHandler() {

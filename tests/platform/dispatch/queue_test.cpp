@@ -160,8 +160,65 @@ TEST(DispatchSerialQueueTest, RunIfIdleRunsOnTheCallerOnlyWhileNothingElseHoldsT
   }
   dispatch_resume(queue);
   ASSERT_TRUE(flush(queue));
+  {
+    std::lock_guard lock(m);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4, 5}));
+    order.clear();
+  }
+
+  // Short blocks handed to the queue the same way while this thread holds it (also
+  // from inside another queue's run) follow here, in order, before the call returns;
+  // once a plain block waits in the queue, later ones queue behind it.
+  // (A fresh queue: the last flush's drain may still hold the other one a moment.)
+  auto held = dispatch_queue_create("run-if-idle.held", DISPATCH_QUEUE_SERIAL);
+  auto inner = dispatch_queue_create("run-if-idle.inner", DISPATCH_QUEUE_SERIAL);
+  std::atomic<int> elsewhere{0};
+  auto here = [&](int n) {
+    if (std::this_thread::get_id() != caller) ++elsewhere;
+    record(n);
+  };
+  dispatch_async_or_run_if_idle(held, [&] {
+    dispatch_async_or_run_if_idle(inner, [&] {
+      dispatch_async_or_run_if_idle(held, [&] {
+        here(11);
+        dispatch_async_or_run_if_idle(held, [&] { here(13); });
+      });
+    });
+    dispatch_async_or_run_if_idle(held, [&] { here(12); });
+    here(10);
+  });
+  {
+    std::lock_guard lock(m);
+    EXPECT_EQ(order, (std::vector<int>{10, 11, 12, 13}));
+  }
+  EXPECT_EQ(elsewhere, 0);
+  dispatch_async_or_run_if_idle(held, [&] {
+    dispatch_async_or_run_if_idle(held, [&] { record(21); });
+    dispatch_async(held, [&] { record(22); });
+    dispatch_async_or_run_if_idle(held, [&] { record(23); });
+    record(20);
+  });
+  ASSERT_TRUE(flush(held));
+  {
+    std::lock_guard lock(m);
+    EXPECT_EQ(order, (std::vector<int>{10, 11, 12, 13, 20, 21, 22, 23}));
+  }
+  // A suspension meanwhile holds the ones not yet run until the resume (a fresh
+  // queue again, idle for certain).
+  auto suspended = dispatch_queue_create("run-if-idle.suspended", DISPATCH_QUEUE_SERIAL);
+  dispatch_async_or_run_if_idle(suspended, [&] {
+    dispatch_async_or_run_if_idle(suspended, [&] { record(31); });
+    dispatch_suspend(suspended);
+    record(30);
+  });
+  {
+    std::lock_guard lock(m);
+    EXPECT_EQ(order.back(), 30);
+  }
+  dispatch_resume(suspended);
+  ASSERT_TRUE(flush(suspended));
   std::lock_guard lock(m);
-  EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(order, (std::vector<int>{10, 11, 12, 13, 20, 21, 22, 23, 30, 31}));
 }
 
 TEST(DispatchSerialQueueTest, SyncBetweenTwoQueuesAndBackRunsInline) {

@@ -50,6 +50,7 @@ struct Recorder {
   std::atomic<int> cancels{0};
   std::atomic<int> running{0};
   std::atomic<bool> overlapped{false};
+  std::atomic<bool> offQueue{false};  // a handler ran without its queue as current
 
   std::vector<unsigned long> snapshot() {
     std::lock_guard lock(mutex);
@@ -60,9 +61,10 @@ struct Recorder {
 dispatch_source_t makeReader(int fd, Recorder& rec, const dispatch_queue_t& queue) {
   auto source = dispatch_source_create(DISPATCH_SOURCE_TYPE_READ, static_cast<std::uintptr_t>(fd), 0, queue);
   std::weak_ptr<DispatchSource> weak = source;
-  dispatch_source_set_event_handler(source, [&rec, weak, fd] {
+  dispatch_source_set_event_handler(source, [&rec, weak, fd, queue] {
     auto self = weak.lock();
     if (rec.running.fetch_add(1) != 0) rec.overlapped = true;
+    if (dispatch_get_current_queue() != queue) rec.offQueue = true;
     unsigned long n = dispatch_source_get_data(self);
     std::string chunk(n, '\0');
     ssize_t got = n ? ::read(fd, chunk.data(), n) : 0;
@@ -105,6 +107,25 @@ TEST(DispatchReadSourceTest, ReportsBytesWaitingThenEndOfFileAndCancelsOnce) {
     return rec.bytes == "hello0123456789";
   }));
 
+  // Bytes arriving while a block holds the queue wait for it: the handler runs
+  // after the block, never beside it, whichever thread it is delivered on.
+  auto release = dispatch_semaphore_create(0);
+  std::atomic<bool> holding{false};
+  dispatch_async(queue, [&, release] {
+    holding = true;
+    dispatch_semaphore_wait(release, DISPATCH_TIME_FOREVER);
+    holding = false;
+  });
+  ASSERT_TRUE(qvtest::waitUntil([&] { return holding.load(); }));
+  const int eventsBefore = rec.events;
+  pipe.send("!");
+  EXPECT_FALSE(qvtest::waitUntil([&] { return rec.events > eventsBefore; }, 40ms));
+  dispatch_semaphore_signal(release);
+  ASSERT_TRUE(qvtest::waitUntil([&] {
+    std::lock_guard lock(rec.mutex);
+    return rec.bytes == "hello0123456789!";
+  }));
+
   pipe.closeWrite();
   ASSERT_TRUE(qvtest::waitUntil([&] {
     auto d = rec.snapshot();
@@ -119,6 +140,7 @@ TEST(DispatchReadSourceTest, ReportsBytesWaitingThenEndOfFileAndCancelsOnce) {
   dispatch_resume(source);
   EXPECT_FALSE(qvtest::waitUntil([&] { return rec.cancels > 1 || rec.events > eventsAfterCancel; }, 50ms));
   EXPECT_FALSE(rec.overlapped);
+  EXPECT_FALSE(rec.offQueue);
 }
 
 TEST(DispatchReadSourceTest, CancelWhileSuspendedRunsAfterResume) {

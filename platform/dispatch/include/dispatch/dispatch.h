@@ -99,7 +99,8 @@ long dispatch_semaphore_signal(const dispatch_semaphore_t& semaphore);
 
 // Sources. A new source is suspended: call dispatch_resume once to start it.
 // Read and write sources watch a file descriptor (one epoll thread serves them
-// all); their data is the number of bytes waiting to be read (0 at end of file; 1
+// all, and runs a handler itself when its queue is idle, so handlers must not
+// block); their data is the number of bytes waiting to be read (0 at end of file; 1
 // for a listening socket with connections waiting) or 1 for writability. Timer
 // sources fire at their start time and then every interval; their data is the
 // number of fires since the handler last ran. A source's handlers never run
