@@ -35,6 +35,10 @@ CGRect standardized(CGRect r) { return CGRectStandardize(r); }
 
 }  // namespace
 
+UIView::ReadLock::ReadLock(std::mutex& mutex) : mutex_(dispatch_is_main_thread() ? nullptr : &mutex) {
+  if (mutex_) mutex_->lock();
+}
+
 UIView::UIView(CGRect frame) : layer_(std::make_shared<CALayer>()) {
   frame = standardized(frame);
   bounds_ = {{0, 0}, frame.size};
@@ -48,7 +52,7 @@ std::shared_ptr<UIView> UIView::selfView() const { return sharedFrom<UIView>(thi
 // Geometry -------------------------------------------------------------------
 
 CGRect UIView::frame() const {
-  std::lock_guard lock(mutex_);
+  ReadLock lock(mutex_);
   return {{center_.x - bounds_.size.width / 2, center_.y - bounds_.size.height / 2}, bounds_.size};
 }
 
@@ -66,7 +70,7 @@ void UIView::setFrame(CGRect frame) {
 }
 
 CGRect UIView::bounds() const {
-  std::lock_guard lock(mutex_);
+  ReadLock lock(mutex_);
   return bounds_;
 }
 
@@ -82,7 +86,7 @@ void UIView::setBounds(CGRect bounds) {
 }
 
 CGPoint UIView::center() const {
-  std::lock_guard lock(mutex_);
+  ReadLock lock(mutex_);
   return center_;
 }
 
@@ -98,12 +102,12 @@ void UIView::boundsDidChange(CGRect oldBounds, CGRect newBounds) {
 // Hierarchy ------------------------------------------------------------------
 
 std::shared_ptr<UIView> UIView::superview() const {
-  std::lock_guard lock(mutex_);
+  ReadLock lock(mutex_);
   return superview_.lock();
 }
 
 std::vector<std::shared_ptr<UIView>> UIView::subviews() const {
-  std::lock_guard lock(mutex_);
+  ReadLock lock(mutex_);
   return subviews_;
 }
 
@@ -254,7 +258,7 @@ void UIView::didMoveToWindow() {}
 // Appearance -----------------------------------------------------------------
 
 bool UIView::isHidden() const {
-  std::lock_guard lock(mutex_);
+  ReadLock lock(mutex_);
   return hidden_;
 }
 void UIView::setHidden(bool hidden) { setHiddenFlag(hidden); }
@@ -264,7 +268,7 @@ void UIView::setHiddenFlag(bool hidden) {
 }
 
 CGFloat UIView::alpha() const {
-  std::lock_guard lock(mutex_);
+  ReadLock lock(mutex_);
   return alpha_;
 }
 void UIView::setAlpha(CGFloat alpha) {
@@ -277,7 +281,7 @@ void UIView::setAlpha(CGFloat alpha) {
 }
 
 bool UIView::clipsToBounds() const {
-  std::lock_guard lock(mutex_);
+  ReadLock lock(mutex_);
   return clipsToBounds_;
 }
 void UIView::setClipsToBounds(bool clips) {
@@ -289,7 +293,7 @@ void UIView::setClipsToBounds(bool clips) {
 }
 
 bool UIView::isUserInteractionEnabled() const {
-  std::lock_guard lock(mutex_);
+  ReadLock lock(mutex_);
   return userInteractionEnabled_;
 }
 void UIView::setUserInteractionEnabled(bool enabled) {
@@ -298,7 +302,7 @@ void UIView::setUserInteractionEnabled(bool enabled) {
 }
 
 bool UIView::isOpaque() const {
-  std::lock_guard lock(mutex_);
+  ReadLock lock(mutex_);
   return opaque_;
 }
 void UIView::setOpaque(bool opaque) {
@@ -307,7 +311,7 @@ void UIView::setOpaque(bool opaque) {
 }
 
 std::shared_ptr<UIColor> UIView::backgroundColor() const {
-  std::lock_guard lock(mutex_);
+  ReadLock lock(mutex_);
   return backgroundColor_;
 }
 void UIView::setBackgroundColor(const std::shared_ptr<UIColor>& color) {
@@ -332,7 +336,7 @@ void UIView::setTintColor(const std::shared_ptr<UIColor>& color) {
 }
 
 long UIView::tag() const {
-  std::lock_guard lock(mutex_);
+  ReadLock lock(mutex_);
   return tag_;
 }
 void UIView::setTag(long tag) {
@@ -454,7 +458,7 @@ CGRect UIView::convertRectFromView(CGRect rect, const std::shared_ptr<UIView>& v
 
 std::shared_ptr<UIView> UIView::hitTest(CGPoint point, const std::shared_ptr<UIEvent>& event) {
   {
-    std::lock_guard lock(mutex_);
+    ReadLock lock(mutex_);
     if (hidden_ || !userInteractionEnabled_ || alpha_ < 0.01) return nullptr;
   }
   if (!pointInside(point, event)) return nullptr;
@@ -483,7 +487,7 @@ void UIView::setNeedsLayout() {
 }
 
 bool UIView::needsLayout() const {
-  std::lock_guard lock(mutex_);
+  ReadLock lock(mutex_);
   return needsLayout_;
 }
 

@@ -4,8 +4,9 @@
 // and the layer that carries border and free attributes.
 //
 // Threads: every read accessor is safe from any thread (it copies under the view's
-// lock; subviews() returns a snapshot). Mutation belongs to the main thread. A view
-// never holds its lock while calling into another view.
+// lock; subviews() returns a snapshot). Mutation belongs to the main thread, which
+// therefore reads without the lock. A view never holds its lock while calling into
+// another view.
 #pragma once
 
 #include <atomic>
@@ -147,7 +148,27 @@ class UIView : public UIResponder, public UIAccessibility {
   // This view as a shared pointer (nullptr while it is being constructed).
   std::shared_ptr<UIView> selfView() const;
 
-  mutable std::mutex mutex_;  // guards the members of this view and its subclasses
+  // Guards the members of this view and its subclasses. On a line of its own: a
+  // walk on another thread writes it for every view it reads, and the main
+  // thread's reads of the members beside it would otherwise miss their cache.
+  alignas(64) mutable std::mutex mutex_;
+
+  // Held while reading members: the view's lock on every thread but the main
+  // thread, nothing on the main thread. Only the main thread mutates a view, so its
+  // own reads never meet a write; they need not wait for a walk of the hierarchy on
+  // another thread, nor contend with it for the lock.
+  class ReadLock {
+   public:
+    explicit ReadLock(std::mutex& mutex);
+    ~ReadLock() {
+      if (mutex_) mutex_->unlock();
+    }
+    ReadLock(const ReadLock&) = delete;
+    ReadLock& operator=(const ReadLock&) = delete;
+
+   private:
+    std::mutex* mutex_;
+  };
 
  private:
   void insertSubviewInternal(const std::shared_ptr<UIView>& view, long index);
@@ -160,7 +181,7 @@ class UIView : public UIResponder, public UIAccessibility {
   CGPoint pointToRoot(CGPoint point, std::shared_ptr<const UIView>* root) const;
   CGPoint pointFromRoot(CGPoint point) const;
 
-  CGPoint center_;
+  alignas(64) CGPoint center_;
   CGRect bounds_;
   std::weak_ptr<UIView> superview_;
   std::vector<std::shared_ptr<UIView>> subviews_;
