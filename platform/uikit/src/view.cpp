@@ -462,12 +462,27 @@ std::shared_ptr<UIView> UIView::hitTest(CGPoint point, const std::shared_ptr<UIE
     if (hidden_ || !userInteractionEnabled_ || alpha_ < 0.01) return nullptr;
   }
   if (!pointInside(point, event)) return nullptr;
+  auto hitInChild = [&](UIView& child) {
+    const CGRect f = child.frame();
+    const CGRect b = child.bounds();
+    return child.hitTest({point.x - f.origin.x + b.origin.x, point.y - f.origin.y + b.origin.y}, event);
+  };
+  if (dispatch_is_main_thread()) {
+    // The main thread asks the children in place, front to back, rather than from a
+    // copy of the list: a copy writes every child's reference count, which a walk of
+    // the hierarchy on another thread writes too, and the two would take the line
+    // from each other for every child. Only this thread changes the list, and a hit
+    // test changes nothing; should an override change it all the same, the index is
+    // checked again before each child.
+    for (std::size_t i = subviews_.size(); i-- > 0;) {
+      if (i >= subviews_.size()) continue;
+      if (auto hit = hitInChild(*subviews_[i])) return hit;
+    }
+    return selfView();
+  }
   auto children = subviews();
   for (auto it = children.rbegin(); it != children.rend(); ++it) {
-    CGRect f = (*it)->frame();
-    CGRect b = (*it)->bounds();
-    CGPoint inChild{point.x - f.origin.x + b.origin.x, point.y - f.origin.y + b.origin.y};
-    if (auto hit = (*it)->hitTest(inChild, event)) return hit;
+    if (auto hit = hitInChild(**it)) return hit;
   }
   return selfView();
 }

@@ -73,7 +73,10 @@ TEST(UIKitConcurrency, BackgroundReadersWhileTheMainThreadMutates) {
   std::vector<std::thread> readers;
   for (int r = 0; r < 2; ++r) {
     readers.emplace_back([&] {
-      while (!stop.load()) visited += readTree(window);
+      while (!stop.load()) {
+        visited += readTree(window);
+        window->hitTest(CGPointMake(150, 15), nullptr);  // from a copy of each list, under the locks
+      }
     });
   }
 
@@ -96,6 +99,9 @@ TEST(UIKitConcurrency, BackgroundReadersWhileTheMainThreadMutates) {
     table->setContentOffset({0, static_cast<double>((i * 37) % 4000)});
     table->layoutIfNeeded();
     label->setHidden(i % 2 == 0);
+    // The main thread's own hit tests read the lists in place, beside the readers.
+    auto hit = window->hitTest(CGPointMake(150, 15), nullptr);
+    EXPECT_TRUE(hit && hit->isDescendantOfView(segmented)) << i;
     if (i % 3 == 0) {
       button->removeFromSuperview();
       field->removeFromSuperview();
