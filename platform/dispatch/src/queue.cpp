@@ -89,7 +89,9 @@ namespace {
 // Each thread's answer, asked of the kernel once: views ask it on every read.
 // A child made by fork() runs on the thread that forked, which is the child's
 // main thread whatever it was in the parent, so its answer is asked again.
-thread_local int tlsIsMainThread = -1;
+// (Initial-exec: read with one load, not a lookup call; the library is loaded with
+// the program.)
+thread_local int tlsIsMainThread __attribute__((tls_model("initial-exec"))) = -1;
 [[maybe_unused]] const bool kForgetsMainThreadAfterFork = [] {
   ::pthread_atfork(nullptr, nullptr, [] { tlsIsMainThread = -1; });
   return true;

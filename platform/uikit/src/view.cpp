@@ -35,7 +35,8 @@ CGRect standardized(CGRect r) { return CGRectStandardize(r); }
 
 }  // namespace
 
-UIView::ReadLock::ReadLock(std::mutex& mutex) : mutex_(dispatch_is_main_thread() ? nullptr : &mutex) {
+// Inline: every read accessor starts with it.
+inline UIView::ReadLock::ReadLock(std::mutex& mutex) : mutex_(dispatch_is_main_thread() ? nullptr : &mutex) {
   if (mutex_) mutex_->lock();
 }
 
