@@ -35,11 +35,6 @@ CGRect standardized(CGRect r) { return CGRectStandardize(r); }
 
 }  // namespace
 
-// Inline: every read accessor starts with it.
-inline UIView::ReadLock::ReadLock(std::mutex& mutex) : mutex_(dispatch_is_main_thread() ? nullptr : &mutex) {
-  if (mutex_) mutex_->lock();
-}
-
 UIView::UIView(CGRect frame) : layer_(std::make_shared<CALayer>()) {
   frame = standardized(frame);
   bounds_ = {{0, 0}, frame.size};

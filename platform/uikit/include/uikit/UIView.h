@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "dispatch/dispatch.h"
 #include "objc/runtime.h"
 #include "uikit/CALayer.h"
 #include "uikit/CGGeometry.h"
@@ -159,7 +160,9 @@ class UIView : public UIResponder, public UIAccessibility {
   // another thread, nor contend with it for the lock.
   class ReadLock {
    public:
-    explicit ReadLock(std::mutex& mutex);
+    explicit ReadLock(std::mutex& mutex) : mutex_(dispatch_is_main_thread() ? nullptr : &mutex) {
+      if (mutex_) mutex_->lock();
+    }
     ~ReadLock() {
       if (mutex_) mutex_->unlock();
     }
