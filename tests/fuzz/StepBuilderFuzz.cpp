@@ -9,10 +9,11 @@
 // In spy mode the classifier hands each touch that begins to the object spy.
 //
 // Checked: a kept touch record names a view with a recording GUID, at most one
-// record per GUID; spy mode keeps nothing; every build queues exactly one step,
-// unless a web view (which records no step of its own) is where the finger was;
-// every step is written as JSON that parses back to the same value, a list of one
-// object with "action", "popupName" "" and "arguments" of exactly two objects.
+// record per element meant (two touches on one view may mean two elements); spy
+// mode keeps nothing; every build queues exactly one step, unless a web view
+// (which records no step of its own) is where the finger was; every step is
+// written as JSON that parses back to the same value, a list of one object with
+// "action", "popupName" "" and "arguments" of exactly two objects.
 // A spied touch queues at most one spy list: one record per described view, each
 // of strings but its "parent", written as JSON that parses back the same, and as
 // many views stored for a later highlight.
@@ -397,9 +398,13 @@ QV_FUZZ_TARGET(step_builder) {
       QV_FUZZ_CHECK(record->getUIView()->isKindOfClass(UITextField::classObject()));
     } else {
       QV_FUZZ_CHECK(record->getAction() == ElementInfo::kClickAction);
-      const auto guid = ViewIdentity::getRecordingGUID(record->getUIView());
-      QV_FUZZ_CHECK(guid.has_value());
-      QV_FUZZ_CHECK(guids.insert(*guid).second);
+      QV_FUZZ_CHECK(ViewIdentity::getRecordingGUID(record->getUIView()).has_value());
+      // Two touches on one view are two records when they meant different elements.
+      const auto& capture = record->getCapture();
+      QV_FUZZ_CHECK(capture != nullptr);
+      const auto key = queue->recordKey(record->getUIView(), capture->element);
+      QV_FUZZ_CHECK(key.has_value());
+      QV_FUZZ_CHECK(guids.insert(*key).second);
     }
     buildAndCheck(record->getAction(), record->getUIView(), record->getDatArgs(), record->getTouchedPoint());
   }

@@ -52,6 +52,11 @@ class ElementsQueue : public objc::Object {
   // The filtered insert of a touch record (main thread): see above. Answers
   // whether the record was kept.
   bool addElementInfoInQueue(const std::shared_ptr<ElementInfo>& info);
+  // What keeps a touch on `touched` meaning `element` apart from the others of a
+  // run: the element's recording GUID, or the touched view's where the element has
+  // none or is the touched view. Absent when the touched view has no GUID.
+  std::optional<std::string> recordKey(const std::shared_ptr<UIView>& touched,
+                                       const std::shared_ptr<UIView>& element) const;
   // Whether a touch record on `view` meaning `element` would be kept now.
   bool acceptsElementOfUIView(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& element) const;
   // Appends a typed-text record (main thread); texts are not filtered.
@@ -82,9 +87,6 @@ class ElementsQueue : public objc::Object {
  private:
   // One run's work.
   void recordBucket();
-  // What keeps a touch on `touched` meaning `element` apart from the others of a run.
-  std::optional<std::string> recordKey(const std::shared_ptr<UIView>& touched,
-                                       const std::shared_ptr<UIView>& element) const;
 
   mutable std::mutex mutex_;
   Records allElements_;
