@@ -107,16 +107,22 @@ class CFRunLoop {
     return result;
   }
 
+  // The waiter is woken after the lock is let go (here and below): woken under it,
+  // it would block at once on the lock and need a second wake-up.
   void stop() {
-    std::lock_guard lock(mutex_);
-    if (modeStack_.empty()) return;
-    stopRequested_ = true;
+    {
+      std::lock_guard lock(mutex_);
+      if (modeStack_.empty()) return;
+      stopRequested_ = true;
+    }
     cv_.notify_all();
   }
 
   void wake() {
-    std::lock_guard lock(mutex_);
-    wakePending_ = true;
+    {
+      std::lock_guard lock(mutex_);
+      wakePending_ = true;
+    }
     cv_.notify_all();
   }
 
@@ -142,17 +148,19 @@ class CFRunLoop {
   }
 
   void addTimer(const CFRunLoopTimerRef& timer, const CFRunLoopMode& mode) {
-    std::lock_guard lock(mutex_);
-    if (!timer->valid_) return;
-    CFRunLoop* owner = timer->runLoop_.load();
-    if (owner && owner != this) return;  // a timer belongs to one run loop
-    if (!owner) {
-      timer->runLoop_ = this;
-      timer->fireTime_ = dispatch_time(DISPATCH_TIME_NOW, static_cast<std::int64_t>(timer->delayNs_));
+    {
+      std::lock_guard lock(mutex_);
+      if (!timer->valid_) return;
+      CFRunLoop* owner = timer->runLoop_.load();
+      if (owner && owner != this) return;  // a timer belongs to one run loop
+      if (!owner) {
+        timer->runLoop_ = this;
+        timer->fireTime_ = dispatch_time(DISPATCH_TIME_NOW, static_cast<std::int64_t>(timer->delayNs_));
+      }
+      auto& timers = items_[mode].timers;
+      if (std::find(timers.begin(), timers.end(), timer) == timers.end()) timers.push_back(timer);
+      wakePending_ = true;
     }
-    auto& timers = items_[mode].timers;
-    if (std::find(timers.begin(), timers.end(), timer) == timers.end()) timers.push_back(timer);
-    wakePending_ = true;
     cv_.notify_all();
   }
 
@@ -175,10 +183,12 @@ class CFRunLoop {
   }
 
   void signalSource(const CFRunLoopSourceRef& source) {
-    std::lock_guard lock(mutex_);
-    if (!source->valid_) return;
-    source->signalled_ = true;
-    wakePending_ = true;
+    {
+      std::lock_guard lock(mutex_);
+      if (!source->valid_) return;
+      source->signalled_ = true;
+      wakePending_ = true;
+    }
     cv_.notify_all();
   }
 
