@@ -1,6 +1,8 @@
 #include "foundation/json.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "objc/exception.h"
 
@@ -62,9 +64,28 @@ void checkWritable(const JSONValue& value, int depth = 0) {
 }
 
 // Whether the library writes `text` as it is between quotes: printable ASCII
-// without a quote or a backslash, nothing to escape and no UTF-8 to check.
+// without a quote or a backslash, nothing to escape and no UTF-8 to check. Asked
+// eight bytes at a time: replies carry megabytes of Base64 images.
 bool writtenAsIs(const std::string& text) {
-  for (unsigned char c : text) {
+  constexpr std::uint64_t kOnes = ~std::uint64_t{0} / 255;
+  constexpr std::uint64_t kHighBits = kOnes * 0x80;
+  // Each is exact for the word as a whole: whether any byte of `w` is below 0x20,
+  // above 0x7E, or equal to a given byte.
+  auto anyBelowSpace = [](std::uint64_t w) { return ((w - kOnes * 0x20) & ~w & kHighBits) != 0; };
+  auto anyAboveTilde = [](std::uint64_t w) { return (((w + kOnes * (127 - 0x7E)) | w) & kHighBits) != 0; };
+  auto anyEqual = [](std::uint64_t w, unsigned char c) {
+    const std::uint64_t x = w ^ (kOnes * c);
+    return ((x - kOnes) & ~x & kHighBits) != 0;
+  };
+  const char* p = text.data();
+  std::size_t n = text.size();
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    if (anyBelowSpace(w) || anyAboveTilde(w) || anyEqual(w, '"') || anyEqual(w, '\\')) return false;
+  }
+  for (; n > 0; ++p, --n) {
+    const auto c = static_cast<unsigned char>(*p);
     if (c < 0x20 || c > 0x7E || c == '"' || c == '\\') return false;
   }
   return true;

@@ -163,6 +163,17 @@ TEST(JSONWriteTest, CompactOutputAndUnwritableValuesRaise) {
                  {"nested", {{{"a", {{"b", JSONValue::array({JSONValue::object()})}}}}}}},
        "plain", "/slash </script>", JSONValue::array({JSONValue::array()})});
   EXPECT_EQ(NSJSONSerialization::stringWithJSONObject(mixed), mixed.dump());
+  // Texts are checked for escapes a word at a time: each byte that needs one, and the
+  // printable bounds that do not, at every place of a word and of the tail.
+  for (const std::string& special : {std::string(1, '\0'), std::string("\x1F"), std::string("\""), std::string("\\"),
+                                    std::string("\x7F"), std::string("\xC3\xA9"), std::string(" "), std::string("~")}) {
+    for (std::size_t at = 0; at <= 17; ++at) {
+      std::string text(17, 'A');
+      text.insert(at, special);
+      const JSONValue value = JSONValue::array({text, JSONValue{{text, 1}}});
+      EXPECT_EQ(NSJSONSerialization::stringWithJSONObject(value), value.dump()) << "at " << at;
+    }
+  }
   NSData data = NSJSONSerialization::dataWithJSONObject(JSONValue::object());
   EXPECT_EQ(std::string(data.begin(), data.end()), "{}");
 
