@@ -1,5 +1,7 @@
 #include "quorvel/playback/AiAPI.h"
 
+#include <charconv>
+#include <string>
 #include <vector>
 
 #include "foundation/format.h"
@@ -19,6 +21,19 @@
 #include "uikit/UIWindow.h"
 
 QV_OBJC_DEFINE_CLASS(AiAPI, objc::Object)
+
+namespace {
+
+// The text "%.02f" gives, without the formatting machinery (a screen has thousands
+// of coordinates); values too long for the buffer take the formatter.
+std::string twoDecimals(double value) {
+  char text[64];
+  const auto [end, error] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 2);
+  if (error != std::errc()) return NSStringWithFormat("%.02f", value);
+  return std::string(text, end);
+}
+
+}  // namespace
 
 JSONValue AiAPI::getAllViewsInformation(const std::optional<std::string>& tag) {
   UIViewMemoryCache::sharedInstance()->clearMemoryCache();
@@ -46,22 +61,25 @@ JSONValue AiAPI::getViewPropertyWithImage(const std::shared_ptr<UIView>& view, s
   using namespace UIView_ToolkitAdditions;
   const std::string elementId = Utilities::getGUIDString();
   UIViewMemoryCache::sharedInstance()->addViewInMemoryCache(view, elementId);
-  return {
-      {"elementID", elementId},
-      {"text", Utilities::getUIViewTextForPlayBack(view).value_or("")},
-      {"elementType", Utilities::getUIViewClassName(view).value_or("")},
-      {"imageBase64", std::move(imageBase64)},
-      {"childCount", NSStringWithFormat("%ld", static_cast<long>(view->subviews().size()))},
-      {"isProbablyTappable", convertBooleanToString(IsActuallyTappable(view))},
-      {"isVisibleInViewHierarchy", convertBooleanToString(isVisibleInViewHierarchy(view))},
-      {"isVisibleInWindowFrame", convertBooleanToString(isVisibleInWindowFrame(view))},
-      {"isUserInteractionEnabled", convertBooleanToString(view->isUserInteractionEnabled())},
-      {"isHidden", convertBooleanToString(view->isHidden())},
-      {"isEditable", convertBooleanToString(view->isKindOfClass(UITextField::classObject()))},
-      {"isScrollable", convertBooleanToString(isViewScrollable(view))},
-      {"isImageObject", convertBooleanToString(IsImageTypeOfObject(view))},
-      {"rectangle", getRectObjectOfView(view)},
-  };
+  // Members go straight into the object: a screen has thousands of them, and a
+  // braced list would build each pair as an array of two first.
+  JSONValue description = JSONValue::object();
+  auto& members = description.get_ref<JSONValue::object_t&>();
+  members.emplace("elementID", elementId);
+  members.emplace("text", Utilities::getUIViewTextForPlayBack(view).value_or(""));
+  members.emplace("elementType", Utilities::getUIViewClassName(view).value_or(""));
+  members.emplace("imageBase64", std::move(imageBase64));
+  members.emplace("childCount", std::to_string(view->subviews().size()));
+  members.emplace("isProbablyTappable", convertBooleanToString(IsActuallyTappable(view)));
+  members.emplace("isVisibleInViewHierarchy", convertBooleanToString(isVisibleInViewHierarchy(view)));
+  members.emplace("isVisibleInWindowFrame", convertBooleanToString(isVisibleInWindowFrame(view)));
+  members.emplace("isUserInteractionEnabled", convertBooleanToString(view->isUserInteractionEnabled()));
+  members.emplace("isHidden", convertBooleanToString(view->isHidden()));
+  members.emplace("isEditable", convertBooleanToString(view->isKindOfClass(UITextField::classObject())));
+  members.emplace("isScrollable", convertBooleanToString(isViewScrollable(view)));
+  members.emplace("isImageObject", convertBooleanToString(IsImageTypeOfObject(view)));
+  members.emplace("rectangle", getRectObjectOfView(view));
+  return description;
 }
 
 std::optional<std::string> AiAPI::getBase64ImageOfCurrentWindow() {
@@ -120,10 +138,11 @@ JSONValue AiAPI::getRectObjectOfView(const std::shared_ptr<UIView>& view) {
   CGPoint origin = CGPointZero;
   if (auto superview = view->superview()) origin = superview->convertPointToView(view->frame().origin, nullptr);
   const CGSize size = view->bounds().size;
-  return {
-      {"x", NSStringWithFormat("%.02f", origin.x)},
-      {"y", NSStringWithFormat("%.02f", origin.y)},
-      {"width", NSStringWithFormat("%.02f", size.width)},
-      {"height", NSStringWithFormat("%.02f", size.height)},
-  };
+  JSONValue rectangle = JSONValue::object();
+  auto& members = rectangle.get_ref<JSONValue::object_t&>();
+  members.emplace("x", twoDecimals(origin.x));
+  members.emplace("y", twoDecimals(origin.y));
+  members.emplace("width", twoDecimals(size.width));
+  members.emplace("height", twoDecimals(size.height));
+  return rectangle;
 }

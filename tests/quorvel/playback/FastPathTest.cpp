@@ -9,6 +9,7 @@
 #include <random>
 #include <set>
 
+#include "foundation/format.h"
 #include "foundation/string.h"
 #include "Screens.h"
 #include "interpreter_helpers.h"
@@ -92,6 +93,10 @@ JSONValue describeAlone(const std::shared_ptr<UIView>& view) {
     tappable = tappable || isProbablyTappable(current);
   }
   auto text = [](bool value) { return value ? "true" : "false"; };
+  auto number = [](double value) { return NSStringWithFormat("%.02f", value); };
+  const auto superview = view->superview();
+  const CGPoint origin = superview ? superview->convertPointToView(view->frame().origin, nullptr) : CGPointZero;
+  const CGSize size = view->bounds().size;
   return {
       {"text", Utilities::getUIViewTextForPlayBack(view).value_or("")},
       {"elementType", view->className()},
@@ -105,7 +110,8 @@ JSONValue describeAlone(const std::shared_ptr<UIView>& view) {
       {"isEditable", text(view->isKindOfClass(UITextField::classObject()))},
       {"isScrollable", text(ai.isViewScrollable(view))},
       {"isImageObject", text(ai.IsImageTypeOfObject(view))},
-      {"rectangle", ai.getRectObjectOfView(view)},
+      {"rectangle",
+       {{"x", number(origin.x)}, {"y", number(origin.y)}, {"width", number(size.width)}, {"height", number(size.height)}}},
   };
 }
 
