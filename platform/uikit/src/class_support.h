@@ -12,8 +12,14 @@ namespace uikit_internal {
 // The shared pointer of an object owned by one (nullptr during construction).
 template <class T>
 std::shared_ptr<T> sharedFrom(const objc::Object* object) {
-  auto owner = std::const_pointer_cast<objc::Object>(object->weak_from_this().lock());
-  return std::static_pointer_cast<T>(owner);
+  // One atomic step on the object's reference count rather than three (a copy of
+  // its weak reference, the lock, the copy's release): a hit test ends here, and a
+  // walk of the views on another thread writes the same count.
+  try {
+    return std::static_pointer_cast<T>(std::const_pointer_cast<objc::Object>(object->shared_from_this()));
+  } catch (const std::bad_weak_ptr&) {
+    return nullptr;  // not owned (yet, or any more)
+  }
 }
 
 // Schedules one layout pass of the visible windows on the main queue.
