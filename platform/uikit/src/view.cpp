@@ -4,6 +4,9 @@
 #include <atomic>
 #include <climits>
 #include <cstdio>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "class_support.h"
 #include "dispatch/dispatch.h"
@@ -33,7 +36,50 @@ namespace {
 
 CGRect standardized(CGRect r) { return CGRectStandardize(r); }
 
+// The open hierarchy readings and the views taken from their superviews while any
+// was open. A reading opens before it reads a subview list under the superview's
+// lock, and a view is taken out under that lock before the count is read, so a
+// view some reader may still hold is always seen and kept.
+struct OpenReadings {
+  std::atomic<long> count{0};
+  std::mutex mutex;
+  std::vector<std::shared_ptr<UIView>> kept;
+
+  // Releases the kept views when no reading is open (checked under the lock, so
+  // that a reading opened meanwhile, which may hold any of them, keeps them all).
+  void releaseKeptIfClosed() {
+    std::vector<std::shared_ptr<UIView>> released;
+    {
+      std::lock_guard lock(mutex);
+      if (count.load() != 0) return;
+      released.swap(kept);
+    }
+  }  // released here, outside the lock: a view's end may end others
+
+  void keepIfOpen(std::shared_ptr<UIView> view) {
+    if (count.load() == 0) return;
+    {
+      std::lock_guard lock(mutex);
+      kept.push_back(std::move(view));
+    }
+    // The last reading may have ended between the count's reading and the push.
+    if (count.load() == 0) releaseKeptIfClosed();
+  }
+};
+
+OpenReadings& openReadings() {
+  static auto& readings = *new OpenReadings;  // readings run during exit too
+  return readings;
+}
+
 }  // namespace
+
+UIView::HierarchyReading::HierarchyReading() { openReadings().count.fetch_add(1); }
+
+UIView::HierarchyReading::~HierarchyReading() {
+  auto& readings = openReadings();
+  if (readings.count.fetch_sub(1) == 1) readings.releaseKeptIfClosed();
+}
 
 UIView::UIView(CGRect frame) : layer_(std::make_shared<CALayer>()) {
   frame = standardized(frame);
@@ -105,6 +151,11 @@ std::shared_ptr<UIView> UIView::superview() const {
 std::vector<std::shared_ptr<UIView>> UIView::subviews() const {
   ReadLock lock(mutex_);
   return subviews_;
+}
+
+void UIView::appendSubviews(const HierarchyReading&, std::vector<UIView*>& out) const {
+  ReadLock lock(mutex_);
+  for (const auto& child : subviews_) out.push_back(child.get());
 }
 
 std::shared_ptr<UIWindow> UIView::window() const {
@@ -202,6 +253,7 @@ void UIView::detachFromSuperview(bool notify) {
     auto it = std::find(parent->subviews_.begin(), parent->subviews_.end(), self);
     if (it != parent->subviews_.end()) parent->subviews_.erase(it);
   }
+  openReadings().keepIfOpen(self);
   {
     std::lock_guard lock(mutex_);
     superview_.reset();

@@ -19,11 +19,12 @@ namespace {
 
 using UIView_ToolkitAdditions::TK_WindowFrameAncestor;
 
-// One level of the walk: a parent and the snapshot of its subviews taken when the
-// level was entered, with what its views may ask, worked out on first demand.
+// One level of the walk: a parent and its subviews as the walk found them when it
+// entered the level, with what its views may ask, worked out on first demand. The
+// views are held by plain pointer: the walk's hierarchy reading keeps them alive.
 struct Level {
-  std::shared_ptr<UIView> parent;
-  std::vector<std::shared_ptr<UIView>> children;
+  UIView* parent;
+  std::vector<UIView*> children;
   std::size_t next = 0;
   std::vector<long> sameClassIndexes;
   std::optional<std::string> parentXpath;
@@ -34,7 +35,7 @@ struct Level {
       // Class names are compared by their text: two classes may share a name.
       std::unordered_map<std::string_view, long> seen;
       sameClassIndexes.reserve(children.size());
-      for (const auto& child : children) sameClassIndexes.push_back(seen[child->className()]++);
+      for (const UIView* child : children) sameClassIndexes.push_back(seen[child->className()]++);
     }
     return sameClassIndexes[position];
   }
@@ -49,13 +50,13 @@ class Step final : public UIViewsManager::WalkStep {
   std::string_view parentXpath() const override {
     Level& level = stack_[depth_];
     if (!level.parentXpath) {
-      level.parentXpath = XpathManager::sharedInstance()->getPositionXpathOfUIView(level.parent).value_or("");
+      level.parentXpath =
+          XpathManager::sharedInstance()->getPositionXpathOfUIView(level.parent->self<UIView>()).value_or("");
     }
     return *level.parentXpath;
   }
   bool isVisibleInWindowFrame() const override {
-    const auto& ancestors = ancestorsAt(depth_);
-    return ancestors && ancestors->isSubviewVisibleInWindowFrame(stack_[depth_].children[position_]);
+    return ancestorsAt(depth_)->isSubviewVisibleInWindowFrame(*stack_[depth_].children[position_]);
   }
 
  private:
@@ -64,8 +65,8 @@ class Step final : public UIViewsManager::WalkStep {
   const std::shared_ptr<const TK_WindowFrameAncestor>& ancestorsAt(std::size_t depth) const {
     Level& level = stack_[depth];
     if (!level.ancestors) {
-      level.ancestors = depth == 0 ? TK_WindowFrameAncestor::chainOf(level.parent)
-                                   : TK_WindowFrameAncestor::below(ancestorsAt(depth - 1), level.parent);
+      level.ancestors = depth == 0 ? TK_WindowFrameAncestor::chainOf(*level.parent)
+                                   : TK_WindowFrameAncestor::below(ancestorsAt(depth - 1), *level.parent);
     }
     return level.ancestors;
   }
@@ -79,8 +80,12 @@ class Step final : public UIViewsManager::WalkStep {
 
 void UIViewsManager::walkSubviewsInPreOrder(const std::shared_ptr<UIView>& root, const Visitor& visit) {
   if (!root) return;
+  // A walk on another thread than the main thread writes no reference count of the
+  // views it meets; the main thread writes them whenever it hands a view out.
+  const UIView::HierarchyReading reading;
   std::vector<Level> stack;
-  stack.push_back({root, root->subviews(), 0, {}, std::nullopt, nullptr});
+  stack.push_back({root.get(), {}, 0, {}, std::nullopt, nullptr});
+  root->appendSubviews(reading, stack.back().children);
   while (!stack.empty()) {
     Level& level = stack.back();
     if (level.next == level.children.size()) {
@@ -88,18 +93,17 @@ void UIViewsManager::walkSubviewsInPreOrder(const std::shared_ptr<UIView>& root,
       continue;
     }
     const std::size_t position = level.next++;
-    // Copies: the stack may grow once the visitor has returned.
-    std::shared_ptr<UIView> view = level.children[position];
-    std::shared_ptr<UIView> parent = level.parent;
+    UIView& view = *level.children[position];
     // The level stays in place while the visitor runs: nothing is pushed before it returns.
-    if (!visit(parent, view, Step(stack, stack.size() - 1, position))) continue;
-    auto children = view->subviews();
-    if (!children.empty()) stack.push_back({std::move(view), std::move(children), 0, {}, std::nullopt, nullptr});
+    if (!visit(*level.parent, view, Step(stack, stack.size() - 1, position))) continue;
+    std::vector<UIView*> children;
+    view.appendSubviews(reading, children);
+    if (!children.empty()) stack.push_back({&view, std::move(children), 0, {}, std::nullopt, nullptr});
   }
 }
 
 const UIViewsManager::Keep& UIViewsManager::keepNone() {
-  static const auto& none = *new Keep([](const std::shared_ptr<UIView>&, const WalkStep&) { return false; });
+  static const auto& none = *new Keep([](UIView&, const WalkStep&) { return false; });
   return none;
 }
 
@@ -110,15 +114,14 @@ const UIViewsManager::ViewList& UIViewsManager::GetAllViews(const std::shared_pt
 const UIViewsManager::ViewList& UIViewsManager::GetAllViews(const std::shared_ptr<UIView>& root, bool start,
                                                             const Keep& keep) {
   if (start) views_.clear();
-  walkSubviewsInPreOrder(root, [this, &keep](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
-                                             const WalkStep& step) {
-    if (view->isHidden()) return false;
-    if (view->isKindOfClass(UITextField::classObject()) && view->isFirstResponder()) {
-      GlobalVars::sharedInstance()->set_editAbleElement(view);
+  walkSubviewsInPreOrder(root, [this, &keep](UIView& parent, UIView& view, const WalkStep& step) {
+    if (view.isHidden()) return false;
+    if (view.isKindOfClass(UITextField::classObject()) && view.isFirstResponder()) {
+      GlobalVars::sharedInstance()->set_editAbleElement(view.self<UIView>());
     }
     ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kRecordingGUIDKey, &step);
     UIView_ToolkitAdditions::TK_clearStaleHighlight(view);  // a highlight left behind
-    if (!keep || keep(view, step)) views_.push_back(view);
+    if (!keep || keep(view, step)) views_.push_back(view.self<UIView>());
     return true;
   });
   return views_;
@@ -131,11 +134,10 @@ const UIViewsManager::ViewList& UIViewsManager::GetAllViewsForPlayer(const std::
 const UIViewsManager::ViewList& UIViewsManager::GetAllViewsForPlayer(const std::shared_ptr<UIView>& root,
                                                                      bool start, const Keep& keep) {
   if (start) views_.clear();
-  walkSubviewsInPreOrder(root, [this, &keep](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
-                                             const WalkStep& step) {
+  walkSubviewsInPreOrder(root, [this, &keep](UIView& parent, UIView& view, const WalkStep& step) {
     ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kPlaybackGUIDKey, &step);
     UIView_ToolkitAdditions::TK_clearStaleHighlight(view);  // a highlight left behind
-    if (!keep || keep(view, step)) views_.push_back(view);
+    if (!keep || keep(view, step)) views_.push_back(view.self<UIView>());
     return true;
   });
   return views_;

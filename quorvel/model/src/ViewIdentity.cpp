@@ -44,24 +44,22 @@ std::optional<std::string> getGUID(const std::shared_ptr<UIView>& view, const st
   return readGUID(*view->layer(), key);
 }
 
-bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
-                        const std::string& key, const UIViewsManager::WalkStep* step) {
-  if (!view) return false;
-  auto layer = view->layer();
+bool attachGUIDIfAbsent(UIView& parent, UIView& view, const std::string& key, const UIViewsManager::WalkStep* step) {
+  CALayer& layer = view._layerRef();
   // A GUID once published stays: a view that has one needs no lock (it is
   // published only after its registration, so that is complete too).
-  if (layer->_hasAttribute(key)) return false;
-  std::lock_guard lock(stripeFor(layer.get()));
-  if (layer->_hasAttribute(key)) return false;
+  if (layer._hasAttribute(key)) return false;
+  std::lock_guard lock(stripeFor(&layer));
+  if (layer._hasAttribute(key)) return false;
   std::string guid = Utilities::getGUIDString();
   // Registered before it is published on the layer: a walk on another thread that
   // reads the GUID from the layer (without this lock) must also find its xpath,
   // or it would build its children's xpaths without their parent's prefix.
   auto registry = XpathManager::sharedInstance();
-  auto registration = step ? registry->registerXpath(step->parentXpath(), view, guid, step->sameClassIndex())
-                           : registry->registerXpath(parent, view, guid);
-  view->setAssociatedObject(registrationKey(key), std::move(registration));
-  layer->setValueForKey(key, std::move(guid));
+  auto registration = step ? registry->registerXpath(step->parentXpath(), view.self<UIView>(), guid, step->sameClassIndex())
+                           : registry->registerXpath(parent.self<UIView>(), view.self<UIView>(), guid);
+  view.setAssociatedObject(registrationKey(key), std::move(registration));
+  layer.setValueForKey(key, std::move(guid));
   return true;
 }
 

@@ -24,8 +24,8 @@ std::vector<std::shared_ptr<UIView>> getAllUIViewsAccordingToViewType(const std:
   }
   const std::string wanted = foundation::lowercaseString(*tag);
   return manager->GetAllViewsForPlayer(getCurrentWindow(), true,
-                                       [&wanted](const std::shared_ptr<UIView>& view, const UIViewsManager::WalkStep& step) {
-                                         if (!wanted.empty() && !foundation::lowercaseEquals(view->className(), wanted)) {
+                                       [&wanted](UIView& view, const UIViewsManager::WalkStep& step) {
+                                         if (!wanted.empty() && !foundation::lowercaseEquals(view.className(), wanted)) {
                                            return false;
                                          }
                                          return step.isVisibleInWindowFrame();

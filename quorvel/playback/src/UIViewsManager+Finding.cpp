@@ -69,14 +69,14 @@ void findElements(UIViewsManager&, const std::shared_ptr<UIView>& root, const Te
   const AccessorMatch match(accessorType, accessorValue);
   auto cache = UIViewMemoryCache::sharedInstance();
   UIViewsManager::walkSubviewsInPreOrder(
-      root, [&](const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
-                const UIViewsManager::WalkStep& step) {
+      root, [&](UIView& parent, UIView& view, const UIViewsManager::WalkStep& step) {
         ViewIdentity::attachGUIDIfAbsent(parent, view, ViewIdentity::kPlaybackGUIDKey, &step);
         if (!wanted || !accessorType) return true;
-        if (!wanted->empty() && !foundation::lowercaseEquals(view->className(), *wanted)) return true;
+        if (!wanted->empty() && !foundation::lowercaseEquals(view.className(), *wanted)) return true;
         // The rule's two tests read nothing but the view, so the cheaper one goes
         // first: most views fail it, and are never tested for visibility.
-        if (match.matches(view) && step.isVisibleInWindowFrame()) cache->addViewInMemoryCache(view);
+        auto candidate = view.self<UIView>();
+        if (match.matches(candidate) && step.isVisibleInWindowFrame()) cache->addViewInMemoryCache(candidate);
         return true;
       });
 }

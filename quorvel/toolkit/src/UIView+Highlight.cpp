@@ -77,12 +77,16 @@ void setBorderLater(const std::shared_ptr<UIView>& view, CGFloat width, const CG
 
 CGColorRef TK_highlightBorderColor() { return UIColor::colorWithRed(0.0, 1.0, 0.0, 1.0)->CGColor(); }
 
-bool TK_hasHighlightBorder(const std::shared_ptr<UIView>& view) {
-  auto layer = view ? view->layer() : nullptr;
-  if (!layer) return false;
-  return layer->borderWidth() == TK_highlightBorderWidth &&
-         CGColorEqualToColor(layer->borderColor(), TK_highlightBorderColor());
+namespace {
+
+bool hasHighlightBorder(const CALayer& layer) {
+  return layer.borderWidth() == TK_highlightBorderWidth &&
+         CGColorEqualToColor(layer.borderColor(), TK_highlightBorderColor());
 }
+
+}  // namespace
+
+bool TK_hasHighlightBorder(const std::shared_ptr<UIView>& view) { return view && hasHighlightBorder(view->_layerRef()); }
 
 void highlightView(const std::shared_ptr<UIView>& view) {
   auto layer = view ? view->layer() : nullptr;
@@ -109,21 +113,23 @@ bool TK_hasPendingHighlightRestore(const std::shared_ptr<UIView>& view) {
   return record && record->pendingRestores > 0;
 }
 
-void TK_clearStaleHighlight(const std::shared_ptr<UIView>& view) {
-  if (!TK_hasHighlightBorder(view)) return;
+void TK_clearStaleHighlight(UIView& view) {
+  // Read in place: walks on other threads call this for every view they meet.
+  if (!hasHighlightBorder(view._layerRef())) return;
   std::optional<std::pair<CGFloat, CGColorRef>> original;
   {
     std::lock_guard lock(recordsMutex());
-    if (auto record = recordOf(*view, false)) {
+    if (auto record = recordOf(view, false)) {
       if (record->pendingRestores > 0) return;  // the highlight will restore itself
       original = std::make_pair(record->originalWidth, record->originalColor);
-      forgetRecord(*view);
+      forgetRecord(view);
     }
   }
+  const auto shared = view.self<UIView>();
   if (original) {
-    deHighlightView(view, original->first, original->second);
+    deHighlightView(shared, original->first, original->second);
   } else {
-    deHighlightView(view);
+    deHighlightView(shared);
   }
 }
 

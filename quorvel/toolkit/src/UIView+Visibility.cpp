@@ -55,34 +55,29 @@ bool isVisibleInWindowFrame(const std::shared_ptr<UIView>& view) {
   return !isZeroSize(visible);
 }
 
-std::shared_ptr<const TK_WindowFrameAncestor> TK_WindowFrameAncestor::chainOf(const std::shared_ptr<UIView>& view) {
-  if (!view) return nullptr;
-  std::vector<std::shared_ptr<UIView>> chain;  // the view up to the top
-  for (auto current = view; current; current = current->superview()) chain.push_back(current);
-  std::shared_ptr<const TK_WindowFrameAncestor> node;
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-    if (node) {
-      node = below(node, *it);
-    } else {
-      auto top = std::make_shared<TK_WindowFrameAncestor>();
-      top->frame_ = (*it)->frame();
-      top->bounds_ = (*it)->bounds();
-      top->clips_ = (*it)->clipsToBounds();
-      top->frameInWindow_ = CGRectZero;  // no superview
-      top->topIsWindow_ = std::dynamic_pointer_cast<UIWindow>(*it) != nullptr;
-      node = std::move(top);
-    }
-  }
-  return node;
+std::shared_ptr<const TK_WindowFrameAncestor> TK_WindowFrameAncestor::chainOf(const UIView& view) {
+  std::vector<std::shared_ptr<UIView>> above;  // the view's ancestors, up to the top
+  for (auto current = view.superview(); current; current = current->superview()) above.push_back(current);
+  const UIView& topView = above.empty() ? view : *above.back();
+  auto top = std::make_shared<TK_WindowFrameAncestor>();
+  top->frame_ = topView.frame();
+  top->bounds_ = topView.bounds();
+  top->clips_ = topView.clipsToBounds();
+  top->frameInWindow_ = CGRectZero;  // no superview
+  top->topIsWindow_ = dynamic_cast<const UIWindow*>(&topView) != nullptr;
+  std::shared_ptr<const TK_WindowFrameAncestor> node = std::move(top);
+  if (above.empty()) return node;
+  for (auto it = above.rbegin() + 1; it != above.rend(); ++it) node = below(node, **it);
+  return below(node, view);
 }
 
 std::shared_ptr<const TK_WindowFrameAncestor> TK_WindowFrameAncestor::below(
-    const std::shared_ptr<const TK_WindowFrameAncestor>& parent, const std::shared_ptr<UIView>& view) {
+    const std::shared_ptr<const TK_WindowFrameAncestor>& parent, const UIView& view) {
   auto node = std::make_shared<TK_WindowFrameAncestor>();
   node->parent_ = parent;
-  node->frame_ = view->frame();
-  node->bounds_ = view->bounds();
-  node->clips_ = view->clipsToBounds();
+  node->frame_ = view.frame();
+  node->bounds_ = view.bounds();
+  node->clips_ = view.clipsToBounds();
   node->frameInWindow_ = {parent->pointToTop(node->frame_.origin), node->frame_.size};
   node->topIsWindow_ = parent->topIsWindow_;
   return node;
@@ -98,12 +93,12 @@ CGPoint TK_WindowFrameAncestor::pointToTop(CGPoint point) const {
   return point;
 }
 
-bool TK_WindowFrameAncestor::isSubviewVisibleInWindowFrame(const std::shared_ptr<UIView>& view) const {
+bool TK_WindowFrameAncestor::isSubviewVisibleInWindowFrame(const UIView& view) const {
   // The steps of isVisibleInWindowFrame, with the ancestors' part read from the chain.
-  const CGRect frame = view->frame();
+  const CGRect frame = view.frame();
   const CGRect inWindow{pointToTop(frame.origin), frame.size};
   CGRect visible = inWindow;
-  if (view->clipsToBounds()) visible = CGRectIntersection(visible, inWindow);
+  if (view.clipsToBounds()) visible = CGRectIntersection(visible, inWindow);
   if (isZeroSize(visible)) return false;
   if (!parent_ && topIsWindow_) return true;  // the view's superview is the window
   for (const TK_WindowFrameAncestor* node = this; node; node = node->parent_.get()) {

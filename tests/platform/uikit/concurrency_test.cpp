@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "touch_helpers.h"
 #include "wait.h"
@@ -138,6 +141,62 @@ TEST(UIKitConcurrency, ReadersOfLabelsAndLayersSeeWholeValues) {
   stop = true;
   reader.join();
   EXPECT_EQ(bad.load(), 0);
+}
+
+// A reader on another thread holds views by plain pointer while the main thread
+// takes them out of the hierarchy and drops its own references: they stay alive
+// and readable until the last open reading ends, even when a later reading opened
+// before the first one ended, and not a moment longer.
+TEST(UIKitConcurrency, ViewsTakenOutDuringAReadingLiveUntilTheLastReadingEnds) {
+  auto root = std::make_shared<UIView>(CGRectMake(0, 0, 100, 100));
+  auto box = std::make_shared<UIView>(CGRectMake(0, 0, 50, 50));
+  auto inner = std::make_shared<UILabel>(CGRectMake(0, 0, 40, 10));
+  inner->setText("inner");
+  root->addSubview(box);
+  box->addSubview(inner);
+  const std::weak_ptr<UIView> boxLife = box, innerLife = inner;
+
+  std::atomic<int> phase{0};
+  std::string readAfterRemoval;
+  std::thread reader([&] {
+    auto first = std::make_unique<UIView::HierarchyReading>();
+    std::vector<UIView*> level, below;
+    root->appendSubviews(*first, level);
+    level.at(0)->appendSubviews(*first, below);
+    phase = 1;
+    qvtest::waitUntil([&] { return phase == 2; });
+    readAfterRemoval = static_cast<UILabel*>(below.at(0))->text().value_or("");
+    auto second = std::make_unique<UIView::HierarchyReading>();
+    first.reset();
+    phase = 3;
+    qvtest::waitUntil([&] { return phase == 4; });
+    second.reset();
+    phase = 5;
+  });
+
+  ASSERT_TRUE(qvtest::waitUntil([&] { return phase == 1; }));
+  box->removeFromSuperview();
+  box.reset();
+  inner.reset();
+  EXPECT_FALSE(boxLife.expired());
+  EXPECT_FALSE(innerLife.expired());
+  phase = 2;
+  ASSERT_TRUE(qvtest::waitUntil([&] { return phase == 3; }));
+  EXPECT_FALSE(boxLife.expired()) << "released while a reading was still open";
+  phase = 4;
+  ASSERT_TRUE(qvtest::waitUntil([&] { return phase == 5; }));
+  reader.join();
+  EXPECT_EQ(readAfterRemoval, "inner");
+  EXPECT_TRUE(boxLife.expired());
+  EXPECT_TRUE(innerLife.expired());
+
+  // With no reading open, a view taken out ends with its last reference.
+  auto other = std::make_shared<UIView>(CGRectMake(0, 0, 10, 10));
+  root->addSubview(other);
+  const std::weak_ptr<UIView> otherLife = other;
+  other->removeFromSuperview();
+  other.reset();
+  EXPECT_TRUE(otherLife.expired());
 }
 
 }  // namespace

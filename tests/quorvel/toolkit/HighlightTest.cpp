@@ -144,18 +144,18 @@ namespace {
 TEST(HighlightTest, WalkClearingDuringAHighlightDoesNotMakeItPermanent) {
   auto view = viewWithBorder(2.0, kRed);
   highlightView(view);
-  TK_clearStaleHighlight(view);  // a walk while the highlight's restore is pending
+  TK_clearStaleHighlight(*view);  // a walk while the highlight's restore is pending
   EXPECT_TRUE(hasBorder(view, 4.0, kGreen));
   EXPECT_TRUE(TK_hasPendingHighlightRestore(view));
   ASSERT_TRUE(qvtest::waitUntil([&] {
-    TK_clearStaleHighlight(view);
+    TK_clearStaleHighlight(*view);
     return hasBorder(view, 2.0, kRed);
   }));
   EXPECT_FALSE(TK_hasPendingHighlightRestore(view));
   // Walks keep passing for longer than any restore delay: the border stays put.
   auto until = Clock::now() + 1500ms;
   while (Clock::now() < until) {
-    TK_clearStaleHighlight(view);
+    TK_clearStaleHighlight(*view);
     ASSERT_TRUE(hasBorder(view, 2.0, kRed));
     std::this_thread::sleep_for(50ms);  // the walk's pace, not a wait for a condition
   }
@@ -167,11 +167,11 @@ TEST(HighlightTest, WalkReplacesAMarkingLeftForGoodByTheOriginalBorder) {
   highlightView(view);  // the second restore puts the marking back for good
   ASSERT_TRUE(qvtest::waitUntil([&] { return !TK_hasPendingHighlightRestore(view); }, 5s));
   EXPECT_TRUE(hasBorder(view, 4.0, kGreen));
-  TK_clearStaleHighlight(view);
+  TK_clearStaleHighlight(*view);
   EXPECT_TRUE(hasBorder(view, 2.0, kRed));
   auto until = Clock::now() + 1500ms;
   while (Clock::now() < until) {
-    TK_clearStaleHighlight(view);
+    TK_clearStaleHighlight(*view);
     ASSERT_TRUE(hasBorder(view, 2.0, kRed));
     std::this_thread::sleep_for(50ms);
   }
@@ -200,13 +200,13 @@ TEST(HighlightTest, WhatIsRememberedOfAHighlightGoesWithItsView) {
   }
   if (!reused) GTEST_SKIP() << "the allocator gave no view the freed address";
   EXPECT_FALSE(TK_hasPendingHighlightRestore(reused));
-  TK_clearStaleHighlight(reused);
+  TK_clearStaleHighlight(*reused);
   EXPECT_TRUE(hasBorder(reused, 1.0, kGreen));
 }
 
 TEST(HighlightTest, WalkDeHighlightsAMarkingItDidNotDraw) {
   auto view = viewWithBorder(4.0, kGreen);  // drawn by someone else
-  TK_clearStaleHighlight(view);
+  TK_clearStaleHighlight(*view);
   EXPECT_TRUE(hasBorder(view, 1.0, kGreen));  // the usual de-highlight
 }
 

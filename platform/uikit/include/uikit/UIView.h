@@ -47,6 +47,25 @@ class UIView : public UIResponder, public UIAccessibility {
   // Hierarchy.
   std::shared_ptr<UIView> superview() const;
   std::vector<std::shared_ptr<UIView>> subviews() const;  // back to front, a snapshot
+
+  // A reading of view hierarchies without references. While one is open on any
+  // thread, a view taken from its superview stays alive until the last open reading
+  // ends, so a reader may hold the views it met by plain pointer: a view it reached
+  // was owned by its superview then, and is owned still or kept. A reader on
+  // another thread thereby writes no view's reference count, which the main thread
+  // writes whenever it hands a view out (a hit test ends so). Readings are meant
+  // to be short (one walk); views taken away meanwhile are released when the last
+  // one ends, on that thread.
+  class HierarchyReading {
+   public:
+    HierarchyReading();
+    ~HierarchyReading();
+    HierarchyReading(const HierarchyReading&) = delete;
+    HierarchyReading& operator=(const HierarchyReading&) = delete;
+  };
+  // Appends the subviews, back to front, as plain pointers valid while `reading` is
+  // open.
+  void appendSubviews(const HierarchyReading& reading, std::vector<UIView*>& out) const;
   // The window at the top of this view's superview chain (the view itself when it
   // is a window), or nullptr.
   std::shared_ptr<UIWindow> window() const;
@@ -81,6 +100,8 @@ class UIView : public UIResponder, public UIAccessibility {
   long tag() const;
   void setTag(long tag);
   std::shared_ptr<CALayer> layer() const;
+  // The layer without a new reference to it: it lives as long as the view.
+  CALayer& _layerRef() const { return *layer_; }
 
   // Gesture recognisers, in the order they were added.
   std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers() const;

@@ -37,7 +37,7 @@ class UIViewsManager : public objc::Object {
   // The walks listing only the views that `keep` accepts (it may ask the walk's
   // step about the view); every view is still walked and given its GUID. With
   // keepNone() a walk only gives GUIDs and builds no list.
-  using Keep = std::function<bool(const std::shared_ptr<UIView>& view, const WalkStep& step)>;
+  using Keep = std::function<bool(UIView& view, const WalkStep& step)>;
   const ViewList& GetAllViews(const std::shared_ptr<UIView>& root, bool start, const Keep& keep);
   const ViewList& GetAllViewsForPlayer(const std::shared_ptr<UIView>& root, bool start, const Keep& keep);
   static const Keep& keepNone();
@@ -45,6 +45,11 @@ class UIViewsManager : public objc::Object {
   // The traversal the walks and the element search share: visits every view below
   // `root` in pre-order with its parent; `visit` answers whether to go below the
   // view. Iterative, so a deep hierarchy cannot exhaust the thread's stack.
+  //
+  // The views are given by reference, not owned: the walk takes no reference to
+  // any view below the root (see UIView::HierarchyReading), so that a walk on
+  // another thread does not write the reference counts the main thread writes. A
+  // visitor that keeps a view takes its own reference (`view.self<UIView>()`).
   //
   // What a visitor may ask about the view it is given (`step`), each worked out for
   // a whole level or chain of ancestors at once, the first time a view asks:
@@ -66,8 +71,7 @@ class UIViewsManager : public objc::Object {
    protected:
     ~WalkStep() = default;
   };
-  using Visitor = std::function<bool(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
-                                     const WalkStep& step)>;
+  using Visitor = std::function<bool(UIView& parent, UIView& view, const WalkStep& step)>;
   static void walkSubviewsInPreOrder(const std::shared_ptr<UIView>& root, const Visitor& visit);
 
  private:

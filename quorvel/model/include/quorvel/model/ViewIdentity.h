@@ -39,7 +39,7 @@ inline std::optional<std::string> getPlaybackGUID(const std::shared_ptr<UIView>&
 // `step`, when given, supplies the parent's xpath and the view's same-class
 // sibling index (a walk knows both cheaply); otherwise they are looked up in the
 // registry and counted from the superview.
-bool attachGUIDIfAbsent(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& view,
-                        const std::string& key, const UIViewsManager::WalkStep* step = nullptr);
+bool attachGUIDIfAbsent(UIView& parent, UIView& view, const std::string& key,
+                        const UIViewsManager::WalkStep* step = nullptr);
 
 }  // namespace ViewIdentity

@@ -99,7 +99,7 @@ void deHighlightView(const std::shared_ptr<UIView>& view, CGFloat width, const C
 // highlights less than a second apart) is replaced by the border the view had
 // before it was first highlighted; a marking this toolkit did not draw is
 // de-highlighted as usual.
-void TK_clearStaleHighlight(const std::shared_ptr<UIView>& view);
+void TK_clearStaleHighlight(UIView& view);
 // Whether a highlight restore of this view is still to run.
 bool TK_hasPendingHighlightRestore(const std::shared_ptr<UIView>& view);
 
@@ -122,12 +122,12 @@ bool isVisibleInWindowFrame(const std::shared_ptr<UIView>& view);
 class TK_WindowFrameAncestor {
  public:
   // The chain of `view` and all its ancestors, read now.
-  static std::shared_ptr<const TK_WindowFrameAncestor> chainOf(const std::shared_ptr<UIView>& view);
+  static std::shared_ptr<const TK_WindowFrameAncestor> chainOf(const UIView& view);
   // `view`, a subview of the view that `parent` stands for, as an ancestor in turn.
   static std::shared_ptr<const TK_WindowFrameAncestor> below(const std::shared_ptr<const TK_WindowFrameAncestor>& parent,
-                                                             const std::shared_ptr<UIView>& view);
+                                                             const UIView& view);
   // isVisibleInWindowFrame of `view`, a subview of the view this object stands for.
-  bool isSubviewVisibleInWindowFrame(const std::shared_ptr<UIView>& view) const;
+  bool isSubviewVisibleInWindowFrame(const UIView& view) const;
 
  private:
   // `origin` (in this view's coordinates) in the coordinates of the hierarchy's top.
