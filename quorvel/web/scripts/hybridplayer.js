@@ -41,6 +41,30 @@ var ZarvoPlayer = window.ZarvoPlayer || (function () {
     return false;
   }
 
+  // A test of a text node's raw data, far cheaper than squeezing it, that passes
+  // every node mayBePart would take (and few others), so that most nodes are never
+  // squeezed. Folding is only exact for ASCII, so data with any other character
+  // passes; for ASCII data the test is mayBePart's own rule written as a pattern:
+  // the data is made of the wanted text's characters (`whole`), or holds the wanted
+  // text, or ends with a beginning of it, whitespace allowed anywhere. Null when
+  // the wanted text is too long for a pattern.
+  function rawDataTest(wanted, whole) {
+    if (wanted.length > 64) return null;
+    var units = wanted.split('').map(function (c) { return '\\u' + (c.charCodeAt(0) + 0x10000).toString(16).slice(1); });
+    var source;
+    if (whole) {
+      var any = '[' + units.join('') + ']';
+      source = '^\\s*' + any + '(?:\\s|' + any + ')*$';
+    } else {
+      var beginning = '';
+      for (var i = units.length - 1; i >= 0; i--) beginning = units[i] + (beginning ? '(?:\\s*' + beginning + ')?' : '');
+      source = units.join('\\s*') + '|' + beginning + '\\s*$';
+    }
+    var pattern = new RegExp(source, 'i');
+    var other = /[^\x00-\x7f]/;
+    return function (data) { return other.test(data) || pattern.test(data); };
+  }
+
   // The elements below `root` whose text may be `value` (type 'text') or contain it
   // ('partialtext'), in document order: fields (whose text is their value) and the
   // elements around a text node that can be part of the match. A rendered text is
@@ -50,10 +74,12 @@ var ZarvoPlayer = window.ZarvoPlayer || (function () {
     var wanted = squeezed(value);
     if (wanted === '') return null;
     var whole = type === 'text';
+    var mayHold = rawDataTest(wanted, whole);
     var seen = new Set();
     var found = [];
     var walker = document.createTreeWalker(root, NodeFilter.SHOW_TEXT);
     for (var node = walker.nextNode(); node; node = walker.nextNode()) {
+      if (mayHold && !mayHold(node.data)) continue;
       var piece = squeezed(node.data);
       if (piece === '' || !mayBePart(piece, wanted, whole)) continue;
       for (var e = node.parentElement; e && e !== root && !seen.has(e); e = e.parentElement) {

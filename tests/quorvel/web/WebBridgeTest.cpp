@@ -369,4 +369,46 @@ TEST_F(WebBridgeTest, RepliesPreferNativeAnswersAndValuesReachThePageExactly) {
   EXPECT_EQ(reply({{"functionname", "gettext"}, {"accessorvalue", "NO-SUCH-ELEMENT"}}), JSONValue::array());
 }
 
+// The page's find by text and partial text looks only around the text nodes that can
+// take part in a match. It must answer exactly what testing every element of the
+// page answers, on texts split over elements, partly hidden, changed by style
+// sheets (case, and letters whose case change changes their length), with
+// characters that mean something in a pattern, and spread over lines.
+TEST_F(WebBridgeTest, FindByTextAnswersAsTestingEveryElement) {
+  ASSERT_TRUE(injectScripts());
+  js(R"(document.body.insertAdjacentHTML('beforeend',
+       '<div id="tricky"><p>Ite<b>m 5</b>00</p><span style="text-transform:uppercase">item 500</span>' +
+       '<span style="text-transform:uppercase">Stra\u00dfe</span><span>Stra\u00dfe</span><span>\u017ftop</span>' +
+       '<p>abc<i>def</i>ghi</p><p>a.b*c]\\(x)</p><p>Item <span style="display:none">9</span>500</p>' +
+       '<p>  Item\n   500 </p><p style="display:none">Item 500</p><input value="Item 500"></div>'))");
+  const std::string compare = R"((function () {
+    function shown(e) { return !!(e.offsetWidth || e.offsetHeight || e.getClientRects().length); }
+    function everyElement(type, value) {
+      return Array.prototype.filter.call(document.documentElement.getElementsByTagName('*'), function (e) {
+        var text = ZarvoPage.textOf(e);
+        if (type === 'text') return text === value && shown(e);
+        return value !== '' && text.toLowerCase().indexOf(value.toLowerCase()) >= 0 && shown(e);
+      });
+    }
+    var asked = [['text', 'Item 500'], ['text', 'ITEM 500'], ['text', 'Item  500'], ['text', 'STRASSE'],
+      ['text', 'Stra\u00dfe'], ['text', '\u017ftop'], ['text', 'STOP'], ['text', 'abcdefghi'],
+      ['text', 'a.b*c]\\(x)'], ['text', 'Sign Up'], ['text', '500'], ['partialtext', 'cdefg'],
+      ['partialtext', 'm 5'], ['partialtext', 'STRA'], ['partialtext', 'sse'], ['partialtext', 'tem 50'],
+      ['partialtext', 'c]\\('], ['partialtext', 'e 5'], ['partialtext', 'sign'], ['partialtext', '\u017ft'],
+      ['partialtext', 'ghi']];
+    var wrong = [];
+    asked.forEach(function (a) {
+      var reply = findElements('', a[0], a[1]);
+      var found = reply ? JSON.parse(reply).map(function (r) { return ZarvoPlayer.element(r.elementID); }) : [];
+      var expected = everyElement(a[0], a[1]);
+      var same = found.length === expected.length && found.every(function (e, i) { return e === expected[i]; });
+      if (!same) wrong.push(a.join(' ') + ': ' + found.length + ' found, ' + expected.length + ' expected');
+      // The three paragraphs and the field: the fixture is what the test means.
+      if (a[1] === 'Item 500' && expected.length !== 4) wrong.push(expected.length + ' elements read Item 500');
+    });
+    return wrong.join('; ');
+  })())";
+  EXPECT_EQ(js(compare), "");
+}
+
 }  // namespace
