@@ -65,23 +65,35 @@ var ZarvoPlayer = window.ZarvoPlayer || (function () {
     return function (data) { return other.test(data) || pattern.test(data); };
   }
 
-  // The elements below `root` whose text may be `value` (type 'text') or contain it
-  // ('partialtext'), in document order: fields (whose text is their value) and the
-  // elements around a text node that can be part of the match. A rendered text is
-  // made of its text nodes, so no element outside these can match; the caller
-  // compares the real text. Null when the value gives nothing to look for.
-  function textCandidates(root, type, value) {
+  // What a find by text or partial text looks for: the value squeezed, whether the
+  // whole text must be it, and the raw-data test. Null when the value gives nothing
+  // to look for.
+  function textQuery(type, value) {
+    if (value === null || (type !== 'text' && type !== 'partialtext')) return null;
     var wanted = squeezed(value);
     if (wanted === '') return null;
     var whole = type === 'text';
-    var mayHold = rawDataTest(wanted, whole);
+    return { wanted: wanted, whole: whole, mayHold: rawDataTest(wanted, whole) };
+  }
+
+  // Whether a text node holding `data` can be part of a match.
+  function canTakePart(data, query) {
+    if (query.mayHold && !query.mayHold(data)) return false;
+    var piece = squeezed(data);
+    return piece !== '' && mayBePart(piece, query.wanted, query.whole);
+  }
+
+  // The elements below `root` whose text may be the wanted text (whole) or contain
+  // it, in document order: fields (whose text is their value) and the elements
+  // around a text node that can be part of the match. A rendered text is made of its
+  // text nodes, so no element outside these can match; the caller compares the real
+  // text.
+  function textCandidates(root, query) {
     var seen = new Set();
     var found = [];
     var walker = document.createTreeWalker(root, NodeFilter.SHOW_TEXT);
     for (var node = walker.nextNode(); node; node = walker.nextNode()) {
-      if (mayHold && !mayHold(node.data)) continue;
-      var piece = squeezed(node.data);
-      if (piece === '' || !mayBePart(piece, wanted, whole)) continue;
+      if (!canTakePart(node.data, query)) continue;
       for (var e = node.parentElement; e && e !== root && !seen.has(e); e = e.parentElement) {
         seen.add(e);
         found.push(e);
@@ -93,6 +105,45 @@ var ZarvoPlayer = window.ZarvoPlayer || (function () {
     return found.sort(function (a, b) {
       return a === b ? 0 : a.compareDocumentPosition(b) & Node.DOCUMENT_POSITION_FOLLOWING ? -1 : 1;
     });
+  }
+
+  function isField(element) {
+    return element.tagName === 'INPUT' || element.tagName === 'TEXTAREA' || element.tagName === 'SELECT';
+  }
+
+  // Whether `parent`, the element of a text node whose squeezed text is `piece`,
+  // certainly shows that text, so that every element around it shows it too: the
+  // parent is rendered and visible, and its own rendered text holds the piece. Only
+  // small elements are asked (reading a rendered text costs), and never form
+  // controls or elements whose content is not the page's text. Unsure cases answer
+  // no.
+  function showsPiece(parent, piece) {
+    if (parent.namespaceURI !== 'http://www.w3.org/1999/xhtml') return false;
+    if (/^(TEXTAREA|SELECT|OPTION|OPTGROUP|BUTTON|SCRIPT|STYLE|NOSCRIPT|TEMPLATE|TITLE)$/.test(parent.tagName)) return false;
+    if (parent.textContent.length > 1024) return false;
+    if (typeof parent.checkVisibility !== 'function' ||
+        !parent.checkVisibility({ contentVisibilityAuto: true, visibilityProperty: true })) {
+      return false;
+    }
+    return squeezed(parent.innerText).indexOf(piece) >= 0;
+  }
+
+  // For a whole-text find: whether `element` shows text that cannot be part of the
+  // wanted text, so that its own text cannot be it. Telling so is far cheaper than
+  // reading a large element's text (the list around a matching link, the body).
+  // Only evidence counts, and only a few such text nodes are asked about: without
+  // an answer the caller reads the element's text.
+  function showsOtherText(element, query) {
+    var walker = document.createTreeWalker(element, NodeFilter.SHOW_TEXT);
+    var asked = 0;
+    for (var node = walker.nextNode(); node && asked < 8; node = walker.nextNode()) {
+      if (/^\s*$/.test(node.data) || canTakePart(node.data, query)) continue;
+      var parent = node.parentElement;
+      if (!parent || parent === element) continue;
+      ++asked;
+      if (showsPiece(parent, squeezed(node.data))) return true;
+    }
+    return false;
   }
 
   // The text is compared before visibility is asked: most elements fail on the text.
@@ -117,9 +168,10 @@ var ZarvoPlayer = window.ZarvoPlayer || (function () {
       if (value === null) return '';
       candidates = zarvoElementsByXPath(value, root).filter(function (e) { return root.contains(e) && e !== root && shown(e); });
     } else {
-      var pool = (type === 'text' || type === 'partialtext') && value !== null ? textCandidates(root, type, value) : null;
-      if (!pool) pool = root.getElementsByTagName('*');
+      var query = textQuery(type, value);
+      var pool = query ? textCandidates(root, query) : root.getElementsByTagName('*');
       candidates = Array.prototype.filter.call(pool, function (e) {
+        if (query && query.whole && !isField(e) && showsOtherText(e, query)) return false;
         return matches(e, type, value);
       });
     }
