@@ -53,9 +53,9 @@ class UIView : public UIResponder, public UIAccessibility {
   // ends, so a reader may hold the views it met by plain pointer: a view it reached
   // was owned by its superview then, and is owned still or kept. A reader on
   // another thread thereby writes no view's reference count, which the main thread
-  // writes whenever it hands a view out (a hit test ends so). Readings are meant
-  // to be short (one walk); views taken away meanwhile are released when the last
-  // one ends, on that thread.
+  // writes whenever it hands a view out, as every hit test does. Readings are
+  // meant to be short (one walk); views taken away meanwhile are released when the
+  // last one ends, on that thread.
   class HierarchyReading {
    public:
     HierarchyReading();
