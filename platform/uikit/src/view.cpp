@@ -56,11 +56,11 @@ struct OpenReadings {
     }
   }  // released here, outside the lock: a view's end may end others
 
-  void keepIfOpen(std::shared_ptr<UIView> view) {
+  void keepIfOpen(const std::shared_ptr<UIView>& view) {
     if (count.load() == 0) return;
     {
       std::lock_guard lock(mutex);
-      kept.push_back(std::move(view));
+      kept.push_back(view);
     }
     // The last reading may have ended between the count's reading and the push.
     if (count.load() == 0) releaseKeptIfClosed();

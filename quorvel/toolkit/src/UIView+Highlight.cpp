@@ -58,6 +58,13 @@ std::shared_ptr<HighlightRecord> recordOf(UIView& view, bool create) {
 
 void forgetRecord(UIView& view) { view.setAssociatedObject(&kHighlightRecordKey, std::any()); }
 
+// Read in place, without a reference to the layer: walks on other threads ask this
+// of every view they meet.
+bool hasHighlightBorder(const CALayer& layer) {
+  return layer.borderWidth() == TK_highlightBorderWidth &&
+         CGColorEqualToColor(layer.borderColor(), TK_highlightBorderColor());
+}
+
 // Sets the border again after the restore delay. The restore keeps the view alive
 // and holds its own reference to the colour until it has run.
 void setBorderLater(const std::shared_ptr<UIView>& view, CGFloat width, const CGColorRef& color,
@@ -76,15 +83,6 @@ void setBorderLater(const std::shared_ptr<UIView>& view, CGFloat width, const CG
 }  // namespace
 
 CGColorRef TK_highlightBorderColor() { return UIColor::colorWithRed(0.0, 1.0, 0.0, 1.0)->CGColor(); }
-
-namespace {
-
-bool hasHighlightBorder(const CALayer& layer) {
-  return layer.borderWidth() == TK_highlightBorderWidth &&
-         CGColorEqualToColor(layer.borderColor(), TK_highlightBorderColor());
-}
-
-}  // namespace
 
 bool TK_hasHighlightBorder(const std::shared_ptr<UIView>& view) { return view && hasHighlightBorder(view->_layerRef()); }
 
@@ -114,7 +112,6 @@ bool TK_hasPendingHighlightRestore(const std::shared_ptr<UIView>& view) {
 }
 
 void TK_clearStaleHighlight(UIView& view) {
-  // Read in place: walks on other threads call this for every view they meet.
   if (!hasHighlightBorder(view._layerRef())) return;
   std::optional<std::pair<CGFloat, CGColorRef>> original;
   {

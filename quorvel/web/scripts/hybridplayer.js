@@ -107,10 +107,6 @@ var ZarvoPlayer = window.ZarvoPlayer || (function () {
     });
   }
 
-  function isField(element) {
-    return element.tagName === 'INPUT' || element.tagName === 'TEXTAREA' || element.tagName === 'SELECT';
-  }
-
   // Whether `parent`, the element of a text node whose squeezed text is `piece`,
   // certainly shows that text, so that every element around it shows it too: the
   // parent is rendered and visible, and its own rendered text holds the piece. Only
@@ -171,7 +167,7 @@ var ZarvoPlayer = window.ZarvoPlayer || (function () {
       var query = textQuery(type, value);
       var pool = query ? textCandidates(root, query) : root.getElementsByTagName('*');
       candidates = Array.prototype.filter.call(pool, function (e) {
-        if (query && query.whole && !isField(e) && showsOtherText(e, query)) return false;
+        if (query && query.whole && !ZarvoPage.isField(e) && showsOtherText(e, query)) return false;
         return matches(e, type, value);
       });
     }

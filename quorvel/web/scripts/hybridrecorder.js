@@ -30,12 +30,15 @@ var ZarvoPage = window.ZarvoPage || (function () {
     return element.tagName === 'INPUT' && ['button', 'submit', 'reset', 'image'].indexOf(element.type) >= 0;
   }
 
+  // An element whose text is its value.
+  function isField(element) {
+    return element.tagName === 'INPUT' || element.tagName === 'TEXTAREA' || element.tagName === 'SELECT';
+  }
+
   // The text a person sees on the element: a field's value (a button input's
   // caption), else its rendered text.
   function textOf(element) {
-    if (element.tagName === 'INPUT' || element.tagName === 'TEXTAREA' || element.tagName === 'SELECT') {
-      return String(element.value || '');
-    }
+    if (isField(element)) return String(element.value || '');
     return collapse(element.innerText !== undefined ? element.innerText : element.textContent);
   }
 
@@ -166,6 +169,7 @@ var ZarvoPage = window.ZarvoPage || (function () {
     mode: 'record',
     pending: [],
     textOf: textOf,
+    isField: isField,
     isTextField: isTextField,
     isShown: isShown,
     queue: function (document) {
